@@ -1,0 +1,202 @@
+#include "serial/serialsession.h"
+
+#include <QCoreApplication>
+#include <QThread>
+#include <algorithm>
+#include <limits>
+
+SerialSession::SerialSession(QObject *parent)
+    : QObject(parent)
+{
+    m_clock.start();
+    m_writeTimer.setSingleShot(true);
+    connect(&m_writeTimer, &QTimer::timeout, this, &SerialSession::OnWriteTimeout);
+}
+
+SerialSession::~SerialSession()
+{
+    Release();
+}
+
+SerialSession::OpenResult SerialSession::Open(const SerialSettings &settings)
+{
+    if (m_port)
+        Close();
+    m_lastError.clear();
+    m_devicePath = DevicePathForPort(settings.portName);
+
+    auto *port = new QSerialPort(this);
+    port->setPortName(m_devicePath);
+    // No limit on the port's own buffer: bytes wait there until the window
+    // reads them, so a slow window never makes the driver drop input.
+    port->setReadBufferSize(0);
+    if (!port->open(QIODevice::ReadWrite)) {
+        m_lastError = port->errorString();
+        delete port;
+        return OpenResult::Failed;
+    }
+    m_port = port;
+    if (!ApplySettings(settings)) {
+        if (m_lastError.isEmpty())
+            m_lastError = m_port->errorString();
+        Release();
+        return OpenResult::SettingsRejected;
+    }
+    m_port->clear(QSerialPort::AllDirections);
+    m_writeDeadline = 0;
+    connect(m_port, &QSerialPort::readyRead, this, &SerialSession::ReceiveReady);
+    connect(m_port, &QSerialPort::errorOccurred, this, &SerialSession::OnError);
+    connect(m_port, &QSerialPort::bytesWritten, this, &SerialSession::OnBytesWritten);
+    return OpenResult::Opened;
+}
+
+bool SerialSession::ApplySettings(const SerialSettings &s)
+{
+    // termios has no 1.5 stop bits: QSerialPort accepts the value and applies
+    // nothing, so it is refused here like any other setting the device rejects.
+    if (s.stopBits == SerialSettings::StopBits::OnePointFive) {
+#ifndef Q_OS_WIN
+        m_lastError = tr("1.5 stop bits are not supported on this platform");
+        return false;
+#endif
+    }
+    if (s.baudRate == 0 || !m_port->setBaudRate(qint32(std::min<quint32>(s.baudRate, 0x7FFFFFFF))))
+        return false;
+    if (s.dataBits < 5 || s.dataBits > 8 || !m_port->setDataBits(QSerialPort::DataBits(s.dataBits)))
+        return false;
+    const QSerialPort::Parity parity = s.parity == SerialSettings::Parity::Even ? QSerialPort::EvenParity
+        : s.parity == SerialSettings::Parity::Odd                               ? QSerialPort::OddParity
+                                                                                : QSerialPort::NoParity;
+    if (!m_port->setParity(parity))
+        return false;
+    const QSerialPort::StopBits stop = s.stopBits == SerialSettings::StopBits::Two ? QSerialPort::TwoStop
+        : s.stopBits == SerialSettings::StopBits::OnePointFive                      ? QSerialPort::OneAndHalfStop
+                                                                                    : QSerialPort::OneStop;
+    if (!m_port->setStopBits(stop))
+        return false;
+    // RTS handshake is hardware (RTS/CTS) flow control. Without it the port
+    // runs with no flow control.
+    if (!m_port->setFlowControl(s.rtsHandshake ? QSerialPort::HardwareControl : QSerialPort::NoFlowControl))
+        return false;
+    // DTR handshake: Linux (termios) has no DTR/DSR flow control, so the
+    // nearest behaviour is to keep DTR raised while the port is open, telling
+    // the module the terminal is ready. Ptys and many USB adapters have no
+    // modem lines and refuse the request, which is not an error of the session.
+    if (s.dtrHandshake)
+        m_port->setDataTerminalReady(true);
+    m_port->clearError();
+    return true;
+}
+
+void SerialSession::Close()
+{
+    if (!m_port || m_closing)
+        return;
+    m_closing = true;
+    // Stop watching: no more receive announcements from this port.
+    disconnect(m_port, nullptr, this, nullptr);
+    m_writeTimer.stop();
+    // Lower DTR and purge; ptys refuse the modem-line request, and the
+    // sequence goes on regardless.
+    m_port->setDataTerminalReady(false);
+    m_port->clear(QSerialPort::AllDirections);
+    // Pause before release. The window still repaints, but neither user input
+    // nor the port's notifiers are handled meanwhile.
+    QElapsedTimer pause;
+    pause.start();
+    while (pause.elapsed() < kClosePauseMs) {
+        const int left = int(kClosePauseMs - pause.elapsed());
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::ExcludeSocketNotifiers,
+                                        std::max(left, 1));
+        QThread::msleep(ulong(std::clamp(left, 0, 5)));
+    }
+    Release();
+    m_closing = false;
+}
+
+void SerialSession::Release()
+{
+    m_writeTimer.stop();
+    if (!m_port)
+        return;
+    QSerialPort *port = m_port;
+    m_port = nullptr;
+    disconnect(port, nullptr, this, nullptr);
+    port->close();
+    // The port may be in the middle of emitting a signal that led here.
+    port->deleteLater();
+}
+
+qint64 SerialSession::Read(char *buffer, qint64 n)
+{
+    if (!m_port || n <= 0)
+        return 0;
+    const qint64 got = m_port->read(buffer, n);
+    return got > 0 ? got : 0;
+}
+
+qint64 SerialSession::Write(const char *data, qint64 n)
+{
+    if (!m_port || n <= 0)
+        return 0;
+    const qint64 accepted = m_port->write(data, n);
+    if (accepted <= 0)
+        return 0;
+    const qint64 now = m_clock.elapsed();
+    m_writeDeadline = std::max(m_writeDeadline, now) + kWriteTimeoutPerByteMs * accepted + kWriteTimeoutConstantMs;
+    m_writeTimer.start(int(std::min<qint64>(m_writeDeadline - now, std::numeric_limits<int>::max())));
+    return accepted;
+}
+
+qint64 SerialSession::BytesAvailable() const
+{
+    return m_port ? m_port->bytesAvailable() : 0;
+}
+
+qint64 SerialSession::BytesToWrite() const
+{
+    return m_port ? m_port->bytesToWrite() : 0;
+}
+
+void SerialSession::OnBytesWritten()
+{
+    if (m_port && m_port->bytesToWrite() == 0) {
+        m_writeTimer.stop();
+        m_writeDeadline = 0;
+    }
+}
+
+void SerialSession::OnWriteTimeout()
+{
+    if (!m_port)
+        return;
+    const qint64 dropped = m_port->bytesToWrite();
+    m_writeDeadline = 0;
+    if (dropped > 0) {
+        m_port->clear(QSerialPort::Output);
+        emit WriteTimedOut(dropped);
+    }
+}
+
+void SerialSession::OnError(QSerialPort::SerialPortError error)
+{
+    if (!m_port)
+        return;
+    switch (error) {
+    case QSerialPort::ResourceError:
+    case QSerialPort::ReadError:
+    case QSerialPort::WriteError:
+    case QSerialPort::PermissionError:
+    case QSerialPort::DeviceNotFoundError: {
+        // The device is gone. QSerialPort would report this again and again
+        // at full speed until closed, so release it at once; lowering DTR
+        // and the pause of the normal close sequence mean nothing now.
+        const QString reason = m_port->errorString();
+        Release();
+        emit DeviceLost(reason);
+        break;
+    }
+    default:
+        break;
+    }
+}

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "serial/serialsettings.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QPointer>
+#include <QSerialPort>
+#include <QTimer>
+
+// The one serial port the main window has open at a time.
+//
+// Everything runs on the thread that owns the session (the window's): the
+// port's ready-read notification announces received bytes, Read takes them
+// without waiting, and Write hands a frame to the port's output queue, which
+// keeps frames whole and in order while the event loop drains it.
+class SerialSession : public QObject
+{
+    Q_OBJECT
+public:
+    enum class OpenResult {
+        Opened,
+        Failed,           // no such device, in use, or not configurable
+        SettingsRejected, // the device or platform refused the line settings
+    };
+
+    explicit SerialSession(QObject *parent = nullptr);
+    ~SerialSession() override;
+
+    OpenResult Open(const SerialSettings &settings);
+    // The close sequence: stop watching, lower DTR, purge both directions,
+    // pause 500 ms, release the port. Does nothing when closed.
+    void Close();
+    // Takes at most n waiting bytes without waiting for more; 0 when nothing
+    // was waiting, the port is closed or the read failed.
+    qint64 Read(char *buffer, qint64 n);
+    // Queues the whole frame for writing behind any frame written before it.
+    // A frame that has not gone out within 150 ms per byte + 2000 ms is given
+    // up. Returns the count accepted, 0 when closed or failed.
+    qint64 Write(const char *data, qint64 n);
+
+    bool IsOpen() const { return m_port != nullptr; }
+    qint64 BytesAvailable() const;
+    qint64 BytesToWrite() const;
+    QString DevicePath() const { return m_devicePath; }
+    // Why the last Open failed (for diagnostics; the window shows fixed texts).
+    QString LastError() const { return m_lastError; }
+
+    static constexpr int kClosePauseMs = 500;
+    static constexpr int kWriteTimeoutPerByteMs = 150;
+    static constexpr int kWriteTimeoutConstantMs = 2000;
+
+signals:
+    // Bytes are waiting to be read.
+    void ReceiveReady();
+    // The device went away while open (unplugged, hung up). The session has
+    // already released it and is closed.
+    void DeviceLost(const QString &reason);
+    // Queued output did not drain in time and was dropped.
+    void WriteTimedOut(qint64 droppedBytes);
+
+private:
+    bool ApplySettings(const SerialSettings &settings);
+    void OnError(QSerialPort::SerialPortError error);
+    void OnBytesWritten();
+    void OnWriteTimeout();
+    void Release();
+
+    QPointer<QSerialPort> m_port;
+    QString m_devicePath;
+    QString m_lastError;
+    QTimer m_writeTimer;
+    QElapsedTimer m_clock;
+    qint64 m_writeDeadline = 0; // on m_clock, when the queued output must be out
+    bool m_closing = false;
+};

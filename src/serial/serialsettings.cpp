@@ -1,0 +1,54 @@
+#include "serial/serialsettings.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+
+SerialSettings::Parity SerialSettings::ParityFromIndex(int index)
+{
+    switch (index) {
+    case 1: return Parity::Even;
+    case 2: return Parity::Odd;
+    default: return Parity::None;
+    }
+}
+
+SerialSettings::StopBits SerialSettings::StopBitsFromIndex(int index)
+{
+    switch (index) {
+    case 1: return StopBits::OnePointFive;
+    case 2: return StopBits::Two;
+    default: return StopBits::One;
+    }
+}
+
+quint32 SerialSettings::LeadingNumber(const QString &text)
+{
+    quint64 value = 0;
+    for (QChar c : text.trimmed()) {
+        if (!c.isDigit() || c.unicode() > '9')
+            break;
+        value = value * 10 + quint64(c.unicode() - '0');
+        if (value > 0xFFFFFFFFull)
+            return 0xFFFFFFFFu;
+    }
+    return quint32(value);
+}
+
+QString DevicePathForPort(const QString &portName)
+{
+    QString path = portName.trimmed();
+    static const QRegularExpression com(QStringLiteral("^COM([1-9][0-9]*)$"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = com.match(path);
+#ifdef Q_OS_WIN
+    Q_UNUSED(m);
+    return path;
+#else
+    if (m.hasMatch())
+        path = QStringLiteral("/dev/ttyS%1").arg(m.captured(1).toInt() - 1);
+    else if (!path.startsWith(QLatin1Char('/')))
+        path.prepend(QStringLiteral("/dev/"));
+    const QString resolved = QFileInfo(path).canonicalFilePath();
+    return resolved.isEmpty() ? path : resolved;
+#endif
+}
