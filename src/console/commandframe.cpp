@@ -1,0 +1,61 @@
+#include "console/commandframe.h"
+
+namespace {
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return 0;
+}
+
+} // namespace
+
+quint8 HexPairToByte(char high, char low)
+{
+    return quint8(HexDigit(high) * 16 + HexDigit(low));
+}
+
+CommandFrame BuildCommandFrame(const QByteArray &command, int endChar, const QByteArray &customHex,
+                               bool nullLineBreak)
+{
+    CommandFrame frame;
+    frame.bytes = command;
+    switch (endChar) {
+    case END_NULL:
+        frame.logLineBreak = nullLineBreak;
+        break;
+    case END_CR:
+        frame.bytes.append('\r');
+        break;
+    case END_LF:
+        frame.bytes.append('\n');
+        break;
+    case END_CR_LF:
+        frame.bytes.append("\r\n");
+        break;
+    case END_SUB:
+        frame.bytes.append('\x1A');
+        frame.logText = frame.bytes;
+        break;
+    case END_CUSTOM: {
+        QByteArray hex = customHex;
+        hex.replace(' ', QByteArray());
+        if (!hex.isEmpty() && hex.size() % 2 == 0) {
+            for (qsizetype i = 0; i < hex.size(); i += 2)
+                frame.bytes.append(char(HexPairToByte(hex[i], hex[i + 1])));
+        }
+        // The frame is logged as text: up to its first zero byte.
+        const qsizetype zero = frame.bytes.indexOf('\0');
+        frame.logText = zero < 0 ? frame.bytes : frame.bytes.left(zero);
+        break;
+    }
+    default:
+        break;
+    }
+    return frame;
+}

@@ -1,0 +1,101 @@
+#include "console/sessionlog.h"
+
+#include <QMutexLocker>
+#include <algorithm>
+
+void SessionLog::Append(const QByteArray &bytes)
+{
+    Append(bytes.constData(), bytes.size());
+}
+
+void SessionLog::Append(const char *data, qsizetype n)
+{
+    if (n <= 0)
+        return;
+    QMutexLocker lock(&m_lock);
+    appendLocked(data, n);
+}
+
+void SessionLog::appendLocked(const char *data, qsizetype n)
+{
+    while (n > 0) {
+        if (m_blocks.empty() || m_blocks.back().size() == kBlockSize) {
+            m_blocks.emplace_back();
+            m_blocks.back().reserve(kBlockSize);
+        }
+        QByteArray &block = m_blocks.back();
+        const qsizetype take = std::min(n, kBlockSize - block.size());
+        block.append(data, take);
+        data += take;
+        n -= take;
+        m_size += take;
+    }
+}
+
+void SessionLog::AppendLineBreak()
+{
+    QMutexLocker lock(&m_lock);
+    if (m_size > 0)
+        appendLocked("\r\n", 2);
+}
+
+void SessionLog::Clear()
+{
+    QMutexLocker lock(&m_lock);
+    m_blocks.clear();
+    m_size = 0;
+    ++m_generation;
+}
+
+QByteArray SessionLog::Text() const
+{
+    QMutexLocker lock(&m_lock);
+    QByteArray all;
+    all.reserve(m_size);
+    for (const QByteArray &block : m_blocks)
+        all.append(block);
+    return all;
+}
+
+qsizetype SessionLog::size() const
+{
+    QMutexLocker lock(&m_lock);
+    return m_size;
+}
+
+quint64 SessionLog::generation() const
+{
+    QMutexLocker lock(&m_lock);
+    return m_generation;
+}
+
+QByteArray SessionLog::Slice(qsizetype pos, qsizetype len) const
+{
+    QMutexLocker lock(&m_lock);
+    QByteArray out;
+    if (pos < 0 || pos >= m_size || len <= 0)
+        return out;
+    len = std::min(len, m_size - pos);
+    out.reserve(len);
+    qsizetype blockIndex = pos / kBlockSize;
+    qsizetype offset = pos % kBlockSize;
+    while (len > 0) {
+        const QByteArray &block = m_blocks[size_t(blockIndex)];
+        const qsizetype take = std::min(len, block.size() - offset);
+        out.append(block.constData() + offset, take);
+        len -= take;
+        offset = 0;
+        ++blockIndex;
+    }
+    return out;
+}
+
+bool SessionLog::WriteTo(QIODevice &dev) const
+{
+    QMutexLocker lock(&m_lock);
+    for (const QByteArray &block : m_blocks) {
+        if (dev.write(block) != block.size())
+            return false;
+    }
+    return true;
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QIODevice>
+#include <algorithm>
+#include <vector>
+
+// The whole text of the receive view: every byte received or added, exactly
+// as it came, with CR LF line breaks. It is never trimmed; only Clear empties it.
+//
+// The bytes live in fixed-size blocks so that a log of hundreds of megabytes
+// never needs one huge contiguous reallocation and memory stays close to the
+// bytes kept. Every operation holds one lock for its whole duration.
+class SessionLog
+{
+public:
+    static constexpr qsizetype kBlockSize = 256 * 1024;
+
+    void Append(const QByteArray &bytes);
+    void Append(const char *data, qsizetype n);
+    // Adds "\r\n" unless the log is empty.
+    void AppendLineBreak();
+    void Clear();
+    // A copy of the whole log.
+    QByteArray Text() const;
+
+    qsizetype size() const;
+    bool isEmpty() const { return size() == 0; }
+    // A copy of the bytes in [pos, pos + len), clipped to the log.
+    QByteArray Slice(qsizetype pos, qsizetype len) const;
+    // Writes the whole log to dev; false when a write fails.
+    bool WriteTo(QIODevice &dev) const;
+    // Increases on every Clear, so a reader can tell a cleared log that has
+    // grown again from one that only grew.
+    quint64 generation() const;
+    // Calls f(const char *data, qsizetype n) on the bytes of [pos, pos + len),
+    // clipped to the log, piece by piece in order, without copying them. The
+    // lock is held throughout, so f must not call back into the log.
+    template<class F>
+    void Visit(qsizetype pos, qsizetype len, F &&f) const
+    {
+        QMutexLocker lock(&m_lock);
+        if (pos < 0 || pos >= m_size || len <= 0)
+            return;
+        len = std::min(len, m_size - pos);
+        size_t blockIndex = size_t(pos / kBlockSize);
+        qsizetype offset = pos % kBlockSize;
+        while (len > 0) {
+            const QByteArray &block = m_blocks[blockIndex];
+            const qsizetype take = std::min(len, block.size() - offset);
+            f(block.constData() + offset, take);
+            len -= take;
+            offset = 0;
+            ++blockIndex;
+        }
+    }
+
+private:
+    void appendLocked(const char *data, qsizetype n);
+
+    mutable QMutex m_lock;
+    std::vector<QByteArray> m_blocks;
+    qsizetype m_size = 0;
+    quint64 m_generation = 0;
+};

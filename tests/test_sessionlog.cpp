@@ -1,0 +1,124 @@
+// The session log and the recognition of replies: plain classes, no window.
+#include "console/replyflags.h"
+#include "console/sessionlog.h"
+
+#include <QBuffer>
+#include <QTest>
+
+class TestSessionLog : public QObject
+{
+    Q_OBJECT
+
+    static ReplyFlags &Fresh(ReplyFlags &f)
+    {
+        f.okSeen = false;
+        f.noError = true;
+        return f;
+    }
+    // Feeds the chunks one after another into a fresh scanner.
+    static void Feed(ReplyScanner &s, ReplyFlags &f, const QList<QByteArray> &chunks)
+    {
+        for (const QByteArray &c : chunks)
+            s.Scan(c.constData(), c.size(), f);
+    }
+
+private slots:
+    void lineBreakOnlyWhenNotEmpty()
+    {
+        SessionLog log;
+        log.AppendLineBreak();
+        QCOMPARE(log.Text(), QByteArray());
+        log.Append("AT");
+        log.AppendLineBreak();
+        log.Append(QByteArray("\0OK", 3));
+        QCOMPARE(log.Text(), QByteArray("AT\r\n\0OK", 7));
+        const quint64 gen = log.generation();
+        log.Clear();
+        QVERIFY(log.isEmpty());
+        QVERIFY(log.generation() != gen);
+        log.AppendLineBreak();
+        QCOMPARE(log.size(), qsizetype(0));
+    }
+
+    void blocksKeepEveryByteInOrder()
+    {
+        // Appends that straddle block boundaries in odd sizes.
+        SessionLog log;
+        QByteArray expected;
+        quint32 seed = 12345;
+        while (expected.size() < 3 * SessionLog::kBlockSize + 777) {
+            seed = seed * 1103515245 + 12345;
+            QByteArray piece(qsizetype(seed % 700) + 1, char(seed >> 24));
+            log.Append(piece);
+            expected.append(piece);
+        }
+        QCOMPARE(log.size(), expected.size());
+        QCOMPARE(log.Text(), expected);
+        const qsizetype edge = SessionLog::kBlockSize - 3;
+        QCOMPARE(log.Slice(edge, 10), expected.mid(edge, 10));
+        QCOMPARE(log.Slice(expected.size() - 4, 100), expected.right(4));
+        QVERIFY(log.Slice(expected.size(), 1).isEmpty());
+        QBuffer out;
+        out.open(QIODevice::WriteOnly);
+        QVERIFY(log.WriteTo(out));
+        QCOMPARE(out.data(), expected);
+    }
+
+    void okAndErrorAnywhereCaseSensitive()
+    {
+        ReplyScanner s;
+        ReplyFlags f;
+        Feed(s, Fresh(f), { "TOKEN" });
+        QVERIFY(f.okSeen);
+        Feed(s, Fresh(f), { "\r\nSEND OK\r\n" });
+        QVERIFY(f.okSeen);
+        Feed(s, Fresh(f), { "\r\nok\r\n" });
+        QVERIFY(!f.okSeen);
+        Feed(s, Fresh(f), { "\r\n+CME ERROR: 10\r\n" });
+        QVERIFY(!f.okSeen);
+        QVERIFY(!f.noError);
+        Feed(s, Fresh(f), { "OK ERROR" });
+        QVERIFY(f.okSeen);
+        QVERIFY(!f.noError);
+        // A read that found nothing counts as a reply.
+        Feed(s, Fresh(f), { QByteArray() });
+        QVERIFY(f.okSeen);
+    }
+
+    void repliesSplitOverChunks()
+    {
+        ReplyScanner s;
+        ReplyFlags f;
+        Feed(s, Fresh(f), { "\r\nO" });
+        QVERIFY(!f.okSeen);
+        Feed(s, f, { "K\r\n" });
+        QVERIFY(f.okSeen);
+
+        Feed(s, Fresh(f), { "\r\nER", "R", "OR\r\n" });
+        QVERIFY(!f.noError);
+        QVERIFY(!f.okSeen);
+
+        // A match lying wholly in the previous chunk is not counted again.
+        Feed(s, Fresh(f), { "xxOK" });
+        QVERIFY(f.okSeen);
+        Feed(s, Fresh(f), { "\r\n" });
+        QVERIFY(!f.okSeen);
+        Feed(s, Fresh(f), { "ERROR" });
+        Fresh(f);
+        Feed(s, f, { "x" });
+        QVERIFY(f.noError);
+
+        // Zero bytes separate, they do not join.
+        Feed(s, Fresh(f), { QByteArray("O\0", 2), "K" });
+        QVERIFY(!f.okSeen);
+
+        // Reset forgets the previous chunk.
+        Feed(s, Fresh(f), { "O" });
+        s.Reset();
+        Feed(s, f, { "K" });
+        QVERIFY(!f.okSeen);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSessionLog)
+#include "test_sessionlog.moc"
