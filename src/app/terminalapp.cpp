@@ -1,0 +1,31 @@
+#include "app/terminalapp.h"
+
+#include "console/terminaldialog.h"
+
+#include <QCommandLineParser>
+
+TerminalApp::TerminalApp(int &argc, char **argv)
+    : QApplication(argc, argv)
+{
+    // The application's name, shown as the caption of its message boxes, is
+    // the executable's file name, which QCoreApplication already uses.
+    setWindowIcon(QIcon(QStringLiteral(":/icons/qrvterm.png")));
+}
+
+bool TerminalApp::InitInstance()
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("AT command test terminal for wireless modules"));
+    parser.addHelpOption();
+    const QCommandLineOption port(QStringLiteral("port"),
+                                  QStringLiteral("Port to select at start, e.g. \"Simulated module\" or /dev/ttyUSB0."),
+                                  QStringLiteral("name"));
+    parser.addOption(port);
+    parser.process(*this);
+
+    TerminalDialog dialog(m_log);
+    if (parser.isSet(port))
+        dialog.SelectPort(parser.value(port));
+    dialog.exec();
+    return false;
+}

@@ -1,0 +1,439 @@
+#include "console/terminaldialog.h"
+
+#include "app/aboutdialog.h"
+#include "console/commandframe.h"
+#include "sim/simport.h"
+#include "widgets/dialogunits.h"
+#include "ui_terminaldialog.h"
+
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QDir>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QSaveFile>
+#include <QSerialPortInfo>
+#include <QStatusBar>
+#include <QStringEncoder>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+namespace {
+
+const char *const kProductTitle = "QRV无线模块调试工具V1.02";
+const char *const kMakerMail = "qrv@example.com";
+const char *const kMakerQQ = "80001234";
+const char *const kMakerWeb = "www.example.com/qrv";
+// The About item added to the system menu, and its command code.
+const char *const kAboutMenuText = "关于 Corvane(&A)...";
+constexpr unsigned kAboutCommand = 0x0010;
+constexpr int kStatusBarHeight = 32;
+constexpr int kStatusPart0Right = 500;
+
+QStringList SystemPorts()
+{
+    QStringList names;
+    const auto ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : ports) {
+        // ttyS ports are already there as COM1 … COM8.
+        if (!info.portName().startsWith(QLatin1String("ttyS")))
+            names << info.portName();
+    }
+    return names;
+}
+
+TerminalDialog::PortLister &PortListerSlot()
+{
+    static TerminalDialog::PortLister lister = SystemPorts;
+    return lister;
+}
+
+} // namespace
+
+const QString TerminalDialog::kSimulatedPortName = QStringLiteral("Simulated module");
+
+void TerminalDialog::SetPortLister(PortLister lister)
+{
+    PortListerSlot() = lister ? std::move(lister) : PortLister(SystemPorts);
+}
+
+TerminalDialog::TerminalDialog(SessionLog &log, QWidget *parent)
+    : QDialog(parent)
+    , ui(std::make_unique<Ui::TerminalDialog>())
+    , m_log(log)
+{
+    SetupWindow();
+}
+
+TerminalDialog::~TerminalDialog()
+{
+    m_session.disconnect(this);
+}
+
+void TerminalDialog::SetupWindow()
+{
+    ui->setupUi(this);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                   | Qt::WindowCloseButtonHint);
+    m_units = DialogUnits::Apply(this);
+    AddSystemMenuItem();
+    setWindowIcon(QIcon(QStringLiteral(":/icons/qrvterm.png")));
+
+    // The end-character radio buttons, in the order of their choices.
+    const QList<QRadioButton *> radios { ui->endNullRadio, ui->endCrRadio,  ui->endLfRadio,
+                                         ui->endCrLfRadio, ui->endSubRadio, ui->endCustomRadio };
+    for (int i = 0; i < radios.size(); ++i)
+        m_endCharGroup.addButton(radios[i], i);
+    m_endCharGroup.button(m_endChar)->setChecked(true);
+
+    FillLineSettingLists();
+
+    ui->receiveView->setLog(&m_log);
+    ui->receiveView->setToolTip(QStringLiteral("Received text (read-only): select and Ctrl+C to copy"));
+    ui->receiveView->logChanged(false);
+
+    SetupStatusBar();
+
+    connect(ui->startStopButton, &QPushButton::clicked, this, &TerminalDialog::StartStopClicked);
+    connect(ui->clearButton, &QPushButton::clicked, this, &TerminalDialog::ClearClicked);
+    connect(ui->saveLogButton, &QPushButton::clicked, this, &TerminalDialog::SaveLogClicked);
+    connect(ui->sendButton, &QPushButton::clicked, this, &TerminalDialog::SendClicked);
+    connect(ui->commandEdit, &QLineEdit::returnPressed, this, &TerminalDialog::SendClicked);
+    connect(ui->commandList, &QTableWidget::cellDoubleClicked, this, &TerminalDialog::CommandListDoubleClicked);
+    connect(ui->aboutButton, &QPushButton::clicked, this, [this] {
+        AboutDialog about(this);
+        about.exec();
+    });
+    connect(&m_session, &SerialSession::ReceiveReady, this, &TerminalDialog::OnReceiveReady);
+    connect(&m_session, &SerialSession::DeviceLost, this, &TerminalDialog::OnDeviceLost);
+}
+
+void TerminalDialog::FillLineSettingLists()
+{
+    QStringList ports;
+    for (int i = 1; i <= 8; ++i)
+        ports << QStringLiteral("COM%1").arg(i);
+    ports << PortListerSlot()();
+    ports << kSimulatedPortName;
+    ui->portList->addItems(ports);
+    ui->portList->setCurrentIndex(0);
+    ui->portList->view()->setMinimumWidth(ui->portList->view()->sizeHintForColumn(0) + 24);
+    ui->portList->setToolTip(QStringLiteral("Pick a port or type a device path such as /dev/ttyUSB0"));
+
+    ui->parityList->addItems({ QStringLiteral("NONE"), QStringLiteral("EVEN"), QStringLiteral("ODD") });
+    ui->parityList->setCurrentIndex(0);
+
+    ui->dataList->addItems({ QStringLiteral("5"), QStringLiteral("6"), QStringLiteral("7"), QStringLiteral("8") });
+    ui->dataList->setCurrentIndex(3);
+
+    ui->speedList->addItems({ QStringLiteral("300"), QStringLiteral("600"), QStringLiteral("1200"),
+                              QStringLiteral("2400"), QStringLiteral("4800"), QStringLiteral("9600"),
+                              QStringLiteral("14400"), QStringLiteral("19200"), QStringLiteral("38400"),
+                              QStringLiteral("57600"), QStringLiteral("115200") });
+    ui->speedList->setCurrentIndex(4);
+
+    ui->stopList->addItems({ QStringLiteral("1"), QStringLiteral("1.5"), QStringLiteral("2") });
+    ui->stopList->setCurrentIndex(0);
+
+    ui->rtsCheck->setChecked(false);
+    ui->dtrCheck->setChecked(false);
+}
+
+void TerminalDialog::SetupStatusBar()
+{
+    m_statusBar = new QStatusBar(this);
+    m_statusBar->setObjectName(QStringLiteral("statusBar"));
+    m_statusBar->setSizeGripEnabled(false);
+    // The bar's pixel sizes are those of the standard dialog font; they grow
+    // with the font the window really got, like everything else.
+    const int barHeight = kStatusBarHeight * m_units.baseY / DialogUnits().baseY;
+    const int part0Right = kStatusPart0Right * m_units.baseX / DialogUnits().baseX;
+    m_statusBar->setGeometry(0, height() - barHeight, width(), barHeight);
+
+    auto *part0 = new QWidget(m_statusBar);
+    part0->setObjectName(QStringLiteral("statusPart0"));
+    part0->setFixedWidth(part0Right - 8);
+    auto *row = new QHBoxLayout(part0);
+    row->setContentsMargins(2, 0, 2, 0);
+    row->setSpacing(4);
+    auto *icon = new QLabel(part0);
+    icon->setPixmap(QIcon(QStringLiteral(":/icons/qrvterm.png")).pixmap(16, 16));
+    row->addWidget(icon);
+    const QString spaces8(8, QLatin1Char(' '));
+    auto *text0 = new QLabel(QString::fromUtf8(kProductTitle) + spaces8 + QStringLiteral("Mail:")
+                                 + QString::fromUtf8(kMakerMail) + spaces8 + QStringLiteral("QQ:")
+                                 + QString::fromUtf8(kMakerQQ),
+                             part0);
+    text0->setObjectName(QStringLiteral("statusText0"));
+    row->addWidget(text0, 1);
+    m_statusBar->addWidget(part0);
+
+    auto *text1 = new QLabel(QString(9, QLatin1Char(' ')) + QStringLiteral("欢迎访问QRV工作室 ")
+                                 + QString::fromUtf8(kMakerWeb),
+                             m_statusBar);
+    text1->setObjectName(QStringLiteral("statusText1"));
+    m_statusBar->addWidget(text1, 1);
+    m_statusBar->show();
+}
+
+void TerminalDialog::AddSystemMenuItem()
+{
+#ifdef Q_OS_WIN
+    const QString text = QString::fromUtf8(kAboutMenuText);
+    if (HMENU menu = GetSystemMenu(HWND(winId()), FALSE); menu && !text.isEmpty()) {
+        AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        AppendMenuW(menu, MF_STRING, kAboutCommand, reinterpret_cast<LPCWSTR>(text.utf16()));
+    }
+#else
+    // Only Windows lets an application extend the system menu; the About
+    // button opens the About box everywhere.
+    Q_UNUSED(kAboutMenuText);
+    Q_UNUSED(kAboutCommand);
+#endif
+}
+
+#ifdef Q_OS_WIN
+bool TerminalDialog::nativeEvent(const QByteArray &eventType, void *message, qintptr *result)
+{
+    const MSG *msg = static_cast<const MSG *>(message);
+    if (msg->message == WM_SYSCOMMAND && (msg->wParam & 0xFFF0) == kAboutCommand) {
+        AboutDialog about(this);
+        about.exec();
+        *result = 0;
+        return true;
+    }
+    return QDialog::nativeEvent(eventType, message, result);
+}
+#endif
+
+void TerminalDialog::SelectPort(const QString &name)
+{
+    const int index = ui->portList->findText(name);
+    if (index >= 0)
+        ui->portList->setCurrentIndex(index);
+    else
+        ui->portList->setEditText(name);
+}
+
+void TerminalDialog::UpdateDataFromControls()
+{
+    m_endChar = std::max(0, m_endCharGroup.checkedId());
+}
+
+void TerminalDialog::SetLineSettingListsEnabled(bool enabled)
+{
+    ui->stopList->setEnabled(enabled);
+    ui->parityList->setEnabled(enabled);
+    ui->portList->setEnabled(enabled);
+    ui->dataList->setEnabled(enabled);
+    ui->speedList->setEnabled(enabled);
+}
+
+void TerminalDialog::StartStopClicked()
+{
+    if (ui->startStopButton->text() != QLatin1String("Start")) {
+        m_session.Close();
+        SetLineSettingListsEnabled(true);
+        ui->startStopButton->setText(QStringLiteral("Start"));
+        return;
+    }
+
+    SerialSettings settings;
+    settings.portName = ui->portList->currentText().trimmed();
+    settings.baudRate = SerialSettings::LeadingNumber(ui->speedList->currentText());
+    settings.dataBits = quint8(std::min<quint32>(SerialSettings::LeadingNumber(ui->dataList->currentText()), 255));
+    settings.parity = SerialSettings::ParityFromIndex(ui->parityList->currentIndex());
+    settings.stopBits = SerialSettings::StopBitsFromIndex(ui->stopList->currentIndex());
+    settings.rtsHandshake = ui->rtsCheck->isChecked();
+    settings.dtrHandshake = ui->dtrCheck->isChecked();
+
+    SerialSession::OpenResult result = SerialSession::OpenResult::Failed;
+    if (settings.portName == kSimulatedPortName) {
+        if (QString path; PrepareSimulator(settings, &path)) {
+            settings.portName = path;
+            result = m_session.Open(settings);
+        }
+    } else {
+        result = m_session.Open(settings);
+    }
+
+    if (result != SerialSession::OpenResult::Opened) {
+        if (result == SerialSession::OpenResult::SettingsRejected)
+            ShowMessage(QStringLiteral("设置串口参数失败!"));
+        ShowMessage(QStringLiteral("串口被占用!"));
+        return;
+    }
+    m_scanner.Reset();
+    SetLineSettingListsEnabled(false);
+    ui->startStopButton->setText(QStringLiteral("Stop"));
+}
+
+bool TerminalDialog::PrepareSimulator(const SerialSettings &settings, QString *devicePath)
+{
+    if (!m_sim) {
+        auto sim = std::make_unique<SimPort>();
+        if (!sim->start())
+            return false;
+        m_sim = std::move(sim);
+    }
+    // The module answers at the byte rate of the chosen speed, so replies
+    // arrive in pieces as they do from real hardware.
+    m_sim->setLineRate(int(std::min<quint32>(settings.baudRate, 4000000)));
+    *devicePath = m_sim->devicePath();
+    return true;
+}
+
+void TerminalDialog::OnReceiveReady()
+{
+    // Take everything that is waiting, at most 511 bytes per chunk, so that
+    // nothing stays behind until the next announcement.
+    while (m_session.IsOpen() && m_session.BytesAvailable() > 0)
+        ReceiveChunk();
+}
+
+void TerminalDialog::ReceiveChunk()
+{
+    char buffer[kReceiveChunkMax + 1] = {};
+    const qint64 n = m_session.Read(buffer, kReceiveChunkMax);
+    // Every byte goes into the log, zero bytes included.
+    m_log.Append(buffer, n);
+    RefreshReceiveView(true);
+    m_scanner.Scan(buffer, n, m_flags);
+}
+
+void TerminalDialog::RefreshReceiveView(bool scrollToEnd)
+{
+    ui->receiveView->logChanged(scrollToEnd);
+}
+
+void TerminalDialog::OnDeviceLost(const QString &reason)
+{
+    SetLineSettingListsEnabled(true);
+    ui->startStopButton->setText(QStringLiteral("Start"));
+    ShowMessage(QStringLiteral("串口已断开!\n%1\n%2").arg(m_session.DevicePath(), reason));
+}
+
+void TerminalDialog::ClearClicked()
+{
+    m_log.Clear();
+    RefreshReceiveView(false);
+}
+
+QString TerminalDialog::LogFileTarget(const QString &chosenPath)
+{
+    if (chosenPath.endsWith(QLatin1String(".txt"), Qt::CaseInsensitive))
+        return chosenPath;
+    return chosenPath + QLatin1String(".txt");
+}
+
+void TerminalDialog::SaveLogClicked()
+{
+    UpdateDataFromControls();
+    const QString chosen = m_askSavePath
+        ? m_askSavePath()
+        : QFileDialog::getSaveFileName(this, QString(), QString(),
+                                       QStringLiteral("Data Files(*.txt);;All Files(*.*)"), nullptr,
+                                       QFileDialog::DontConfirmOverwrite);
+    if (chosen.isEmpty())
+        return;
+    SaveLogTo(chosen);
+}
+
+bool TerminalDialog::SaveLogTo(const QString &chosenPath)
+{
+    const QString target = LogFileTarget(chosenPath);
+    // The question covers the file that is really written.
+    if (QFileInfo::exists(target)
+        && !AskYesNo(QStringLiteral("%1 已存在。\n要替换它吗?").arg(QDir::toNativeSeparators(target))))
+        return false;
+    QSaveFile file(target);
+    const bool ok = file.open(QIODevice::WriteOnly) && m_log.WriteTo(file) && file.commit();
+    if (!ok) {
+        if (!m_log.isEmpty())
+            ShowMessage(QStringLiteral("save failed!\n%1\n%2").arg(QDir::toNativeSeparators(target), file.errorString()));
+        return false;
+    }
+    return true;
+}
+
+QByteArray TerminalDialog::ToLocal8Bit(const QString &text) const
+{
+    // Commands are 8-bit text in code page 936.
+    QStringEncoder encoder("GBK");
+    if (!encoder.isValid())
+        return text.toLocal8Bit();
+    return encoder.encode(text);
+}
+
+void TerminalDialog::SendClicked()
+{
+    UpdateDataFromControls();
+    const QString text = ui->commandEdit->text();
+    if (text.isEmpty())
+        return;
+    SendCommandText(ToLocal8Bit(text), true);
+}
+
+void TerminalDialog::CommandListDoubleClicked()
+{
+    int first = -1;
+    const auto ranges = ui->commandList->selectedRanges();
+    for (const QTableWidgetSelectionRange &range : ranges)
+        first = first < 0 ? range.topRow() : std::min(first, range.topRow());
+    if (first < 0)
+        return;
+    const QTableWidgetItem *cell = ui->commandList->item(first, 1);
+    const QString text = cell ? cell->text() : QString();
+    UpdateDataFromControls();
+    SendCommandText(ToLocal8Bit(text), false);
+}
+
+void TerminalDialog::SendCommandText(const QByteArray &command, bool nullLineBreak)
+{
+    const CommandFrame frame =
+        BuildCommandFrame(command, m_endChar, ToLocal8Bit(ui->customEndEdit->text()), nullLineBreak);
+    if (frame.logLineBreak)
+        m_log.AppendLineBreak();
+    m_log.Append(frame.logText);
+    m_session.Write(frame.bytes.constData(), frame.bytes.size());
+}
+
+void TerminalDialog::ShowMessage(const QString &text)
+{
+    QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(), text, QMessageBox::Ok, this);
+    box.exec();
+}
+
+bool TerminalDialog::AskYesNo(const QString &text)
+{
+    QMessageBox box(QMessageBox::Question, QCoreApplication::applicationName(), text,
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void TerminalDialog::closeEvent(QCloseEvent *event)
+{
+    m_session.Close();
+    QDialog::closeEvent(event);
+}
+
+void TerminalDialog::keyPressEvent(QKeyEvent *event)
+{
+    // Enter and Esc never end the window: it ends only through a close
+    // request, which closes the port properly first.
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Escape:
+        event->accept();
+        return;
+    default:
+        QDialog::keyPressEvent(event);
+    }
+}

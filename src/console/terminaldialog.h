@@ -1,0 +1,100 @@
+#pragma once
+
+#include "console/replyflags.h"
+#include "console/sessionlog.h"
+#include "serial/serialsession.h"
+#include "widgets/dialogunits.h"
+
+#include <QButtonGroup>
+#include <QDialog>
+#include <QStringList>
+#include <functional>
+#include <memory>
+
+class QLabel;
+class QStatusBar;
+class SimPort;
+namespace Ui { class TerminalDialog; }
+
+// The main window: line settings, the port's Start/Stop, the receive view
+// over the session log, and sending commands.
+class TerminalDialog : public QDialog
+{
+    Q_OBJECT
+public:
+    // The entry at the end of the Port list that starts the built-in
+    // simulated module and opens it like any port.
+    static const QString kSimulatedPortName;
+    // At most this many bytes are taken from the port per ReceiveChunk.
+    static constexpr qint64 kReceiveChunkMax = 511;
+
+    explicit TerminalDialog(SessionLog &log, QWidget *parent = nullptr);
+    ~TerminalDialog() override;
+
+    // Selects (or types) a Port list entry, e.g. from the command line.
+    void SelectPort(const QString &name);
+
+    // Handlers, public so that tests can drive them like the buttons do.
+    void StartStopClicked();
+    void ReceiveChunk();
+    void RefreshReceiveView(bool scrollToEnd);
+    void ClearClicked();
+    void SaveLogClicked();
+    // Saves the log to the file a save dialog returned: ".txt" is added
+    // unless the name ends with it, and an existing file is replaced only
+    // after the user agrees. True when the file was written.
+    bool SaveLogTo(const QString &chosenPath);
+    void SendClicked();
+    void CommandListDoubleClicked();
+    // Frames one command under the current end character, makes its log
+    // additions and writes it.
+    void SendCommandText(const QByteArray &command, bool nullLineBreak);
+
+    SerialSession &Session() { return m_session; }
+    SessionLog &Log() { return m_log; }
+    ReplyFlags &Flags() { return m_flags; }
+    int EndCharChoice() const { return m_endChar; }
+    SimPort *Simulator() const { return m_sim.get(); }
+
+    // Where the ports that the system reports come from; replaceable so that
+    // tests never probe the machine's real serial devices.
+    using PortLister = std::function<QStringList()>;
+    static void SetPortLister(PortLister lister);
+    // Replaces the save-file dialog (tests).
+    void SetSavePathAsker(std::function<QString()> asker) { m_askSavePath = std::move(asker); }
+
+    static QString LogFileTarget(const QString &chosenPath);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+#ifdef Q_OS_WIN
+    bool nativeEvent(const QByteArray &eventType, void *message, qintptr *result) override;
+#endif
+
+private:
+    void SetupWindow();
+    void FillLineSettingLists();
+    void SetupStatusBar();
+    void AddSystemMenuItem();
+    void UpdateDataFromControls();
+    void SetLineSettingListsEnabled(bool enabled);
+    void OnReceiveReady();
+    void OnDeviceLost(const QString &reason);
+    bool PrepareSimulator(const SerialSettings &settings, QString *devicePath);
+    QByteArray ToLocal8Bit(const QString &text) const;
+    void ShowMessage(const QString &text);
+    bool AskYesNo(const QString &text);
+
+    std::unique_ptr<Ui::TerminalDialog> ui;
+    SessionLog &m_log;
+    SerialSession m_session;
+    ReplyFlags m_flags;
+    ReplyScanner m_scanner;
+    int m_endChar = 0;
+    QButtonGroup m_endCharGroup;
+    DialogUnits m_units;
+    QStatusBar *m_statusBar = nullptr;
+    std::unique_ptr<SimPort> m_sim;
+    std::function<QString()> m_askSavePath;
+};

@@ -1,0 +1,302 @@
+// Sending commands, the receive path into the log, saving the log, and a
+// conversation with the simulated module — all through the main window.
+#include "console/terminaldialog.h"
+#include "messageboxcatcher.h"
+#include "ptypair.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestSending : public QObject
+{
+    Q_OBJECT
+
+    template <typename T> static T *Find(QWidget &w, const char *name)
+    {
+        T *child = w.findChild<T *>(QLatin1String(name));
+        if (!child)
+            qFatal("no control %s", name);
+        return child;
+    }
+    static const char *RadioName(int endChar)
+    {
+        static const char *names[] = { "endNullRadio", "endCrRadio",  "endLfRadio",
+                                       "endCrLfRadio", "endSubRadio", "endCustomRadio" };
+        return names[endChar];
+    }
+    // A window whose port is open on a fresh pty.
+    struct Rig
+    {
+        PtyPair pty;
+        SessionLog log;
+        TerminalDialog d { log };
+        Rig()
+        {
+            // Never let a test fall back to a real port.
+            if (!pty.isValid())
+                qFatal("no pty");
+            d.SelectPort(pty.slavePath());
+            if (Find<QComboBox>(d, "portList")->currentText() != pty.slavePath())
+                qFatal("the Port box did not take the pty path");
+            Find<QPushButton>(d, "startStopButton")->click();
+        }
+        void Choose(int endChar, const QString &custom = QString())
+        {
+            Find<QRadioButton>(d, RadioName(endChar))->setChecked(true);
+            Find<QLineEdit>(d, "customEndEdit")->setText(custom);
+        }
+        QByteArray Send(const QString &command, int expected)
+        {
+            Find<QLineEdit>(d, "commandEdit")->setText(command);
+            Find<QPushButton>(d, "sendButton")->click();
+            QByteArray got = pty.read(expected, 1000);
+            got += pty.readFor(50); // nothing more may follow
+            return got;
+        }
+    };
+
+private slots:
+    void initTestCase() { TerminalDialog::SetPortLister([] { return QStringList(); }); }
+
+    void endCharactersOnTheWire_data()
+    {
+        QTest::addColumn<int>("endChar");
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("custom");
+        QTest::addColumn<QByteArray>("wire");
+        QTest::addColumn<QByteArray>("logged");
+        QTest::newRow("NULL") << 0 << "AT" << "" << QByteArray("AT") << QByteArray();
+        QTest::newRow("CR") << 1 << "AT" << "" << QByteArray("AT\r") << QByteArray();
+        QTest::newRow("LF") << 2 << "AT" << "" << QByteArray("AT\n") << QByteArray();
+        QTest::newRow("CR LF") << 3 << "AT" << "" << QByteArray("AT\r\n") << QByteArray();
+        QTest::newRow("SUB") << 4 << "hello" << "" << QByteArray("hello\x1A") << QByteArray("hello\x1A");
+        QTest::newRow("0d 0a") << 5 << "AT" << "0d 0a" << QByteArray("AT\r\n") << QByteArray("AT\r\n");
+        QTest::newRow("1A") << 5 << "AT" << "1A" << QByteArray("AT\x1A") << QByteArray("AT\x1A");
+        QTest::newRow("odd 0D0") << 5 << "AT" << "0D0" << QByteArray("AT") << QByteArray("AT");
+        QTest::newRow("0x1A") << 5 << "AT" << "0x1A" << QByteArray("AT\0\x1A", 4) << QByteArray("AT");
+        QTest::newRow("G1") << 5 << "AT" << "G1" << QByteArray("AT\x01") << QByteArray("AT\x01");
+        QTest::newRow("empty custom") << 5 << "AT" << "" << QByteArray("AT") << QByteArray("AT");
+        QTest::newRow("GBK text") << 1 << "AT+中文" << "" << QByteArray("AT+\xD6\xD0\xCE\xC4\r") << QByteArray();
+    }
+
+    void endCharactersOnTheWire()
+    {
+        QFETCH(int, endChar);
+        QFETCH(QString, command);
+        QFETCH(QString, custom);
+        QFETCH(QByteArray, wire);
+        QFETCH(QByteArray, logged);
+        Rig r;
+        r.Choose(endChar, custom);
+        QCOMPARE(r.Send(command, int(wire.size())), wire);
+        QCOMPARE(r.log.Text(), logged);
+    }
+
+    void longCommandGoesOutWhole()
+    {
+        Rig r;
+        r.Choose(1);
+        const QString command = QStringLiteral("AT+") + QString(2000, QLatin1Char('X'));
+        const QByteArray expected = command.toLatin1() + '\r';
+        QCOMPARE(r.Send(command, int(expected.size())), expected);
+    }
+
+    void nullLineBreakRules()
+    {
+        Rig r;
+        r.Choose(0);
+        // Empty log: nothing added.
+        r.Send(QStringLiteral("AT"), 2);
+        QCOMPARE(r.log.Text(), QByteArray());
+        r.log.Append("OK");
+        r.Send(QStringLiteral("AT"), 2);
+        QCOMPARE(r.log.Text(), QByteArray("OK\r\n"));
+
+        // The list's double-click sends the first selected row, without the
+        // line break; an empty cell sends its end bytes alone.
+        auto *list = Find<QTableWidget>(r.d, "commandList");
+        list->setColumnCount(2);
+        list->setRowCount(3);
+        list->setItem(0, 1, new QTableWidgetItem(QStringLiteral("AT+CSQ")));
+        list->setItem(2, 1, new QTableWidgetItem(QStringLiteral("ATI")));
+        list->setSelectionMode(QAbstractItemView::MultiSelection);
+        list->selectRow(2);
+        list->selectRow(0);
+        r.d.CommandListDoubleClicked();
+        QCOMPARE(r.pty.read(6, 1000), QByteArray("AT+CSQ"));
+        QCOMPARE(r.log.Text(), QByteArray("OK\r\n"));
+        list->clearSelection();
+        list->selectRow(1);
+        r.Choose(1);
+        r.d.CommandListDoubleClicked();
+        QCOMPARE(r.pty.read(1, 1000), QByteArray("\r"));
+        list->clearSelection();
+        r.d.CommandListDoubleClicked();
+        QCOMPARE(r.pty.readFor(50), QByteArray());
+
+        // The radio buttons count only from the next send on.
+        r.Choose(3);
+        QCOMPARE(r.Send(QStringLiteral("AT"), 4), QByteArray("AT\r\n"));
+        // An empty box sends nothing.
+        QCOMPARE(r.Send(QString(), 1), QByteArray());
+    }
+
+    void enterInCommandBoxSendsOnce()
+    {
+        Rig r;
+        r.Choose(1);
+        r.d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&r.d));
+        auto *edit = Find<QLineEdit>(r.d, "commandEdit");
+        edit->setText(QStringLiteral("ATI"));
+        edit->setFocus();
+        QTest::keyClick(edit, Qt::Key_Return);
+        QCOMPARE(r.pty.read(4, 1000) + r.pty.readFor(100), QByteArray("ATI\r"));
+        QVERIFY(r.d.isVisible());
+    }
+
+    void receivedZeroBytesAreKept()
+    {
+        Rig r;
+        QVERIFY(r.pty.write(QByteArray("AB\0CD\r\nOK\r\n", 11)));
+        QTRY_COMPARE(r.log.size(), qsizetype(11));
+        QCOMPARE(r.log.Text(), QByteArray("AB\0CD\r\nOK\r\n", 11));
+        QVERIFY(r.d.Flags().okSeen);
+    }
+
+    void okSplitAcrossReads()
+    {
+        Rig r;
+        r.d.Flags().okSeen = false;
+        QVERIFY(r.pty.write("\r\nO"));
+        QTRY_COMPARE(r.log.size(), qsizetype(3));
+        QVERIFY(!r.d.Flags().okSeen);
+        QVERIFY(r.pty.write("K\r\n"));
+        QTRY_VERIFY(r.d.Flags().okSeen);
+    }
+
+    void clearEmptiesTheLog()
+    {
+        Rig r;
+        QVERIFY(r.pty.write("hello"));
+        QTRY_COMPARE(r.log.size(), qsizetype(5));
+        Find<QPushButton>(r.d, "clearButton")->click();
+        QVERIFY(r.log.isEmpty());
+        QVERIFY(r.d.Session().IsOpen());
+    }
+
+    void savingTheLog()
+    {
+        QTemporaryDir dir;
+        SessionLog log;
+        TerminalDialog d(log);
+        const QByteArray content("AT\r\r\nOK\r\n\xD6\xD0\0end", 14);
+        log.Append(content);
+        auto readFile = [](const QString &path) {
+            QFile f(path);
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+        };
+
+        // A name without ".txt" gets it; one with it keeps its name.
+        QString chosen = dir.filePath(QStringLiteral("log"));
+        d.SetSavePathAsker([&] { return chosen; });
+        Find<QPushButton>(d, "saveLogButton")->click();
+        QCOMPARE(readFile(dir.filePath(QStringLiteral("log.txt"))), content);
+        chosen = dir.filePath(QStringLiteral("other.txt"));
+        Find<QPushButton>(d, "saveLogButton")->click();
+        QCOMPARE(readFile(chosen), content);
+        QVERIFY(!QFile::exists(chosen + QStringLiteral(".txt")));
+
+        // Replacing asks about the file really written; "No" leaves it alone.
+        QFile keep(dir.filePath(QStringLiteral("keep.txt")));
+        QVERIFY(keep.open(QIODevice::WriteOnly) && keep.write("precious") == 8);
+        keep.close();
+        chosen = dir.filePath(QStringLiteral("keep"));
+        {
+            MessageBoxCatcher no(QMessageBox::No);
+            Find<QPushButton>(d, "saveLogButton")->click();
+            QCOMPARE(no.texts.size(), 1);
+            QVERIFY(no.texts.first().contains(QStringLiteral("keep.txt")));
+        }
+        QCOMPARE(readFile(keep.fileName()), QByteArray("precious"));
+        {
+            MessageBoxCatcher yes(QMessageBox::Yes);
+            Find<QPushButton>(d, "saveLogButton")->click();
+            QCOMPARE(yes.texts.size(), 1);
+        }
+        QCOMPARE(readFile(keep.fileName()), content);
+
+        // Cancelled dialog: nothing happens.
+        chosen.clear();
+        {
+            MessageBoxCatcher boxes;
+            Find<QPushButton>(d, "saveLogButton")->click();
+            QVERIFY(boxes.texts.isEmpty());
+        }
+
+        // A file that cannot be written is named in the error ...
+        chosen = dir.filePath(QStringLiteral("no/such/folder/log"));
+        {
+            MessageBoxCatcher boxes;
+            Find<QPushButton>(d, "saveLogButton")->click();
+            QCOMPARE(boxes.texts.size(), 1);
+            QVERIFY(boxes.texts.first().contains(QStringLiteral("log.txt")));
+        }
+        // ... except when the log is empty; an empty log saves an empty file.
+        log.Clear();
+        {
+            MessageBoxCatcher boxes;
+            Find<QPushButton>(d, "saveLogButton")->click();
+            QVERIFY(boxes.texts.isEmpty());
+        }
+        chosen = dir.filePath(QStringLiteral("empty"));
+        Find<QPushButton>(d, "saveLogButton")->click();
+        QCOMPARE(readFile(dir.filePath(QStringLiteral("empty.txt"))), QByteArray());
+    }
+
+    void conversationWithTheSimulatedModule()
+    {
+        SessionLog log;
+        TerminalDialog d(log);
+        d.SelectPort(TerminalDialog::kSimulatedPortName);
+        Find<QComboBox>(d, "speedList")->setCurrentIndex(10); // 115200
+        Find<QPushButton>(d, "startStopButton")->click();
+        QVERIFY(d.Session().IsOpen());
+        QVERIFY(d.Simulator() != nullptr);
+
+        Find<QRadioButton>(d, "endCrRadio")->setChecked(true);
+        Find<QLineEdit>(d, "commandEdit")->setText(QStringLiteral("AT"));
+        Find<QPushButton>(d, "sendButton")->click();
+        QTRY_COMPARE(log.Text(), QByteArray("AT\r\r\nOK\r\n"));
+
+        Find<QLineEdit>(d, "commandEdit")->setText(QStringLiteral("AT+CMGF=1"));
+        Find<QPushButton>(d, "sendButton")->click();
+        QTRY_VERIFY(log.Text().endsWith("AT+CMGF=1\r\r\nOK\r\n"));
+        Find<QLineEdit>(d, "commandEdit")->setText(QStringLiteral("AT+CMGS=\"+8613800000000\""));
+        Find<QPushButton>(d, "sendButton")->click();
+        QTRY_VERIFY(log.Text().endsWith("> "));
+        Find<QRadioButton>(d, "endSubRadio")->setChecked(true);
+        Find<QLineEdit>(d, "commandEdit")->setText(QStringLiteral("hello"));
+        Find<QPushButton>(d, "sendButton")->click();
+        QTRY_VERIFY(log.Text().contains("+CMGS: "));
+        QTRY_VERIFY(log.Text().endsWith("OK\r\n"));
+        // Stop and Start again on the same simulated module.
+        Find<QPushButton>(d, "startStopButton")->click();
+        QVERIFY(!d.Session().IsOpen());
+        Find<QPushButton>(d, "startStopButton")->click();
+        QVERIFY(d.Session().IsOpen());
+        Find<QRadioButton>(d, "endCrRadio")->setChecked(true);
+        Find<QLineEdit>(d, "commandEdit")->setText(QStringLiteral("AT+CSQ"));
+        Find<QPushButton>(d, "sendButton")->click();
+        QTRY_VERIFY(log.Text().endsWith("AT+CSQ\r\r\n+CSQ: 20,99\r\n\r\nOK\r\n"));
+    }
+};
+
+QTEST_MAIN(TestSending)
+#include "test_sending.moc"

@@ -1,0 +1,333 @@
+// The main window and its port session, driven against pseudo-terminals.
+#include "console/terminaldialog.h"
+#include "messageboxcatcher.h"
+#include "ptypair.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSerialPort>
+#include <QSignalBlocker>
+#include <QStatusBar>
+#include <QTest>
+
+#include <ctime>
+
+class TestTerminalDialog : public QObject
+{
+    Q_OBJECT
+
+    template <typename T> static T *Find(QWidget &w, const char *name)
+    {
+        T *child = w.findChild<T *>(QLatin1String(name));
+        if (!child)
+            qFatal("no control %s", name);
+        return child;
+    }
+    static QStringList ListTexts(QComboBox *box)
+    {
+        QStringList out;
+        for (int i = 0; i < box->count(); ++i)
+            out << box->itemText(i);
+        return out;
+    }
+    static QList<QComboBox *> SettingLists(QWidget &w)
+    {
+        return { Find<QComboBox>(w, "portList"), Find<QComboBox>(w, "speedList"), Find<QComboBox>(w, "dataList"),
+                 Find<QComboBox>(w, "parityList"), Find<QComboBox>(w, "stopList") };
+    }
+    static void UsePort(TerminalDialog &d, const PtyPair &pty)
+    {
+        UsePath(d, pty.slavePath());
+    }
+    static void UsePath(TerminalDialog &d, const QString &path)
+    {
+        // Never let a test fall back to a real port.
+        d.SelectPort(path);
+        if (!path.startsWith(QLatin1String("/dev/pts/")) && !path.contains(QLatin1String("qrv-link")))
+            qFatal("not a pty: %s", qPrintable(path));
+        if (Find<QComboBox>(d, "portList")->currentText() != path)
+            qFatal("the Port box did not take %s", qPrintable(path));
+    }
+    static void Start(TerminalDialog &d) { Find<QPushButton>(d, "startStopButton")->click(); }
+    // True when another opener can take the device (it was released).
+    static bool CanOpen(const QString &path)
+    {
+        QSerialPort other;
+        other.setPortName(path);
+        const bool ok = other.open(QIODevice::ReadWrite);
+        other.close();
+        return ok;
+    }
+
+private slots:
+    void initTestCase() { TerminalDialog::SetPortLister([] { return QStringList(); }); }
+
+    void defaultsAfterSetUp()
+    {
+        SessionLog log;
+        TerminalDialog d(log);
+        QCOMPARE(d.windowTitle(), QStringLiteral("QRV无线模块调试工具V1.02"));
+        QCOMPARE(d.minimumSize(), d.maximumSize());
+
+        auto lists = SettingLists(d);
+        QCOMPARE(lists[0]->currentText(), QStringLiteral("COM1"));
+        QCOMPARE(lists[1]->currentText(), QStringLiteral("4800"));
+        QCOMPARE(lists[2]->currentText(), QStringLiteral("8"));
+        QCOMPARE(lists[3]->currentText(), QStringLiteral("NONE"));
+        QCOMPARE(lists[4]->currentText(), QStringLiteral("1"));
+        QCOMPARE(ListTexts(lists[0]).mid(0, 8),
+                 QStringList({ "COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8" }));
+        QCOMPARE(ListTexts(lists[0]).last(), TerminalDialog::kSimulatedPortName);
+        QCOMPARE(ListTexts(lists[1]),
+                 QStringList({ "300", "600", "1200", "2400", "4800", "9600", "14400", "19200", "38400", "57600",
+                               "115200" }));
+        QCOMPARE(ListTexts(lists[2]), QStringList({ "5", "6", "7", "8" }));
+        QCOMPARE(ListTexts(lists[3]), QStringList({ "NONE", "EVEN", "ODD" }));
+        QCOMPARE(ListTexts(lists[4]), QStringList({ "1", "1.5", "2" }));
+        for (QComboBox *list : lists)
+            QVERIFY(list->isEnabled());
+        QVERIFY(!Find<QCheckBox>(d, "rtsCheck")->isChecked());
+        QVERIFY(!Find<QCheckBox>(d, "dtrCheck")->isChecked());
+        QVERIFY(Find<QRadioButton>(d, "endNullRadio")->isChecked());
+        QCOMPARE(Find<QPushButton>(d, "startStopButton")->text(), QStringLiteral("Start"));
+
+        // No push button may turn Enter in a text box into a click.
+        const auto buttons = d.findChildren<QPushButton *>();
+        QCOMPARE(buttons.size(), 12);
+        for (QPushButton *b : buttons)
+            QVERIFY2(!b->autoDefault() && !b->isDefault(), qPrintable(b->objectName()));
+
+        auto *bar = Find<QStatusBar>(d, "statusBar");
+        QCOMPARE(bar->geometry().bottomRight(), QPoint(d.width() - 1, d.height() - 1));
+        QCOMPARE(bar->geometry().left(), 0);
+        QVERIFY(bar->height() >= 32);
+        // Controls sit where their dialog units put them for the window's font.
+        const DialogUnits units = DialogUnits::ForFont(d.font());
+        QCOMPARE(Find<QPushButton>(d, "startStopButton")->geometry(), units.ToPixels(QRect(348, 27, 37, 15)));
+        QCOMPARE(d.width(), units.ToPixelsX(656));
+        QVERIFY(Find<QLabel>(d, "statusText0")->text().startsWith(QStringLiteral("QRV无线模块调试工具V1.02        Mail:")));
+        QVERIFY(Find<QLabel>(d, "statusText1")->text().startsWith(QStringLiteral("         欢迎访问QRV工作室 ")));
+    }
+
+    void startOpensAndStopCloses()
+    {
+        PtyPair pty;
+        QVERIFY(pty.isValid());
+        SessionLog log;
+        TerminalDialog d(log);
+        UsePort(d, pty);
+        Start(d);
+        QVERIFY(d.Session().IsOpen());
+        QCOMPARE(Find<QPushButton>(d, "startStopButton")->text(), QStringLiteral("Stop"));
+        for (QComboBox *list : SettingLists(d))
+            QVERIFY(!list->isEnabled());
+        QVERIFY(Find<QCheckBox>(d, "rtsCheck")->isEnabled());
+        QVERIFY(Find<QCheckBox>(d, "dtrCheck")->isEnabled());
+        // Exclusive: nobody else can open it now.
+        QVERIFY(!CanOpen(pty.slavePath()));
+
+        // Stop runs the close sequence: at least 500 ms, then the port is free.
+        QElapsedTimer t;
+        t.start();
+        Start(d);
+        QVERIFY(t.elapsed() >= 500);
+        QVERIFY(!d.Session().IsOpen());
+        QVERIFY(CanOpen(pty.slavePath()));
+        QCOMPARE(Find<QPushButton>(d, "startStopButton")->text(), QStringLiteral("Start"));
+        for (QComboBox *list : SettingLists(d))
+            QVERIFY(list->isEnabled());
+        // A closed session writes nothing.
+        QCOMPARE(d.Session().Write("AT\r", 3), qint64(0));
+    }
+
+    void portInUseElsewhere()
+    {
+        PtyPair pty;
+        QSerialPort holder;
+        holder.setPortName(pty.slavePath());
+        QVERIFY(holder.open(QIODevice::ReadWrite));
+
+        SessionLog log;
+        TerminalDialog d(log);
+        UsePort(d, pty);
+        Find<QComboBox>(d, "speedList")->setCurrentIndex(10);
+        QStringList before;
+        for (QComboBox *list : SettingLists(d))
+            before << list->currentText();
+
+        MessageBoxCatcher boxes;
+        Start(d);
+        QCOMPARE(boxes.texts, QStringList({ "串口被占用!" }));
+        QVERIFY(!d.Session().IsOpen());
+        QCOMPARE(Find<QPushButton>(d, "startStopButton")->text(), QStringLiteral("Start"));
+        QStringList after;
+        for (QComboBox *list : SettingLists(d)) {
+            QVERIFY(list->isEnabled());
+            after << list->currentText();
+        }
+        QCOMPARE(after, before);
+
+        // Reaching the same device through a symbolic link is still "in use".
+        const QString link = QDir::temp().filePath(QStringLiteral("qrv-link-%1").arg(QCoreApplication::applicationPid()));
+        QFile::remove(link);
+        QVERIFY(QFile::link(pty.slavePath(), link));
+        UsePath(d, link);
+        Start(d);
+        QFile::remove(link);
+        QCOMPARE(boxes.texts.size(), 2);
+        QVERIFY(!d.Session().IsOpen());
+    }
+
+    void rejectedSettingThenValidStart()
+    {
+        PtyPair pty;
+        SessionLog log;
+        TerminalDialog d(log);
+        UsePort(d, pty);
+        Find<QComboBox>(d, "stopList")->setCurrentIndex(1); // 1.5 stop bits
+        {
+            MessageBoxCatcher boxes;
+            Start(d);
+            QCOMPARE(boxes.texts, QStringList({ "设置串口参数失败!", "串口被占用!" }));
+        }
+        QVERIFY(!d.Session().IsOpen());
+        QVERIFY(CanOpen(pty.slavePath())); // released after the refusal
+        Find<QComboBox>(d, "stopList")->setCurrentIndex(0);
+        Start(d);
+        QVERIFY(d.Session().IsOpen());
+    }
+
+    void receivedBytesArriveInOrderInChunks()
+    {
+        PtyPair pty;
+        SessionLog log;
+        TerminalDialog d(log);
+        UsePort(d, pty);
+        Start(d);
+        QVERIFY(d.Session().IsOpen());
+
+        QByteArray burst;
+        for (int i = 0; i < 1200; ++i)
+            burst.append(char('A' + i % 26));
+        {
+            // Hold back the announcements so that all 1200 bytes wait at once.
+            const QSignalBlocker quiet(&d.Session());
+            QVERIFY(pty.write(burst));
+            QTRY_COMPARE(d.Session().BytesAvailable(), qint64(1200));
+        }
+        QList<qsizetype> sizes;
+        while (d.Session().BytesAvailable() > 0) {
+            d.ReceiveChunk();
+            sizes << log.size();
+        }
+        QCOMPARE(sizes, QList<qsizetype>({ 511, 1022, 1200 }));
+        QCOMPARE(log.Text(), burst);
+
+        // Through the announcements: a larger flood, none lost or reordered.
+        QByteArray flood;
+        for (int i = 0; i < 100000; ++i)
+            flood.append(char(i * 7 % 251 + 1));
+        QVERIFY(pty.write(flood));
+        QTRY_COMPARE(log.size(), qsizetype(1200 + flood.size()));
+        QCOMPARE(log.Text().mid(1200), flood);
+    }
+
+    void writeGoesOutWholeAndInOrder()
+    {
+        PtyPair pty;
+        SessionLog log;
+        TerminalDialog d(log);
+        UsePort(d, pty);
+        Start(d);
+        QByteArray a(3000, 'a'), b(3000, 'b');
+        QCOMPARE(d.Session().Write(a.constData(), a.size()), qint64(a.size()));
+        QCOMPARE(d.Session().Write(b.constData(), b.size()), qint64(b.size()));
+        QCOMPARE(pty.read(6000), a + b);
+    }
+
+    void hangUpReturnsToClosed()
+    {
+        PtyPair pty;
+        SessionLog log;
+        TerminalDialog d(log);
+        UsePort(d, pty);
+        Start(d);
+        QVERIFY(d.Session().IsOpen());
+
+        MessageBoxCatcher boxes;
+        const std::clock_t cpuBefore = std::clock();
+        QElapsedTimer t;
+        t.start();
+        pty.closeMaster();
+        QTRY_VERIFY_WITH_TIMEOUT(!boxes.texts.isEmpty(), 1000);
+        QVERIFY(t.elapsed() < 1000);
+        QVERIFY(boxes.texts.first().startsWith(QStringLiteral("串口已断开!")));
+        QVERIFY(!d.Session().IsOpen());
+        QCOMPARE(Find<QPushButton>(d, "startStopButton")->text(), QStringLiteral("Start"));
+        for (QComboBox *list : SettingLists(d))
+            QVERIFY(list->isEnabled());
+        // No busy loop afterwards.
+        QTest::qWait(500);
+        const double cpu = double(std::clock() - cpuBefore) / CLOCKS_PER_SEC;
+        QVERIFY2(cpu < 0.4, qPrintable(QString::number(cpu)));
+    }
+
+    void enterAndEscapeNeverEndTheWindow()
+    {
+        SessionLog log;
+        TerminalDialog d(log);
+        d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
+        auto *edit = Find<QLineEdit>(d, "commandEdit");
+        edit->setFocus();
+        QTest::keyClick(edit, Qt::Key_Return);
+        QTest::keyClick(edit, Qt::Key_Enter);
+        QTest::keyClick(edit, Qt::Key_Escape);
+        QTest::keyClick(&d, Qt::Key_Escape);
+        QVERIFY(d.isVisible());
+        QCOMPARE(d.result(), 0);
+    }
+
+    void closeRequestRunsTheCloseSequence()
+    {
+        PtyPair pty;
+        SessionLog log;
+        TerminalDialog d(log);
+        UsePort(d, pty);
+        d.show();
+        Start(d);
+        QVERIFY(d.Session().IsOpen());
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(d.close());
+        QVERIFY(t.elapsed() >= 500);
+        QVERIFY(!d.Session().IsOpen());
+        QVERIFY(CanOpen(pty.slavePath()));
+    }
+
+    void aboutButtonOpensTheAboutBox()
+    {
+        SessionLog log;
+        TerminalDialog d(log);
+        d.show();
+        QString title;
+        QTimer::singleShot(50, [&] {
+            for (QWidget *w : QApplication::topLevelWidgets()) {
+                if (w->inherits("AboutDialog") && w->isVisible()) {
+                    title = w->windowTitle();
+                    w->findChild<QPushButton *>(QStringLiteral("okButton"))->click();
+                }
+            }
+        });
+        Find<QPushButton>(d, "aboutButton")->click();
+        QCOMPARE(title, QStringLiteral("关于 QRV无线模块调试工具"));
+    }
+};
+
+QTEST_MAIN(TestTerminalDialog)
+#include "test_terminaldialog.moc"
