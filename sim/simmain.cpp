@@ -1,0 +1,125 @@
+// qrvsim: serves the simulated module on a pseudo-terminal, prints the
+// device path on stdout and runs until SIGINT or SIGTERM.
+
+#include "simport.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void onSignal(int sig)
+{
+    const char byte = char(sig);
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+}
+
+// Bytes as readable text: printable ASCII as is, the rest as <CR>, <LF>, <1A>.
+QByteArray visible(const QByteArray &bytes)
+{
+    QByteArray out;
+    for (char c : bytes) {
+        const int u = quint8(c);
+        if (c == '\r')
+            out += "<CR>";
+        else if (c == '\n')
+            out += "<LF>";
+        else if (u < 0x20 || u >= 0x7F)
+            out += '<' + QByteArray::number(u, 16).toUpper().rightJustified(2, '0') + '>';
+        else
+            out += c;
+    }
+    return out;
+}
+
+bool intOption(const QCommandLineParser &parser, const QCommandLineOption &option, int *value)
+{
+    if (!parser.isSet(option))
+        return true;
+    bool ok = false;
+    *value = parser.value(option).toInt(&ok);
+    if (ok && *value >= 0)
+        return true;
+    std::fprintf(stderr, "qrvsim: invalid value for --%s: %s\n", qPrintable(option.names().constFirst()),
+                 qPrintable(parser.value(option)));
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("qrvsim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.02"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Serves a simulated GSM/GPRS module on a pseudo-terminal and prints its device path."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption rate(QStringLiteral("rate"),
+                                  QStringLiteral("Pace replies at the byte rate of a <baud> line (0: no pacing)."),
+                                  QStringLiteral("baud"), QStringLiteral("0"));
+    const QCommandLineOption delay(QStringLiteral("delay"),
+                                   QStringLiteral("Wait <ms> before answering a command line."),
+                                   QStringLiteral("ms"), QStringLiteral("0"));
+    const QCommandLineOption verbose(QStringLiteral("verbose"),
+                                     QStringLiteral("Log the traffic on stderr."));
+    parser.addOption(rate);
+    parser.addOption(delay);
+    parser.addOption(verbose);
+    parser.process(app);
+
+    int baud = 0;
+    int delayMs = 0;
+    if (!intOption(parser, rate, &baud) || !intOption(parser, delay, &delayMs))
+        return 2;
+
+    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        std::perror("qrvsim: pipe");
+        return 1;
+    }
+    QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [] {
+        char byte = 0;
+        while (::read(g_signalPipe[0], &byte, 1) > 0) {
+        }
+        QCoreApplication::quit();
+    });
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+
+    SimPort port;
+    port.setLineRate(baud);
+    port.setReplyDelay(delayMs);
+    QString error;
+    if (!port.start(&error)) {
+        std::fprintf(stderr, "qrvsim: %s\n", qPrintable(error));
+        return 1;
+    }
+    if (parser.isSet(verbose)) {
+        QObject::connect(&port, &SimPort::received, [](const QByteArray &bytes) {
+            std::fprintf(stderr, "<< %s\n", visible(bytes).constData());
+        });
+        QObject::connect(&port, &SimPort::sent, [](const QByteArray &bytes) {
+            std::fprintf(stderr, ">> %s\n", visible(bytes).constData());
+        });
+    }
+
+    std::printf("%s\n", qPrintable(port.devicePath()));
+    std::fflush(stdout);
+    return app.exec();
+}

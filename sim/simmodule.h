@@ -1,0 +1,95 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
+#include <QMap>
+#include <QString>
+
+#include <memory>
+
+// A virtual GSM/GPRS module that answers AT commands (V.250 command line,
+// 27.007 general and network commands, 27.005 short messages in text and
+// PDU mode). Pure logic: bytes the terminal sent go in, the bytes the
+// module answers come out. Input may arrive in arbitrary pieces.
+//
+// Line discipline: a command line starts with "AT" (either letter in either
+// case) and ends with S3 (CR); S5 (backspace) deletes the previous character;
+// bytes outside a command line (garbage, the LF after CR) are dropped without
+// echo. With ATE1 every byte of a command line is echoed as it arrives, from
+// its 'A' up to and including the CR, and so is the body of a message.
+// "A/" repeats the previous command line.
+//
+// Character sets (+CSCS): "IRA" carries text as ASCII and "GSM" as 8-bit
+// Latin-1 (characters that do not fit become '?'); "UCS2" carries every
+// string as hex UTF-16.
+// A stored message whose text needs UCS2 is always shown as hex UTF-16 in
+// text mode, whatever +CSCS says.
+class SimulatedModule
+{
+public:
+    enum class MessageStatus { ReceivedUnread = 0, ReceivedRead = 1, StoredUnsent = 2, StoredSent = 3 };
+
+    struct StoredMessage
+    {
+        MessageStatus status = MessageStatus::ReceivedUnread;
+        QString sender;
+        QString serviceCentre;
+        QString timestamp; // "yy/MM/dd,hh:mm:ss+zz", zone in quarter hours
+        QString text;
+    };
+
+    struct SentMessage
+    {
+        int reference = 0;
+        QString destination;
+        quint8 dcs = 0;
+        QString text; // decoded body; 8-bit data as upper-case hex
+        bool pduMode = false;
+    };
+
+    // What one call of step() produced.
+    struct Output
+    {
+        qsizetype consumed = 0;  // input bytes used
+        QByteArray echo;         // echo and prompts, due at once
+        QByteArray reply;        // the answer to a completed line or message
+        bool completed = false;  // the last byte consumed completed a line or message
+    };
+
+    static constexpr int kStorageSize = 20;
+    static constexpr int kMaxLineLength = 1024;
+
+    SimulatedModule();
+    ~SimulatedModule();
+    SimulatedModule(const SimulatedModule &) = delete;
+    SimulatedModule &operator=(const SimulatedModule &) = delete;
+
+    // Takes bytes from the terminal and returns everything the module sends
+    // back for them (echo, prompts, responses), possibly nothing.
+    QByteArray Feed(const QByteArray &in);
+
+    // Consumes input up to and including the first byte that completes a
+    // command line or a message (or all of it), keeping echo and reply apart
+    // so that a caller can delay the reply but not the echo.
+    Output step(QByteArrayView in);
+
+    // Back to the state after switching on: default settings, the preloaded
+    // messages, no pending input.
+    void powerOn();
+
+    // A message arrives from the network: stored in the first free index (or
+    // handed over directly with +CNMI mt=2). Returns the unsolicited result
+    // code to send (+CMTI or +CMT), empty when there is none or storage is
+    // full. timestamp defaults to the current local time.
+    QByteArray receiveSms(const QString &sender, const QString &text, const QString &timestamp = QString());
+
+    const QMap<int, StoredMessage> &storage() const;
+    const QList<SentMessage> &sentMessages() const;
+    // True between the "> " prompt of +CMGS and the Ctrl-Z / ESC that ends it.
+    bool isEnteringMessage() const;
+
+private:
+    class Impl;
+    std::unique_ptr<Impl> d;
+};
