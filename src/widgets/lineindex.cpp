@@ -1,0 +1,476 @@
+#include "widgets/lineindex.h"
+
+#include "console/gbk.h"
+#include "console/sessionlog.h"
+
+#include <QByteArray>
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// Bytes that are one cell wide and need no further look: printable ASCII.
+struct PrintableTable
+{
+    bool value[256];
+    constexpr PrintableTable() : value()
+    {
+        for (int b = 0; b < 256; ++b)
+            value[b] = Gbk::isPrintableAscii(uchar(b));
+    }
+};
+constexpr PrintableTable kPrintable;
+
+} // namespace
+
+LineIndex::LineIndex()
+{
+    reset();
+}
+
+LineIndex::~LineIndex() = default;
+
+void LineIndex::reset()
+{
+    m_chunks.clear();
+    addChunk(0, 0);
+    m_lineCount = 1;
+    m_scanned = 0;
+    m_open = Open();
+    m_pendingCr = false;
+    m_pendingLead = -1;
+    m_started = false;
+    m_inexactChunks = 0;
+    commitOpen();
+}
+
+void LineIndex::addChunk(qsizetype startBase, qsizetype rowBase)
+{
+    Chunk c;
+    c.startBase = startBase;
+    c.rowBase = rowBase;
+    c.lines.reset(new Entry[kChunkLines]);
+    m_chunks.push_back(std::move(c));
+    m_cur = &m_chunks.back();
+    m_local = 0;
+    m_rowPrefix = 0;
+}
+
+bool LineIndex::update(const SessionLog &log, qsizetype maxBytes)
+{
+    const quint64 generation = log.generation();
+    if (!m_started || generation != m_generation) {
+        reset();
+        m_started = true;
+        m_generation = generation;
+    }
+    const qsizetype size = log.size();
+    if (size < m_scanned) {
+        // Shorter without a new generation: cleared and refilled in between.
+        reset();
+        m_started = true;
+    }
+    const qsizetype n = std::min(size - m_scanned, maxBytes);
+    if (n > 0) {
+        log.Visit(m_scanned, n, [this](const char *p, qsizetype k) { scan(p, k); });
+        commitOpen();
+    }
+    return m_scanned >= size;
+}
+
+void LineIndex::addNarrowCells(qsizetype n)
+{
+    m_open.cells += n;
+    if (m_open.wide)
+        m_open.wrap.addNarrow(n, m_columns);
+}
+
+void LineIndex::addWideChar()
+{
+    if (!m_open.wide) {
+        m_open.wide = true;
+        m_open.wrap = Wrap();
+        if (m_open.cells > 0)
+            m_open.wrap.addNarrow(m_open.cells, m_columns);
+    }
+    m_open.wrap.addWide(m_columns);
+    m_open.cells += 2;
+}
+
+namespace {
+
+constexpr quint64 kOnes = 0x0101010101010101ull;
+constexpr quint64 kHighs = 0x8080808080808080ull;
+
+// True when one of the eight bytes of x is outside 0x20..0x7E.
+inline bool hasSpecialByte(quint64 x)
+{
+    const quint64 below = (x - kOnes * 0x20) & ~x & kHighs; // some byte < 0x20
+    const quint64 above = ((x + kOnes * 0x01) | x) & kHighs;  // some byte >= 0x7F
+    return (below | above) != 0;
+}
+
+} // namespace
+
+void LineIndex::scan(const char *p, qsizetype n)
+{
+    const qsizetype base = m_scanned;
+    qsizetype i = 0;
+    while (i < n) {
+        const uchar b = uchar(p[i]);
+        if (m_pendingLead >= 0) [[unlikely]] {
+            m_pendingLead = -1;
+            if (Gbk::isTrail(b)) {
+                addWideChar();
+                m_open.length += 2;
+                ++i;
+                continue;
+            }
+            // A lead byte without its trail: one invalid cell; b is its own unit.
+            addNarrowCells(1);
+            m_open.length += 1;
+        }
+        if (m_pendingCr) [[unlikely]] {
+            m_pendingCr = false;
+            if (b == '\n') {
+                // CR LF split across two scans: one break.
+                quint32 &prev = cellsField(m_lineCount - 2);
+                prev = (prev & ~(quint32(3) << kBreakShift)) | (quint32(2) << kBreakShift);
+                m_open.start = base + i + 1;
+                if (m_local == 0)
+                    m_cur->startBase = m_open.start;
+                ++i;
+                continue;
+            }
+        }
+        if (m_open.length >= kMaxLineBytes && b != '\r' && b != '\n') [[unlikely]]
+            closeLine(0, base + i);
+        if (kPrintable.value[b]) {
+            const qsizetype limit = std::min(n, i + (kMaxLineBytes - m_open.length));
+            qsizetype j = i + 1;
+            while (j + 8 <= limit) {
+                quint64 x;
+                memcpy(&x, p + j, 8);
+                if (hasSpecialByte(x))
+                    break;
+                j += 8;
+            }
+            while (j < limit && kPrintable.value[uchar(p[j])])
+                ++j;
+            m_open.length += j - i;
+            addNarrowCells(j - i);
+            i = j;
+            continue;
+        }
+        if (b == '\r' || b == '\n') {
+            if (b == '\r' && i + 1 < n && p[i + 1] == '\n') {
+                closeLine(2, base + i + 2);
+                i += 2;
+            } else {
+                closeLine(1, base + i + 1);
+                m_pendingCr = (b == '\r');
+                ++i;
+            }
+            continue;
+        }
+        if (Gbk::isLead(b)) {
+            if (i + 1 == n) {
+                // The trail byte, if any, comes with the next piece.
+                m_pendingLead = b;
+                ++i;
+                continue;
+            }
+            if (Gbk::isTrail(uchar(p[i + 1]))) {
+                addWideChar();
+                m_open.length += 2;
+                i += 2;
+                continue;
+            }
+        }
+        addNarrowCells(b == '\t' ? Gbk::tabCells(m_open.cells) : 1);
+        m_open.length += 1;
+        ++i;
+    }
+    m_scanned = base + n;
+}
+
+qsizetype LineIndex::writeOpen(int breakLength)
+{
+    qsizetype cells = m_open.cells;
+    qsizetype rows;
+    if (m_open.wide) {
+        Wrap wrap = m_open.wrap;
+        if (m_pendingLead >= 0)
+            wrap.addNarrow(1, m_columns);
+        rows = wrap.rows;
+    }
+    if (m_pendingLead >= 0)
+        cells += 1; // shown as one cell until its trail arrives
+    if (!m_open.wide)
+        rows = cells <= m_columns ? 1 : (cells + m_columns - 1) / m_columns;
+    if (m_local == 0)
+        m_cur->startBase = m_open.start;
+    m_cur->lines[m_local].start = quint32(m_open.start - m_cur->startBase);
+    m_cur->lines[m_local].cells = quint32(cells) | (m_open.wide ? kWideFlag : 0) | (quint32(breakLength) << kBreakShift);
+    m_cur->lines[m_local].rowEnd = m_rowPrefix + quint32(rows);
+    return rows;
+}
+
+void LineIndex::closeLine(int breakLength, qsizetype nextStart)
+{
+    m_rowPrefix += quint32(writeOpen(breakLength));
+    ++m_lineCount;
+    if (++m_local == kChunkLines)
+        addChunk(nextStart, m_cur->rowBase + m_rowPrefix);
+    m_open.start = nextStart;
+    m_open.length = 0;
+    m_open.cells = 0;
+    m_open.wide = false;
+}
+
+quint32 &LineIndex::cellsField(qsizetype line)
+{
+    return m_chunks[size_t(line >> kChunkShift)].lines[line & (kChunkLines - 1)].cells;
+}
+
+quint32 LineIndex::cellsField(qsizetype line) const
+{
+    return m_chunks[size_t(line >> kChunkShift)].lines[line & (kChunkLines - 1)].cells;
+}
+
+qsizetype LineIndex::lineStart(qsizetype line) const
+{
+    const Chunk &c = m_chunks[size_t(line >> kChunkShift)];
+    return c.startBase + c.lines[line & (kChunkLines - 1)].start;
+}
+
+qsizetype LineIndex::lineLength(qsizetype line) const
+{
+    if (line >= m_lineCount - 1)
+        return m_scanned - lineStart(line);
+    return lineStart(line + 1) - lineBreakLength(line) - lineStart(line);
+}
+
+int LineIndex::lineBreakLength(qsizetype line) const
+{
+    return int((cellsField(line) >> kBreakShift) & 3);
+}
+
+qsizetype LineIndex::lineCells(qsizetype line) const
+{
+    return cellsField(line) & kCellsMask;
+}
+
+bool LineIndex::lineHasWide(qsizetype line) const
+{
+    return (cellsField(line) & kWideFlag) != 0;
+}
+
+qsizetype LineIndex::rowEnd(qsizetype line) const
+{
+    const Chunk &c = m_chunks[size_t(line >> kChunkShift)];
+    return c.rowBase + c.lines[line & (kChunkLines - 1)].rowEnd;
+}
+
+qsizetype LineIndex::lineFirstRow(qsizetype line) const
+{
+    const Chunk &c = m_chunks[size_t(line >> kChunkShift)];
+    const qsizetype local = line & (kChunkLines - 1);
+    return c.rowBase + (local == 0 ? 0 : c.lines[local - 1].rowEnd);
+}
+
+qsizetype LineIndex::lineRows(qsizetype line) const
+{
+    return rowEnd(line) - lineFirstRow(line);
+}
+
+qsizetype LineIndex::rowCount() const
+{
+    return rowEnd(m_lineCount - 1);
+}
+
+qsizetype LineIndex::lineAt(qsizetype pos) const
+{
+    if (pos <= 0)
+        return 0;
+    auto chunk = std::upper_bound(m_chunks.begin(), m_chunks.end(), pos,
+                                  [](qsizetype v, const Chunk &c) { return v < c.startBase; });
+    const qsizetype ci = std::max<qsizetype>(0, (chunk - m_chunks.begin()) - 1);
+    const Chunk &c = m_chunks[size_t(ci)];
+    const qsizetype count = std::min(kChunkLines, m_lineCount - ci * kChunkLines);
+    const quint32 rel = quint32(std::min<qsizetype>(pos - c.startBase, 0xFFFFFFFFu));
+    const Entry *it = std::upper_bound(c.lines.get(), c.lines.get() + count, rel,
+                                       [](quint32 v, const Entry &e) { return v < e.start; });
+    const qsizetype local = std::max<qsizetype>(0, (it - c.lines.get()) - 1);
+    return ci * kChunkLines + local;
+}
+
+LineIndex::RowPos LineIndex::rowToLine(qsizetype row) const
+{
+    row = std::clamp<qsizetype>(row, 0, rowCount() - 1);
+    auto chunk = std::upper_bound(m_chunks.begin(), m_chunks.end(), row,
+                                  [](qsizetype v, const Chunk &c) { return v < c.rowBase; });
+    const qsizetype ci = std::max<qsizetype>(0, (chunk - m_chunks.begin()) - 1);
+    const Chunk &c = m_chunks[size_t(ci)];
+    const qsizetype count = std::min(kChunkLines, m_lineCount - ci * kChunkLines);
+    const quint32 rel = quint32(row - c.rowBase);
+    const Entry *it = std::upper_bound(c.lines.get(), c.lines.get() + count, rel,
+                                       [](quint32 v, const Entry &e) { return v < e.rowEnd; });
+    const qsizetype local = std::min<qsizetype>(it - c.lines.get(), count - 1);
+    RowPos pos;
+    pos.line = ci * kChunkLines + local;
+    pos.rowInLine = rel - (local == 0 ? 0 : c.lines[local - 1].rowEnd);
+    return pos;
+}
+
+LineIndex::Wrap LineIndex::rewrap(const SessionLog &log, qsizetype start, qsizetype length,
+                                  QByteArray &buffer) const
+{
+    buffer.resize(length);
+    qsizetype got = 0;
+    log.Visit(start, length, [&](const char *p, qsizetype n) {
+        memcpy(buffer.data() + got, p, size_t(n));
+        got += n;
+    });
+    const char *p = buffer.constData();
+    Wrap wrap;
+    qsizetype cells = 0;
+    qsizetype narrow = 0; // single cells not yet added to wrap
+    for (qsizetype i = 0; i < got;) {
+        const uchar b = uchar(p[i]);
+        if (Gbk::isLead(b) && i + 1 < got && Gbk::isTrail(uchar(p[i + 1]))) {
+            if (narrow > 0) {
+                wrap.addNarrow(narrow, m_columns);
+                narrow = 0;
+            }
+            wrap.addWide(m_columns);
+            cells += 2;
+            i += 2;
+            continue;
+        }
+        const int w = b == '\t' ? Gbk::tabCells(cells) : 1;
+        narrow += w;
+        cells += w;
+        ++i;
+    }
+    if (narrow > 0)
+        wrap.addNarrow(narrow, m_columns);
+    return wrap;
+}
+
+void LineIndex::setColumns(int columns, const SessionLog &log)
+{
+    columns = std::max(columns, kMinColumns);
+    if (columns == m_columns)
+        return;
+    m_columns = columns;
+    if (!m_started || log.generation() != m_generation) {
+        // The next update() starts over with the new width.
+        reset();
+        return;
+    }
+    // Lines without double-byte characters wrap exactly by their width. The
+    // others get the fewest rows their width allows, and their chunk is marked
+    // for refine(), which re-reads them.
+    m_inexactChunks = 0;
+    qsizetype rowBase = 0;
+    for (size_t ci = 0; ci < m_chunks.size(); ++ci) {
+        Chunk &c = m_chunks[ci];
+        c.rowBase = rowBase;
+        c.exact = true;
+        const qsizetype first = qsizetype(ci) * kChunkLines;
+        const qsizetype count = std::min(kChunkLines, m_lineCount - first);
+        quint32 prefix = 0;
+        for (qsizetype local = 0; local < count; ++local) {
+            if (first + local == m_lineCount - 1)
+                break; // the open line is committed below
+            const quint32 f = c.lines[local].cells;
+            const qsizetype cells = f & kCellsMask;
+            if ((f & kWideFlag) && cells > columns)
+                c.exact = false;
+            prefix += quint32(cells <= columns ? 1 : (cells + columns - 1) / columns);
+            c.lines[local].rowEnd = prefix;
+        }
+        if (!c.exact)
+            ++m_inexactChunks;
+        rowBase += prefix;
+        m_rowPrefix = prefix; // ends as the last chunk's prefix before the open line
+    }
+    if (m_open.wide) {
+        QByteArray buffer;
+        m_open.wrap = rewrap(log, m_open.start, m_open.length, buffer);
+    }
+    commitOpen();
+}
+
+qsizetype LineIndex::refineChunk(size_t ci, const SessionLog &log, QByteArray &buffer)
+{
+    Chunk &c = m_chunks[ci];
+    const qsizetype first = qsizetype(ci) * kChunkLines;
+    const qsizetype count = std::min(kChunkLines, m_lineCount - first);
+    const bool last = ci + 1 == m_chunks.size();
+    const quint32 oldTotal = c.lines[count - 1].rowEnd;
+    qsizetype bytes = 0;
+    quint32 prefix = 0;
+    for (qsizetype local = 0; local < count; ++local) {
+        const qsizetype line = first + local;
+        if (line == m_lineCount - 1)
+            break;
+        const quint32 f = c.lines[local].cells;
+        const qsizetype cells = f & kCellsMask;
+        if ((f & kWideFlag) && cells > m_columns) {
+            const qsizetype length = lineLength(line);
+            prefix += quint32(rewrap(log, lineStart(line), length, buffer).rows);
+            bytes += length;
+        } else {
+            prefix += quint32(cells <= m_columns ? 1 : (cells + m_columns - 1) / m_columns);
+        }
+        c.lines[local].rowEnd = prefix;
+    }
+    if (last) {
+        m_rowPrefix = prefix;
+        commitOpen();
+    }
+    const qsizetype delta = qsizetype(c.lines[count - 1].rowEnd) - qsizetype(oldTotal);
+    if (delta != 0) {
+        for (size_t k = ci + 1; k < m_chunks.size(); ++k)
+            m_chunks[k].rowBase += delta;
+    }
+    c.exact = true;
+    --m_inexactChunks;
+    return bytes + 1;
+}
+
+bool LineIndex::refine(const SessionLog &log, qsizetype maxBytes)
+{
+    QByteArray buffer;
+    qsizetype spent = 0;
+    for (size_t ci = 0; ci < m_chunks.size() && m_inexactChunks > 0 && spent < maxBytes; ++ci) {
+        if (!m_chunks[ci].exact)
+            spent += refineChunk(ci, log, buffer);
+    }
+    return m_inexactChunks == 0;
+}
+
+bool LineIndex::refineRows(const SessionLog &log, qsizetype firstRow, qsizetype lastRow)
+{
+    if (m_inexactChunks == 0)
+        return false;
+    QByteArray buffer;
+    bool changed = false;
+    firstRow = std::clamp<qsizetype>(firstRow, 0, rowCount() - 1);
+    size_t ci = size_t(rowToLine(firstRow).line >> kChunkShift);
+    for (; ci < m_chunks.size() && m_chunks[ci].rowBase <= lastRow; ++ci) {
+        if (!m_chunks[ci].exact) {
+            refineChunk(ci, log, buffer);
+            changed = true;
+        }
+    }
+    return changed;
+}
+
+qsizetype LineIndex::memoryUsage() const
+{
+    return qsizetype(m_chunks.capacity() * sizeof(Chunk))
+           + qsizetype(m_chunks.size()) * kChunkLines * qsizetype(sizeof(Entry));
+}

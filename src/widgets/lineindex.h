@@ -1,0 +1,187 @@
+#pragma once
+
+#include <QByteArray>
+#include <QtGlobal>
+#include <limits>
+#include <memory>
+#include <vector>
+
+class SessionLog;
+
+// Where each display line of a SessionLog starts, how many cells it is wide
+// and how many rows it takes when wrapped at a given column count.
+//
+// Lines end at CR LF, at a lone CR and at a lone LF; a CR at the end of the
+// indexed bytes waits for the next byte, so CR LF split between two appends is
+// still one break. The line after the last break is always present (possibly
+// empty), so an empty log has one line. A line longer than kMaxLineBytes is cut
+// into display lines of at most that many bytes (plus one when a double-byte
+// character straddles the limit), each of which starts on a new row; such a
+// cut has a break length of 0.
+//
+// update() reads only the bytes appended since the previous call. The last
+// line stays open: its width and rows are updated as it grows. A lead byte at
+// the very end counts as one cell until the next byte tells whether it starts
+// a pair.
+//
+// Wrapping: rows are `columns` cells wide; single-cell units (tab cells too)
+// fill rows in order, and a double-byte character that does not fit in what is
+// left of a row starts the next row. A line takes at least one row.
+//
+// Storage: lines are kept in chunks of kChunkLines with 64-bit bases and
+// 32-bit per-line fields (start, cells and flags, row prefix): 12 bytes per
+// line, allocated one chunk at a time.
+class LineIndex
+{
+public:
+    static constexpr qsizetype kMaxLineBytes = 16384;
+    static constexpr int kChunkShift = 12;
+    static constexpr qsizetype kChunkLines = qsizetype(1) << kChunkShift;
+    static constexpr int kMinColumns = 2;
+    static constexpr qsizetype kUnlimited = std::numeric_limits<qsizetype>::max();
+
+    // Greedy wrap state of one line for a column count.
+    struct Wrap
+    {
+        qsizetype rows = 1; // rows begun so far (at least one)
+        int col = 0;        // cells used in the last row, 0..columns
+        // Adds n single cells, which may run over into further rows.
+        void addNarrow(qsizetype n, int columns)
+        {
+            const qsizetype t = col + n;
+            if (t <= columns) {
+                col = int(t);
+                return;
+            }
+            const qsizetype extra = (t - 1) / columns;
+            rows += extra;
+            col = int(t - extra * columns);
+        }
+        // Adds a two-cell character; returns the column it starts at.
+        int addWide(int columns)
+        {
+            if (col + 2 > columns) {
+                ++rows;
+                col = 0;
+            }
+            col += 2;
+            return col - 2;
+        }
+    };
+
+    LineIndex();
+    ~LineIndex();
+    LineIndex(const LineIndex &) = delete;
+    LineIndex &operator=(const LineIndex &) = delete;
+
+    // Indexes bytes appended to `log` since the last call (all of it after a
+    // Clear of the log or a reset()), at most maxBytes of them. Returns true
+    // when the index has caught up with the log.
+    bool update(const SessionLog &log, qsizetype maxBytes = kUnlimited);
+    // Forgets everything: one empty line, nothing indexed.
+    void reset();
+    // Re-wraps every line for a new column count (at least kMinColumns), one
+    // step per line. Where a double-byte character may have to move to the
+    // next row, the line's rows depend on the order of its characters: such
+    // lines wider than a row get the fewest rows their width allows until
+    // refine() or refineRows() re-reads them.
+    void setColumns(int columns, const SessionLog &log);
+    int columns() const { return m_columns; }
+    // True when every line has its exact rows.
+    bool isExact() const { return m_inexactChunks == 0; }
+    // Re-reads estimated lines, about maxBytes of them, from the start of the
+    // log on; returns isExact().
+    bool refine(const SessionLog &log, qsizetype maxBytes = kUnlimited);
+    // Re-reads the estimated lines of the chunks that show rows firstRow to
+    // lastRow; true when it re-read any. The rows of the lines from these
+    // chunks on may change.
+    bool refineRows(const SessionLog &log, qsizetype firstRow, qsizetype lastRow);
+
+    quint64 generation() const { return m_generation; }
+    // Bytes of the log covered by the index.
+    qsizetype indexedSize() const { return m_scanned; }
+
+    qsizetype lineCount() const { return m_lineCount; }
+    qsizetype lineStart(qsizetype line) const;
+    // Bytes of the line without its break.
+    qsizetype lineLength(qsizetype line) const;
+    // Bytes of the break after the line: 2 for CR LF, 1 for CR or LF, 0 for the
+    // last line and for a line cut at kMaxLineBytes.
+    int lineBreakLength(qsizetype line) const;
+    qsizetype lineCells(qsizetype line) const;
+    // True when the line holds a double-byte character.
+    bool lineHasWide(qsizetype line) const;
+    qsizetype lineRows(qsizetype line) const;
+    qsizetype lineFirstRow(qsizetype line) const;
+    // The line that holds byte offset pos (its break included); the last line
+    // for pos at or after the end.
+    qsizetype lineAt(qsizetype pos) const;
+
+    qsizetype rowCount() const;
+    struct RowPos
+    {
+        qsizetype line = 0;
+        qsizetype rowInLine = 0;
+    };
+    // The line shown on visual row `row` (clamped to the rows there are).
+    RowPos rowToLine(qsizetype row) const;
+
+    // Heap bytes held by the index.
+    qsizetype memoryUsage() const;
+
+private:
+    struct Entry
+    {
+        quint32 start;  // relative to the chunk's startBase
+        quint32 cells;  // cells | flags
+        quint32 rowEnd; // rows through the line, relative to the chunk's rowBase
+    };
+    struct Chunk
+    {
+        qsizetype startBase = 0;
+        qsizetype rowBase = 0;
+        std::unique_ptr<Entry[]> lines;
+        bool exact = true; // false while some rows are estimates
+    };
+    // The line being filled.
+    struct Open
+    {
+        qsizetype start = 0;
+        qsizetype length = 0; // bytes consumed into the line (a pending lead excluded)
+        qsizetype cells = 0;
+        bool wide = false;
+        Wrap wrap; // valid only when wide
+    };
+
+    static constexpr quint32 kCellsMask = 0x000FFFFF;
+    static constexpr int kBreakShift = 20;
+    static constexpr quint32 kWideFlag = 1u << 22;
+
+    void scan(const char *p, qsizetype n);
+    void closeLine(int breakLength, qsizetype nextStart);
+    qsizetype writeOpen(int breakLength);
+    void commitOpen() { writeOpen(0); }
+    void addChunk(qsizetype startBase, qsizetype rowBase);
+    void addNarrowCells(qsizetype n);
+    void addWideChar();
+    qsizetype refineChunk(size_t chunk, const SessionLog &log, QByteArray &buffer);
+    Wrap rewrap(const SessionLog &log, qsizetype start, qsizetype length, QByteArray &buffer) const;
+    quint32 &cellsField(qsizetype line);
+    quint32 cellsField(qsizetype line) const;
+    void setLineStart(qsizetype line, qsizetype pos);
+    qsizetype rowEnd(qsizetype line) const;
+
+    std::vector<Chunk> m_chunks;
+    Chunk *m_cur = nullptr;  // the chunk of the open line
+    qsizetype m_local = 0;   // the open line's place in m_cur
+    quint32 m_rowPrefix = 0; // rows of m_cur's lines before the open one
+    qsizetype m_inexactChunks = 0;
+    qsizetype m_lineCount = 0;
+    int m_columns = 1 << 20;
+    quint64 m_generation = 0;
+    bool m_started = false;
+    qsizetype m_scanned = 0;
+    Open m_open;
+    bool m_pendingCr = false;
+    int m_pendingLead = -1; // lead byte waiting for its trail, or -1
+};

@@ -1,0 +1,237 @@
+#pragma once
+
+#include "widgets/lineindex.h"
+
+#include <QAbstractScrollArea>
+#include <QBasicTimer>
+#include <QByteArray>
+#include <QColor>
+#include <QFont>
+#include <QHash>
+#include <QList>
+#include <QPixmap>
+#include <QRawFont>
+#include <QPoint>
+#include <QPointF>
+#include <QRect>
+#include <algorithm>
+#include <vector>
+
+class SessionLog;
+class QMenu;
+
+// A coloured byte range of one line: [start, start + length) counted from the
+// line's first byte.
+struct StyledRun
+{
+    qsizetype start = 0;
+    qsizetype length = 0;
+    QColor color;
+    bool bold = false;
+};
+
+// Read-only view of a SessionLog of any size, in code page 936.
+//
+// The view keeps a LineIndex of the log and paints only the rows on screen,
+// decoding just their lines. Rows wrap at the viewport width in cells of a
+// fixed-width font; a double-byte character takes two cells and is never split
+// across rows; control bytes show as control pictures (as a small box with the
+// byte's hex digits when the font has no such pictures). Positions (selection,
+// hit tests) are byte offsets in the log.
+//
+// logChanged() must be called after the log grew or was cleared; it reads only
+// the new bytes. The scroll bar and the screen follow on a timer, at most every
+// 20 ms and less often when painting is slow, however often logChanged() is
+// called. A large unread tail (or, after a change of width, lines whose rows
+// must be re-read) is handled from the event loop in slices of about 15 ms.
+//
+// Keys: Up, Down, PageUp, PageDown, Home and End (with or without Ctrl)
+// scroll; with Shift they move the cursor end of the selection instead. Ctrl+A
+// selects all, Ctrl+C (QKeySequence::Copy) copies. Mouse: press and drag
+// select (scrolling while dragged past the top or bottom), Shift+click
+// extends, double-click selects a word; the context menu has Copy and Select
+// All.
+class LogView : public QAbstractScrollArea
+{
+    Q_OBJECT
+
+public:
+    explicit LogView(QWidget *parent = nullptr);
+    ~LogView() override;
+
+    // The log shown; nullptr shows nothing. The view does not own it.
+    void setLog(const SessionLog *log);
+    const SessionLog *log() const { return m_log; }
+    // Catches up with the log after it grew or was cleared. A Clear empties
+    // the selection. With scrollToEnd the view then shows its last row at the
+    // bottom.
+    void logChanged(bool scrollToEnd);
+
+    const LineIndex &lineIndex() const { return m_index; }
+    qsizetype lineCount() const { return m_index.lineCount(); }
+    qsizetype rowCount() const { return m_index.rowCount(); }
+    // Cells per row at the current width.
+    int columnCount() const { return m_index.columns(); }
+    qsizetype firstVisibleRow() const { return m_firstRow; }
+    // Whole rows that fit in the viewport.
+    int visibleRowCount() const;
+    // Line `line` as shown: control pictures, U+FFFD for bad bytes, spaces for
+    // tabs, the styling hook's rewrite applied; no wrapping.
+    QString lineText(qsizetype line) const;
+
+    qsizetype selectionStart() const { return std::min(m_anchor, m_cursor); }
+    qsizetype selectionEnd() const { return std::max(m_anchor, m_cursor); }
+    // The end of the selection that stays, and the one that moves.
+    qsizetype selectionAnchor() const { return m_anchor; }
+    qsizetype selectionCursor() const { return m_cursor; }
+    bool hasSelection() const { return m_anchor != m_cursor; }
+    // Selects from `anchor` to `cursor` (byte offsets, clipped to the indexed
+    // log); the cursor end is the one that Shift+keys and Shift+click move.
+    void setSelection(qsizetype anchor, qsizetype cursor);
+    // The selection as shown (the styling hook's rewrite applied), decoded,
+    // with "\n" for each selected line break and NUL bytes left out.
+    QString selectedText() const;
+    // The same for any byte range.
+    QString textInRange(qsizetype from, qsizetype to) const;
+    // The byte offset nearest to a point of the viewport.
+    qsizetype positionAt(const QPoint &viewportPoint) const;
+    // The visual row that shows byte offset pos.
+    qsizetype rowOfPosition(qsizetype pos) const;
+    // The cell at byte offset pos, in viewport coordinates.
+    QRect cursorRectAt(qsizetype pos) const;
+    // Scrolls as little as needed to show the row of byte offset pos.
+    void ensurePositionVisible(qsizetype pos);
+
+    // Menu with "Copy" and "Select All", as the context menu shows it; the
+    // caller owns it.
+    QMenu *createContextMenu();
+
+    // Character offsets of the decoded raw text (as the accessibility
+    // interface counts them) and byte offsets, converted both ways.
+    qsizetype characterCount() const;
+    qsizetype charOffsetOf(qsizetype bytePos) const;
+    qsizetype byteOffsetOf(qsizetype charOffset) const;
+    // The decoded raw log text (no display rewrite) between two byte offsets.
+    QString rawText(qsizetype from, qsizetype to) const;
+
+public slots:
+    void selectAll();
+    void clearSelection();
+    // Puts selectedText() on the clipboard; nothing happens without a selection.
+    void copy();
+    void scrollToEnd();
+    void scrollToRow(qsizetype row);
+
+signals:
+    void selectionChanged();
+
+protected:
+    // Styling hook, called for every line before it is painted, copied or
+    // returned by lineText(). `lineBytes` holds the line's bytes without its
+    // break and `lineStart` the log offset of the first one. An override may
+    // append runs to `runs` to colour byte ranges (later runs win where runs
+    // overlap; bytes in no run are plain) and may rewrite the bytes for
+    // display, for instance to change the case of a keyword: a rewritten
+    // printable ASCII byte that stays printable ASCII is shown (unless it
+    // would turn into the trail byte of a double-byte character); other
+    // changes are dropped, and so is the whole rewrite when it changes the
+    // length. The default does nothing: plain text in the palette's text
+    // colour.
+    virtual void styleLine(qsizetype lineStart, QByteArray &lineBytes, QList<StyledRun> &runs) const;
+
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
+    void timerEvent(QTimerEvent *event) override;
+
+private:
+    struct CharMark
+    {
+        qsizetype byte = 0;
+        qsizetype chars = 0;
+    };
+
+    // The text at the top of the view, to keep it there while rows change.
+    struct TopRow
+    {
+        qsizetype line = 0;
+        qsizetype rowInLine = 0;
+        bool atEnd = false;
+    };
+    TopRow topRow() const;
+    void restoreTop(const TopRow &top);
+    void refineVisible(const TopRow &top);
+    void backgroundStep();
+    void updateMetrics();
+    void relayout();
+    void syncScrollBar();
+    qsizetype maxFirstRow() const;
+    void fetchLine(qsizetype line, QByteArray &out) const;
+    void fetchStyledLine(qsizetype line, QByteArray &bytes, QList<StyledRun> &runs) const;
+    qsizetype hitTest(qsizetype row, qreal cellX) const;
+    struct RowCell
+    {
+        qsizetype row = 0;
+        qreal cell = 0;
+    };
+    RowCell rowCellOf(qsizetype pos) const;
+    void moveCursorTo(qsizetype pos, bool extend);
+    void moveByRows(qsizetype delta, bool extend);
+    void selectWordAt(qsizetype pos);
+    void ensureRowVisible(qsizetype row);
+    void selectionUpdated();
+    QPixmap placeholder(uchar byte, const QColor &color) const;
+    // The font (index + 1, high byte) and glyph of a character, or kNoGlyph.
+    quint32 glyphFor(char16_t c, bool bold) const;
+    static constexpr quint32 kNoGlyph = 0xFF000000u;
+    bool extendCharMarks() const;
+    const CharMark &markBeforeByte(qsizetype bytePos) const;
+
+    const SessionLog *m_log = nullptr;
+    LineIndex m_index;
+
+    qreal m_cellWidth = 8;
+    int m_lineHeight = 16;
+    int m_ascent = 12;
+    qreal m_wideOffset = 0;
+    int m_lastPaintMs = 0;
+    struct GlyphGroup
+    {
+        int font; // index in m_rawFonts, + 0x100 for bold
+        QRgb color;
+        QList<quint32> glyphs;
+        QList<QPointF> positions;
+    };
+    std::vector<QRawFont> m_rawFonts[2];
+    mutable std::vector<quint32> m_glyphCache[2];
+    std::vector<GlyphGroup> m_groups;
+    bool m_hasControlPictures = false;
+    QFont m_boldFont;
+    QFont m_tinyFont;
+
+    qsizetype m_anchor = 0;
+    qsizetype m_cursor = 0;
+    bool m_dragging = false;
+    QPoint m_dragPoint;
+    QBasicTimer m_autoScroll;
+    QBasicTimer m_catchUp;
+    QBasicTimer m_refreshTimer;
+    qsizetype m_firstRow = 0;     // top row shown; the scroll bar follows it
+    bool m_pendingScrollToEnd = false;
+    bool m_barDirty = false;      // the scroll bar lags behind the index
+    bool m_repaintPending = false;
+    bool m_syncingBar = false;
+
+    mutable std::vector<CharMark> m_charMarks;
+    mutable quint64 m_charMarksGeneration = 0;
+    mutable QByteArray m_lineBuffer;
+    mutable QHash<quint64, QPixmap> m_placeholders;
+};

@@ -1,0 +1,804 @@
+// Tests of the receive view: GBK units, the incremental line index and the
+// LogView widget (painting, selection, copy, scrolling, accessibility).
+
+#include "console/gbk.h"
+#include "console/sessionlog.h"
+#include "widgets/lineindex.h"
+#include "widgets/logview.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QClipboard>
+#include <QImage>
+#include <QMenu>
+#include <QRandomGenerator>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+#include <QWheelEvent>
+
+namespace {
+
+QString u16(const char16_t *s)
+{
+    return QString::fromUtf16(s);
+}
+
+// A straightforward index of a whole text, to check the incremental one.
+struct RefLine
+{
+    qsizetype start = 0;
+    qsizetype length = 0;
+    int breakLength = 0;
+    qsizetype cells = 0;
+    qsizetype rows = 1;
+};
+
+std::vector<RefLine> referenceLines(const QByteArray &text, int columns)
+{
+    std::vector<RefLine> lines;
+    const char *p = text.constData();
+    const qsizetype n = text.size();
+    qsizetype start = 0;
+    for (;;) {
+        RefLine line;
+        line.start = start;
+        qsizetype i = start;
+        qsizetype row = 0;
+        int col = 0;
+        bool last = true;
+        while (i < n) {
+            if (p[i] == '\r' || p[i] == '\n') {
+                line.breakLength = (p[i] == '\r' && i + 1 < n && p[i + 1] == '\n') ? 2 : 1;
+                last = false;
+                break;
+            }
+            if (i - start >= LineIndex::kMaxLineBytes) {
+                last = false;
+                break;
+            }
+            const Gbk::Unit u = Gbk::unitAt(p + i, n - i);
+            const int w = Gbk::unitCells(u, line.cells);
+            if (u.kind == Gbk::Kind::Double) {
+                if (col + 2 > columns) {
+                    ++row;
+                    col = 0;
+                }
+                col += 2;
+            } else {
+                for (int k = 0; k < w; ++k) {
+                    if (col == columns) {
+                        ++row;
+                        col = 0;
+                    }
+                    ++col;
+                }
+            }
+            line.cells += w;
+            i += u.length;
+        }
+        line.length = i - start;
+        line.rows = row + 1;
+        lines.push_back(line);
+        if (last)
+            return lines;
+        start = i + line.breakLength;
+    }
+}
+
+// Compares every line, the row prefix sums and a sample of look-ups.
+void compareWithReference(const LineIndex &index, const QByteArray &text, QRandomGenerator &rng)
+{
+    const std::vector<RefLine> ref = referenceLines(text, index.columns());
+    QCOMPARE(index.indexedSize(), text.size());
+    QCOMPARE(index.lineCount(), qsizetype(ref.size()));
+    qsizetype row = 0;
+    for (size_t i = 0; i < ref.size(); ++i) {
+        const qsizetype line = qsizetype(i);
+        const RefLine &r = ref[i];
+        if (index.lineStart(line) != r.start || index.lineLength(line) != r.length
+            || index.lineBreakLength(line) != r.breakLength || index.lineCells(line) != r.cells
+            || index.lineRows(line) != r.rows || index.lineFirstRow(line) != row) {
+            qWarning("line %lld: start %lld/%lld length %lld/%lld break %d/%d cells %lld/%lld rows %lld/%lld "
+                     "first row %lld/%lld",
+                     qlonglong(line), qlonglong(index.lineStart(line)), qlonglong(r.start),
+                     qlonglong(index.lineLength(line)), qlonglong(r.length), index.lineBreakLength(line),
+                     r.breakLength, qlonglong(index.lineCells(line)), qlonglong(r.cells),
+                     qlonglong(index.lineRows(line)), qlonglong(r.rows), qlonglong(index.lineFirstRow(line)),
+                     qlonglong(row));
+            QFAIL("index differs from the reference");
+        }
+        row += r.rows;
+    }
+    QCOMPARE(index.rowCount(), row);
+    for (int k = 0; k < 50; ++k) {
+        const size_t line = size_t(rng.bounded(int(ref.size())));
+        // Any byte of the line or its break; for the last line also the end.
+        const bool last = line + 1 == ref.size();
+        const qsizetype span = ref[line].length + ref[line].breakLength + (last ? 1 : 0);
+        const qsizetype target = ref[line].start + rng.bounded(int(span));
+        QCOMPARE(index.lineAt(target), qsizetype(line));
+        const qsizetype first = index.lineFirstRow(qsizetype(line));
+        const qsizetype within = rng.bounded(int(ref[line].rows));
+        const LineIndex::RowPos pos = index.rowToLine(first + within);
+        QCOMPARE(pos.line, qsizetype(line));
+        QCOMPARE(pos.rowInLine, within);
+    }
+}
+
+// Random log traffic: ASCII words, all three line breaks, tabs, NUL and other
+// control bytes, GBK pairs, stray high bytes and now and then a very long
+// line without a break.
+QByteArray randomTraffic(QRandomGenerator &rng, qsizetype n, bool &longLine)
+{
+    static const char *const pieces[] = {"AT", "OK", "+CSQ: 20,99", " ", "\r\n", "\r", "\n", "\t",
+                                         "\xD6\xD0", "\xCE\xC4", "\x81\x40", "\xFE", "\x80", "\xFF",
+                                         "\x81",     "\x7F",     "\x01"};
+    QByteArray out;
+    while (out.size() < n) {
+        if (rng.bounded(400) == 0)
+            longLine = !longLine;
+        const int k = rng.bounded(int(std::size(pieces)));
+        const char *piece = pieces[k];
+        if (longLine && (piece[0] == '\r' || piece[0] == '\n'))
+            piece = "x\xB0\xA1y";
+        if (rng.bounded(50) == 0)
+            out.append('\0');
+        out.append(piece);
+    }
+    out.truncate(n);
+    return out;
+}
+
+class KeywordView : public LogView
+{
+public:
+    bool growLine = false;
+
+protected:
+    // Shows "ok" as "OK" in blue and bold.
+    void styleLine(qsizetype, QByteArray &bytes, QList<StyledRun> &runs) const override
+    {
+        for (qsizetype i = bytes.indexOf("ok"); i >= 0; i = bytes.indexOf("ok", i + 2)) {
+            bytes[i] = 'O';
+            bytes[i + 1] = 'K';
+            runs.append({i, 2, QColor(0, 0, 255), true});
+        }
+        if (growLine)
+            bytes.append("!!");
+    }
+};
+
+int countPixels(const QImage &image, QRgb rgb, const QRect &area)
+{
+    int count = 0;
+    const QRect r = area.intersected(image.rect());
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x)
+            if ((image.pixel(x, y) & 0xFFFFFF) == (rgb & 0xFFFFFF))
+                ++count;
+    return count;
+}
+
+int countDark(const QImage &image, const QRect &area)
+{
+    int count = 0;
+    const QRect r = area.intersected(image.rect());
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x)
+            if (qGray(image.pixel(x, y)) < 128)
+                ++count;
+    return count;
+}
+
+} // namespace
+
+class TestLogView : public QObject
+{
+    Q_OBJECT
+
+private:
+    SessionLog m_log;
+    std::unique_ptr<LogView> m_view;
+
+    // The shared view showing `text`, fully indexed.
+    LogView &view(const QByteArray &text)
+    {
+        m_log.Clear();
+        m_log.Append(text);
+        do
+            m_view->logChanged(false);
+        while (m_view->lineIndex().indexedSize() < m_log.size());
+        return *m_view;
+    }
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanupTestCase();
+
+    void gbkUnits_data();
+    void gbkUnits();
+    void gbkCopyDecoding();
+
+    void lineBreaks_data();
+    void lineBreaks();
+    void incrementalMatchesReference();
+    void byteByByteMatchesReference();
+    void clearRestartsIndex();
+    void indexMemory();
+
+    void wrapping();
+    void resizeKeepsTopLine();
+    void splitGbkCharacterJoins();
+    void nulShownAsPlaceholder();
+    void selectionAndCopy();
+    void mouseSelection();
+    void keyboard();
+    void scrolling();
+    void clearResetsSelection();
+    void largeLogIndexedInSteps();
+    void stylingHook();
+    void painting();
+    void accessibility();
+};
+
+void TestLogView::initTestCase()
+{
+    QVERIFY(Gbk::decoderAvailable());
+    m_view = std::make_unique<LogView>();
+    m_view->resize(420, 240);
+    m_view->setLog(&m_log);
+    m_view->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
+}
+
+void TestLogView::init()
+{
+    m_view->setSelection(0, 0);
+}
+
+void TestLogView::cleanupTestCase()
+{
+    m_view.reset();
+}
+
+void TestLogView::gbkUnits_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<int>("cells");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("ascii") << QByteArray("A") << int(Gbk::Kind::Text) << 1 << 1 << "A";
+    QTest::newRow("pair") << QByteArray("\xD6\xD0") << int(Gbk::Kind::Double) << 2 << 2 << u16(u"中");
+    QTest::newRow("pair with ascii trail") << QByteArray("\x81\x40") << int(Gbk::Kind::Double) << 2 << 2
+                                           << u16(u"丂");
+    QTest::newRow("lead then CR") << QByteArray("\xD6\r") << int(Gbk::Kind::Invalid) << 1 << 1
+                                  << u16(u"\uFFFD");
+    QTest::newRow("lead then 0x7F") << QByteArray("\xD6\x7F") << int(Gbk::Kind::Invalid) << 1 << 1
+                                    << u16(u"\uFFFD");
+    QTest::newRow("lone lead at end") << QByteArray("\xD6") << int(Gbk::Kind::Incomplete) << 1 << 1
+                                      << u16(u"\uFFFD");
+    QTest::newRow("0xFF") << QByteArray("\xFF\x40") << int(Gbk::Kind::Invalid) << 1 << 1 << u16(u"\uFFFD");
+    QTest::newRow("euro") << QByteArray("\x80") << int(Gbk::Kind::Text) << 1 << 1 << u16(u"€");
+    QTest::newRow("NUL") << QByteArray(1, '\0') << int(Gbk::Kind::Control) << 1 << 1 << u16(u"\u2400");
+    QTest::newRow("ESC") << QByteArray("\x1B") << int(Gbk::Kind::Control) << 1 << 1 << u16(u"\u241B");
+    QTest::newRow("DEL") << QByteArray("\x7F") << int(Gbk::Kind::Control) << 1 << 1 << u16(u"\u2421");
+    // At column 3 a tab reaches column 8.
+    QTest::newRow("tab") << QByteArray("\t") << int(Gbk::Kind::Tab) << 1 << 5 << "     ";
+}
+
+void TestLogView::gbkUnits()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, kind);
+    QFETCH(int, length);
+    QFETCH(int, cells);
+    QFETCH(QString, shown);
+    const Gbk::Unit u = Gbk::unitAt(bytes.constData(), bytes.size());
+    QCOMPARE(int(u.kind), kind);
+    QCOMPARE(u.length, length);
+    QCOMPARE(Gbk::unitCells(u, 3), cells);
+    QString out;
+    Gbk::appendDisplay(out, bytes.constData(), u, cells);
+    QCOMPARE(out, shown);
+}
+
+void TestLogView::gbkCopyDecoding()
+{
+    static const char raw[] = "A\0B\r\nC\rD\nE\xD6\xD0\t\x01\xFF\x81";
+    const QByteArray bytes(raw, sizeof raw - 1);
+    const QString expected = u16(u"AB\nC\nD\nE中\t\u0001\uFFFD\uFFFD");
+    QCOMPARE(Gbk::decode(bytes.constData(), bytes.size()), expected);
+    QCOMPARE(Gbk::decodedLength(bytes.constData(), bytes.size()), expected.size());
+    // Character offsets back to bytes: never inside CR LF or a pair.
+    QCOMPARE(Gbk::bytesForLength(bytes.constData(), bytes.size(), 1), 1);  // "A"
+    QCOMPARE(Gbk::bytesForLength(bytes.constData(), bytes.size(), 2), 3);  // NUL dropped, "B"
+    QCOMPARE(Gbk::bytesForLength(bytes.constData(), bytes.size(), 3), 5);  // CR LF
+    QCOMPARE(Gbk::bytesForLength(bytes.constData(), bytes.size(), 9), 12); // 中
+    // Every pair decodes to one BMP character; the table covers the whole range.
+    QCOMPARE(Gbk::decodePair(0xB0, 0xA1), u'啊');
+    QCOMPARE(Gbk::decodePair(0xA1, 0xA1), u'\u3000');
+    QCOMPARE(Gbk::decodePair(0xFE, 0x7F), u'\uFFFD');
+}
+
+void TestLogView::lineBreaks_data()
+{
+    QTest::addColumn<QList<QByteArray>>("appends");
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("empty") << QList<QByteArray>{} << QStringList{""};
+    QTest::newRow("CR LF") << QList<QByteArray>{"AT\r\nOK"} << QStringList{"AT", "OK"};
+    QTest::newRow("lone CR") << QList<QByteArray>{"AT\rOK"} << QStringList{"AT", "OK"};
+    QTest::newRow("lone LF") << QList<QByteArray>{"AT\nOK"} << QStringList{"AT", "OK"};
+    QTest::newRow("LF CR is two breaks") << QList<QByteArray>{"A\n\rB"} << QStringList{"A", "", "B"};
+    QTest::newRow("echo then reply") << QList<QByteArray>{"AT\r", "\r\nOK\r\n"} << QStringList{"AT", "", "OK", ""};
+    QTest::newRow("CR LF split over appends") << QList<QByteArray>{"AT\r", "\nOK"} << QStringList{"AT", "OK"};
+    QTest::newRow("CR then CR LF split") << QList<QByteArray>{"A\r", "\r", "\nB"} << QStringList{"A", "", "B"};
+    QTest::newRow("trailing CR") << QList<QByteArray>{"A\r"} << QStringList{"A", ""};
+}
+
+void TestLogView::lineBreaks()
+{
+    QFETCH(QList<QByteArray>, appends);
+    QFETCH(QStringList, lines);
+    SessionLog log;
+    LineIndex index;
+    for (const QByteArray &a : appends) {
+        log.Append(a);
+        index.update(log);
+    }
+    QStringList got;
+    for (qsizetype i = 0; i < index.lineCount(); ++i)
+        got << QString::fromLatin1(log.Slice(index.lineStart(i), index.lineLength(i)));
+    QCOMPARE(got, lines);
+    QCOMPARE(index.rowCount(), qsizetype(lines.size()));
+}
+
+void TestLogView::incrementalMatchesReference()
+{
+    const quint32 seed = 20240611;
+    QRandomGenerator rng(seed);
+    SessionLog log;
+    LineIndex index;
+    index.setColumns(37, log);
+    bool longLine = false;
+    // Up to about 1.2 MB: several log blocks, many index chunks, a few lines
+    // longer than the display-line limit.
+    for (int step = 1; step <= 4800; ++step) {
+        log.Append(randomTraffic(rng, 1 + rng.bounded(511), longLine));
+        index.update(log);
+        if (step % 400 == 0) {
+            compareWithReference(index, log.Text(), rng);
+            if (QTest::currentTestFailed()) {
+                qWarning("seed %u, step %d", seed, step);
+                return;
+            }
+            // New width: estimated rows, then re-read in small steps.
+            index.setColumns(2 + rng.bounded(150), log);
+            while (!index.refine(log, 20000)) {
+            }
+            compareWithReference(index, log.Text(), rng);
+        }
+    }
+    // The same index built in one go.
+    LineIndex fresh;
+    fresh.setColumns(index.columns(), log);
+    fresh.update(log);
+    compareWithReference(fresh, log.Text(), rng);
+}
+
+void TestLogView::byteByByteMatchesReference()
+{
+    // One or two bytes at a time puts every CR, lead byte and pair on an
+    // append boundary somewhere.
+    QRandomGenerator rng(7);
+    SessionLog log;
+    LineIndex index;
+    index.setColumns(5, log);
+    bool longLine = false;
+    const QByteArray text = randomTraffic(rng, 3000, longLine);
+    for (qsizetype i = 0; i < text.size();) {
+        const qsizetype n = std::min<qsizetype>(1 + rng.bounded(2), text.size() - i);
+        log.Append(text.constData() + i, n);
+        i += n;
+        index.update(log);
+        compareWithReference(index, log.Text(), rng);
+        if (QTest::currentTestFailed()) {
+            qWarning("after %lld bytes", qlonglong(i));
+            return;
+        }
+    }
+}
+
+void TestLogView::clearRestartsIndex()
+{
+    SessionLog log;
+    LineIndex index;
+    log.Append("first\r\nsecond line\r\n");
+    index.update(log);
+    QCOMPARE(index.lineCount(), 3);
+    // Cleared and refilled past the old size before the next update: only
+    // the generation tells.
+    log.Clear();
+    log.Append("X\nYYYYYYYYYYYYYYYYYYYYYYYYYYYYYYYYY");
+    index.update(log);
+    QRandomGenerator rng(1);
+    compareWithReference(index, log.Text(), rng);
+    QCOMPARE(log.Slice(index.lineStart(0), index.lineLength(0)), QByteArray("X"));
+}
+
+void TestLogView::indexMemory()
+{
+    SessionLog log;
+    LineIndex index;
+    const QByteArray line("+CSQ: 20,99\r\nOK\r\nAT+CREG?\r\n+CREG: 0,1\r\n"); // about 10 bytes a line
+    for (int i = 0; i < 100000; ++i)
+        log.Append(line);
+    index.update(log);
+    const double perLine = double(index.memoryUsage()) / double(index.lineCount());
+    QVERIFY2(perLine < 13.0, qPrintable(QString::number(perLine)));
+}
+
+void TestLogView::wrapping()
+{
+    LogView &v = view(QByteArray());
+    const int cols = v.columnCount();
+    QVERIFY(cols >= 10);
+    QByteArray text(qsizetype(cols) * 2 + 3, 'a');                // line 0: 3 rows
+    text += "\r\n" + QByteArray(cols - 1, 'b') + "\xD6\xD0z";     // line 1: 中 does not fit
+    text += "\r\n" + QByteArray(cols - 2, 'c') + "\xD6\xD0";      // line 2: 中 fits exactly
+    text += "\r\n";
+    for (int i = 0; i < cols; ++i)                                // line 3: 中 x cols, odd offset
+        text += i == 0 ? QByteArray("d\xD6\xD0") : QByteArray("\xD6\xD0");
+    text += "\r\n\t\tx";                                           // line 4: tabs
+    view(text);
+    const LineIndex &index = v.lineIndex();
+    QCOMPARE(index.lineCount(), 5);
+    QCOMPARE(index.lineRows(0), 3);
+    QCOMPARE(index.lineRows(1), 2);
+    QCOMPARE(v.rowOfPosition(index.lineStart(1) + cols - 1), index.lineFirstRow(1) + 1);
+    QCOMPARE(index.lineRows(2), 1);
+    QCOMPARE(index.lineCells(4), 17);
+    // Line 3 is "d" and then double-byte characters: they fill rows two
+    // cells at a time and move whole to the next row when only one cell is
+    // left.
+    const int firstRowChars = (cols - 1) / 2;
+    const int perRow = cols / 2;
+    auto expectedRow = [&](int k) { return k < firstRowChars ? 0 : 1 + (k - firstRowChars) / perRow; };
+    for (int k = 0; k < cols; ++k)
+        QCOMPARE(v.rowOfPosition(index.lineStart(3) + 1 + 2 * k) - index.lineFirstRow(3), expectedRow(k));
+    QCOMPARE(index.lineRows(3), expectedRow(cols - 1) + 1);
+    QCOMPARE(v.rowCount(), 3 + 2 + 1 + index.lineRows(3) + 1);
+
+    // Narrower: every line re-wraps.
+    const int oldRows = int(v.rowCount());
+    v.resize(v.width() / 2, v.height());
+    QVERIFY(v.columnCount() < cols);
+    QVERIFY(v.rowCount() > oldRows);
+    QCOMPARE(index.lineRows(1), qsizetype((cols + 1 + v.columnCount() - 1) / v.columnCount()));
+    v.resize(420, 240);
+    QCOMPARE(v.rowCount(), oldRows);
+}
+
+void TestLogView::resizeKeepsTopLine()
+{
+    // Lines of over a thousand cells of Chinese, spread over several index
+    // chunks. With an odd column count a row holds one cell fewer than its
+    // width allows, so after a resize their rows start as estimates that are
+    // too low: the rows on screen are made exact at once, the rest are re-read
+    // from the event loop, and the top line stays on top throughout.
+    QByteArray longRun;
+    for (int k = 0; k < 560; ++k)
+        longRun += "\xD6\xD0";
+    QByteArray text;
+    for (int i = 0; i < 9000; ++i)
+        text += "x" + QByteArray::number(i) + " " + (i % 3 == 0 ? longRun : QByteArray("short")) + "\r\n";
+    LogView &v = view(text);
+    const qsizetype top = 6000;
+    v.scrollToRow(v.lineIndex().lineFirstRow(top));
+    int width = 260;
+    do
+        v.resize(width++, 240);
+    while (v.columnCount() % 2 == 0 && width < 300);
+    QVERIFY(v.columnCount() % 2 == 1);
+    QVERIFY(!v.lineIndex().isExact());
+    QCOMPARE(v.lineIndex().rowToLine(v.firstVisibleRow()).line, top);
+    QCOMPARE(v.lineIndex().rowToLine(v.firstVisibleRow()).rowInLine, 0);
+    LineIndex fresh;
+    fresh.setColumns(v.columnCount(), m_log);
+    fresh.update(m_log);
+    QVERIFY(v.rowCount() < fresh.rowCount()); // the estimates
+    for (qsizetype line = top; line < top + v.visibleRowCount(); ++line)
+        QCOMPARE(v.lineIndex().lineRows(line), fresh.lineRows(line));
+    QTRY_VERIFY(v.lineIndex().isExact());
+    QCOMPARE(v.rowCount(), fresh.rowCount());
+    QCOMPARE(v.firstVisibleRow(), fresh.lineFirstRow(top));
+    QTRY_COMPARE(v.verticalScrollBar()->value(), int(fresh.lineFirstRow(top)));
+    v.resize(420, 240);
+}
+
+void TestLogView::splitGbkCharacterJoins()
+{
+    LogView &v = view("OK \xD6");
+    QCOMPARE(v.lineText(0), u16(u"OK \uFFFD"));
+    m_log.Append("\xD0!");
+    v.logChanged(true);
+    QCOMPARE(v.lineCount(), 1);
+    QCOMPARE(v.lineText(0), u16(u"OK 中!"));
+    QCOMPARE(v.lineIndex().lineCells(0), 6);
+    v.selectAll();
+    QCOMPARE(v.selectedText(), u16(u"OK 中!"));
+}
+
+void TestLogView::nulShownAsPlaceholder()
+{
+    LogView &v = view(QByteArray("A\0B\x1B\r\n", 6));
+    QCOMPARE(m_log.size(), 6);
+    QCOMPARE(m_log.Text(), QByteArray("A\0B\x1B\r\n", 6));
+    QCOMPARE(v.lineText(0), u16(u"A\u2400B\u241B"));
+    v.selectAll();
+    QCOMPARE(v.selectedText(), u16(u"AB\u001B\n"));
+}
+
+void TestLogView::selectionAndCopy()
+{
+    LogView &v = view("AT\r\nOK\r\n\xD6\xD0\xCE\xC4\r\n");
+    QSignalSpy changed(&v, &LogView::selectionChanged);
+    v.setSelection(2, 6); // break, "OK"
+    QCOMPARE(v.selectionStart(), 2);
+    QCOMPARE(v.selectionEnd(), 6);
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(v.selectedText(), QString("\nOK"));
+    v.setSelection(10, 1); // reversed: anchor after the first character of the third line
+    QCOMPARE(v.selectionStart(), 1);
+    QCOMPARE(v.selectionEnd(), 10);
+    QCOMPARE(v.selectedText(), u16(u"T\nOK\n中"));
+    v.copy();
+    QCOMPARE(QGuiApplication::clipboard()->text(), u16(u"T\nOK\n中"));
+    v.selectAll();
+    QCOMPARE(v.selectedText(), u16(u"AT\nOK\n中文\n"));
+    // Out of range is clipped to the log.
+    v.setSelection(-5, 1000);
+    QCOMPARE(v.selectionStart(), 0);
+    QCOMPARE(v.selectionEnd(), m_log.size());
+    // Without a selection copy leaves the clipboard alone.
+    v.setSelection(3, 3);
+    v.copy();
+    QCOMPARE(QGuiApplication::clipboard()->text(), u16(u"T\nOK\n中"));
+}
+
+void TestLogView::mouseSelection()
+{
+    LogView &v = view("AT+CSQ\r\n+CSQ: 20,99\r\n\r\nOK\r\n");
+    QWidget *vp = v.viewport();
+    const QPoint startOfCsq = v.cursorRectAt(3).topLeft() + QPoint(1, 2);
+    const QPoint insideNumber = v.cursorRectAt(8 + 7).center();
+    QTest::mousePress(vp, Qt::LeftButton, {}, startOfCsq);
+    QTest::mouseMove(vp, insideNumber);
+    QTest::mouseRelease(vp, Qt::LeftButton, {}, insideNumber);
+    QCOMPARE(v.selectionStart(), 3);
+    QCOMPARE(v.selectedText(), QString("CSQ\n+CSQ: 2"));
+    // Shift+click extends from the same anchor.
+    QTest::mouseClick(vp, Qt::LeftButton, Qt::ShiftModifier, v.cursorRectAt(24).topLeft() + QPoint(1, 2));
+    QCOMPARE(v.selectedText(), QString("CSQ\n+CSQ: 20,99\n\nO"));
+    // Double-click selects a word.
+    QTest::mouseDClick(vp, Qt::LeftButton, {}, v.cursorRectAt(10).center());
+    QCOMPARE(v.selectedText(), QString("CSQ"));
+    // Dragging below the viewport scrolls and keeps extending.
+    QByteArray many;
+    for (int i = 0; i < 200; ++i)
+        many += "line " + QByteArray::number(i) + "\r\n";
+    view(many);
+    QTest::mousePress(vp, Qt::LeftButton, {}, QPoint(3, 3));
+    QTest::mouseMove(vp, QPoint(10, vp->height() + 40));
+    QTRY_VERIFY(v.firstVisibleRow() > 5);
+    QTest::mouseRelease(vp, Qt::LeftButton, {}, QPoint(10, vp->height() + 40));
+    QCOMPARE(v.selectionStart(), 0);
+    QVERIFY(v.rowOfPosition(v.selectionEnd()) >= v.firstVisibleRow() + v.visibleRowCount() - 1);
+}
+
+void TestLogView::keyboard()
+{
+    QByteArray many;
+    for (int i = 0; i < 100; ++i)
+        many += "row " + QByteArray::number(i) + "\r\n";
+    LogView &v = view(many);
+    v.setFocus();
+    QTest::keyClick(&v, Qt::Key_End, Qt::ControlModifier);
+    QCOMPARE(v.firstVisibleRow() + v.visibleRowCount(), v.rowCount());
+    QTest::keyClick(&v, Qt::Key_PageUp);
+    QCOMPARE(v.firstVisibleRow() + 2 * v.visibleRowCount(), v.rowCount());
+    QTest::keyClick(&v, Qt::Key_Up);
+    QCOMPARE(v.firstVisibleRow() + 2 * v.visibleRowCount() + 1, v.rowCount());
+    QTest::keyClick(&v, Qt::Key_Home, Qt::ControlModifier);
+    QCOMPARE(v.firstVisibleRow(), 0);
+    QVERIFY(!v.hasSelection());
+
+    // Shift+Down from a click in row 1, column 2 ends in row 3, column 2.
+    QTest::mouseClick(v.viewport(), Qt::LeftButton, {}, v.cursorRectAt(7 + 2).topLeft() + QPoint(1, 1));
+    QTest::keyClick(&v, Qt::Key_Down, Qt::ShiftModifier);
+    QTest::keyClick(&v, Qt::Key_Down, Qt::ShiftModifier);
+    QCOMPARE(v.selectedText(), QString("w 1\nrow 2\nro"));
+    QTest::keyClick(&v, Qt::Key_PageDown, Qt::ShiftModifier);
+    QCOMPARE(v.rowOfPosition(v.selectionEnd()), 3 + v.visibleRowCount());
+    QVERIFY(v.firstVisibleRow() > 0); // the moved end stays in view
+
+    QTest::keyClick(&v, Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(v.selectionEnd() - v.selectionStart(), m_log.size());
+    QGuiApplication::clipboard()->clear();
+    QTest::keyClick(&v, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text().size(), m_log.size() - 100);
+
+    // Context menu actions follow the selection.
+    v.setSelection(0, 0);
+    std::unique_ptr<QMenu> menu(v.createContextMenu());
+    const QList<QAction *> actions = menu->actions();
+    QCOMPARE(actions.size(), 2);
+    QVERIFY(!actions[0]->isEnabled());
+    actions[1]->trigger();
+    QCOMPARE(v.selectionEnd(), m_log.size());
+}
+
+void TestLogView::scrolling()
+{
+    LogView &v = view(QByteArray());
+    for (int i = 0; i < 500; ++i) {
+        m_log.Append("+CREG: 0," + QByteArray::number(i % 5) + "\r\n");
+        v.logChanged(true);
+        if (v.rowCount() > v.visibleRowCount())
+            QCOMPARE(v.firstVisibleRow() + v.visibleRowCount(), v.rowCount());
+        else
+            QCOMPARE(v.firstVisibleRow(), 0);
+    }
+    // The last row is the empty one after the final break.
+    QCOMPARE(v.rowCount(), 501);
+    // Without scrolling, the position stays.
+    v.scrollToRow(10);
+    m_log.Append("more\r\n");
+    v.logChanged(false);
+    QCOMPARE(v.firstVisibleRow(), 10);
+    // The wheel and the scroll bar move the view.
+    QWheelEvent wheel(QPointF(10, 10), v.viewport()->mapToGlobal(QPointF(10, 10)), QPoint(), QPoint(0, -120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(v.viewport(), &wheel);
+    QCOMPARE(v.firstVisibleRow(), 10 + QApplication::wheelScrollLines());
+    v.verticalScrollBar()->setValue(40);
+    QCOMPARE(v.firstVisibleRow(), 40);
+    // A resize while at the end stays at the end.
+    v.logChanged(true);
+    v.resize(420, 300);
+    QCOMPARE(v.firstVisibleRow() + v.visibleRowCount(), v.rowCount());
+    v.resize(420, 240);
+}
+
+void TestLogView::clearResetsSelection()
+{
+    LogView &v = view("AT\r\nOK\r\n");
+    v.selectAll();
+    QVERIFY(v.hasSelection());
+    m_log.Clear();
+    v.logChanged(false);
+    QVERIFY(!v.hasSelection());
+    QCOMPARE(v.lineCount(), 1);
+    QCOMPARE(v.rowCount(), 1);
+    QCOMPARE(v.selectedText(), QString());
+    m_log.Append("X");
+    v.logChanged(false);
+    QCOMPARE(v.lineText(0), QString("X"));
+}
+
+void TestLogView::largeLogIndexedInSteps()
+{
+    // Far more than one step of indexing (about 15 ms each) can cover: the
+    // view catches up from the event loop and then honours the scroll
+    // request.
+    SessionLog big;
+    const QByteArray line("+CMGL: 1,\"REC READ\",\"+8613800000000\"\r\n");
+    QByteArray block;
+    for (int i = 0; i < 4096; ++i)
+        block += line;
+    while (big.size() < 48 * 1024 * 1024)
+        big.Append(block);
+    LogView v;
+    v.resize(420, 240);
+    v.setLog(&big);
+    v.logChanged(true);
+    QVERIFY(v.lineIndex().indexedSize() < big.size());
+    QTRY_COMPARE(v.lineIndex().indexedSize(), big.size());
+    QCOMPARE(v.lineCount(), big.size() / line.size() + 1);
+    QCOMPARE(v.firstVisibleRow() + v.visibleRowCount(), v.rowCount());
+}
+
+void TestLogView::stylingHook()
+{
+    KeywordView v;
+    SessionLog log;
+    log.Append("ok then\r\nno\xD6ok\r\n\xD6\xD0ok\r\n");
+    v.resize(420, 240);
+    v.setLog(&log);
+    v.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&v));
+    QCOMPARE(v.lineText(0), QString("OK then"));
+    // 0xD6 'o' is a pair: its 'o' stays, the 'k' after it changes.
+    QCOMPARE(v.lineText(1), QString("no") + QChar(Gbk::decodePair(0xD6, 'o')) + "K");
+    // Right after a whole character the rewrite holds.
+    QCOMPARE(v.lineText(2), u16(u"中OK"));
+    v.selectAll();
+    QCOMPARE(v.selectedText(), QString("OK then\nno") + QChar(Gbk::decodePair(0xD6, 'o')) + u16(u"K\n中OK\n"));
+    // The runs are painted in their colour; selected text takes the
+    // highlight colours instead.
+    const QRect firstRow(0, 0, v.viewport()->width(), v.cursorRectAt(0).height());
+    QCOMPARE(countPixels(v.viewport()->grab().toImage(), qRgb(0, 0, 255), firstRow), 0);
+    v.setSelection(0, 0);
+    QVERIFY(countPixels(v.viewport()->grab().toImage(), qRgb(0, 0, 255), firstRow) > 0);
+    // A rewrite that changes the length is ignored.
+    v.growLine = true;
+    QCOMPARE(v.lineText(0), QString("ok then"));
+}
+
+void TestLogView::painting()
+{
+    static const char text[] = "AT+CSQ\r\n+CSQ: 20,99\r\n\xD6\xD0\xCE\xC4 GBK\r\nNUL\0here\tTAB\r\nOK\r\n";
+    LogView &v = view(QByteArray(text, sizeof text - 1));
+    v.setSelection(0, 6);
+    const QImage image = v.viewport()->grab().toImage();
+    if (qEnvironmentVariableIsSet("QRV_SAVE_GRAB"))
+        image.save(qEnvironmentVariable("QRV_SAVE_GRAB"));
+    const int rowHeight = v.cursorRectAt(0).height();
+    // Row 0 selected: highlight colour behind it.
+    const QColor highlight = v.palette().color(QPalette::Highlight);
+    QVERIFY(countPixels(image, highlight.rgb(), QRect(0, 0, v.cursorRectAt(6).left(), rowHeight)) > 0);
+    // Each text row has ink; the row after the last one is blank.
+    for (int row = 1; row < 5; ++row)
+        QVERIFY2(countDark(image, QRect(0, row * rowHeight, image.width(), rowHeight)) > 10,
+                 qPrintable(QString("row %1").arg(row)));
+    QCOMPARE(countDark(image, QRect(0, 6 * rowHeight, image.width(), rowHeight)), 0);
+    // The Chinese characters are drawn (ink inside their two cells each).
+    const QRect chinese = v.cursorRectAt(21).united(v.cursorRectAt(24));
+    QVERIFY(countDark(image, chinese) > 20);
+}
+
+void TestLogView::accessibility()
+{
+    LogView &v = view("AT\r\nOK\r\n\xD6\xD0\xCE\xC4\r\n");
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(&v);
+    QVERIFY(iface);
+    QCOMPARE(iface->role(), QAccessible::EditableText);
+    QVERIFY(iface->state().readOnly);
+    QAccessibleTextInterface *text = iface->textInterface();
+    QVERIFY(text);
+    const QString all = u16(u"AT\nOK\n中文\n");
+    QCOMPARE(text->characterCount(), all.size());
+    QCOMPARE(text->text(0, text->characterCount()), all);
+    QCOMPARE(text->text(3, 8), u16(u"OK\n中文"));
+    // Character offsets map to byte offsets both ways.
+    text->setSelection(0, 6, 8);
+    QCOMPARE(v.selectionStart(), 8);
+    QCOMPARE(v.selectionEnd(), 12);
+    int start = -1, end = -1;
+    text->selection(0, &start, &end);
+    QCOMPARE(start, 6);
+    QCOMPARE(end, 8);
+    QCOMPARE(text->selectionCount(), 1);
+    QCOMPARE(text->cursorPosition(), 8);
+    QCOMPARE(text->textAtOffset(4, QAccessible::LineBoundary, &start, &end), QString("OK\n"));
+    QCOMPARE(start, 3);
+    QCOMPARE(end, 6);
+    text->removeSelection(0);
+    QCOMPARE(text->selectionCount(), 0);
+
+    // Offsets far into a log longer than the mark spacing.
+    QByteArray many;
+    for (int i = 0; i < 20000; ++i)
+        many += "\xD6\xD0 " + QByteArray::number(i) + "\r\n";
+    view(many);
+    const QString expected = Gbk::decode(many.constData(), many.size());
+    QCOMPARE(text->characterCount(), expected.size());
+    const int offset = int(expected.indexOf(QLatin1String(" 15000\n"))) - 1;
+    QCOMPARE(text->text(offset, offset + 7), u16(u"中 15000"));
+    QCOMPARE(v.charOffsetOf(v.byteOffsetOf(offset)), offset);
+}
+
+QTEST_MAIN(TestLogView)
+#include "test_logview.moc"
