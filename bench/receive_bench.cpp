@@ -1,0 +1,236 @@
+// Pushes modem-like text through a pseudo-terminal into the terminal's real
+// receive path (port session, session log, receive view, window shown on the
+// offscreen platform) as fast as the pty takes it, and reports throughput,
+// CPU cost, event-loop stalls, the cost of one chunk as the log grows, and
+// memory growth per byte of log.
+//
+//   QT_QPA_PLATFORM=offscreen build/bench/receive_bench [megabytes]
+#include "console/terminaldialog.h"
+#include "widgets/logview.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QSignalBlocker>
+#include <QStringEncoder>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+double ThreadCpuSeconds()
+{
+    timespec ts {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+double ProcessCpuSeconds()
+{
+    timespec ts {};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+qint64 ResidentBytes()
+{
+    FILE *f = std::fopen("/proc/self/statm", "r");
+    long pages = 0, resident = 0;
+    if (f) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(f);
+    }
+    return qint64(resident) * sysconf(_SC_PAGESIZE);
+}
+
+// About 1 MB of what a module sends: replies, SMS listings with Chinese text,
+// network scans, long hex dumps.
+QByteArray ModemText()
+{
+    QStringEncoder gbk("GBK");
+    QByteArray out;
+    int n = 0;
+    while (out.size() < 1024 * 1024) {
+        ++n;
+        out += "AT+CSQ\r\r\n+CSQ: " + QByteArray::number(n % 32) + ",99\r\n\r\nOK\r\n";
+        out += "AT+CMGL=\"ALL\"\r\r\n";
+        for (int i = 1; i <= 3; ++i) {
+            out += "+CMGL: " + QByteArray::number(i) + ",\"REC READ\",\"+8613800" + QByteArray::number(100000 + n)
+                + "\",,\"26/12/06,10:0" + QByteArray::number(i) + ":00+32\"\r\n";
+            out += gbk.encode(QStringLiteral("短信测试第%1条：模块工作正常，信号强度良好。").arg(n)) + "\r\n";
+        }
+        out += "\r\nOK\r\n";
+        out += "AT+COPS=?\r\r\n+COPS: (2,\"CHINA MOBILE\",\"CMCC\",\"46000\"),(1,\"CHINA UNICOM\",\"UNICOM\",\"46001\"),,(0-4),(0-2)\r\n\r\nOK\r\n";
+        if (n % 8 == 0) {
+            out += "+IPDATA: 600,";
+            for (int i = 0; i < 600; ++i)
+                out += "0123456789ABCDEF"[(i * 7 + n) % 16];
+            out += "\r\n";
+        }
+        if (n % 5 == 0)
+            out += "\r\nERROR\r\n";
+    }
+    return out;
+}
+
+// Writes `total` bytes of `pattern` into the pty master from its own thread,
+// as fast as the pty takes them.
+void WriteAll(int fd, const QByteArray &pattern, qint64 total, std::atomic<qint64> &written)
+{
+    qint64 done = 0;
+    while (done < total) {
+        const qint64 offset = (written.load() + done) % pattern.size();
+        const qint64 want = std::min<qint64>(total - done, pattern.size() - offset);
+        const ssize_t n = ::write(fd, pattern.constData() + offset, size_t(want));
+        if (n > 0) {
+            done += n;
+        } else if (n < 0 && errno == EAGAIN) {
+            pollfd p { fd, POLLOUT, 0 };
+            ::poll(&p, 1, 100);
+        } else if (n < 0 && errno != EINTR) {
+            std::perror("write");
+            break;
+        }
+    }
+    written += done;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    QApplication app(argc, argv);
+    const qint64 megabytes = argc > 1 ? std::max(atoi(argv[1]), 11) : 50;
+    const qint64 MB = 1024 * 1024;
+
+    int master = -1, slave = -1;
+    char name[256] = {};
+    if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+        std::perror("openpty");
+        return 1;
+    }
+    termios tio {};
+    tcgetattr(slave, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(slave, TCSANOW, &tio);
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+
+    TerminalDialog::SetPortLister([] { return QStringList(); });
+    SessionLog log;
+    TerminalDialog dialog(log);
+    dialog.SelectPort(QString::fromLocal8Bit(name));
+    if (dialog.findChild<QComboBox *>(QStringLiteral("portList"))->currentText() != QString::fromLocal8Bit(name)) {
+        std::fprintf(stderr, "the Port box did not take %s\n", name);
+        return 1;
+    }
+    dialog.show();
+    dialog.StartStopClicked();
+    if (!dialog.Session().IsOpen()) {
+        std::fprintf(stderr, "could not open %s\n", name);
+        return 1;
+    }
+    LogView *view = dialog.findChild<LogView *>(QStringLiteral("receiveView"));
+    const QByteArray pattern = ModemText();
+    std::atomic<qint64> written { 0 };
+
+    // Event-loop stalls: the longest gap between ticks of a 5 ms timer.
+    QElapsedTimer clock;
+    clock.start();
+    qint64 lastTick = 0, longestGap = 0;
+    bool watching = false;
+    QTimer ticker;
+    ticker.setInterval(5);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        if (watching && lastTick > 0)
+            longestGap = std::max(longestGap, now - lastTick);
+        lastTick = now;
+    });
+    ticker.start();
+
+    auto waitForLog = [&](qint64 size) {
+        while (log.size() < size)
+            app.processEvents(QEventLoop::AllEvents, 50);
+    };
+    // The time to take one 511-byte chunk into the log and the view, with the
+    // repaint it causes: the median of 200 chunks.
+    auto chunkMicros = [&]() {
+        std::vector<double> samples;
+        QByteArray chunk = pattern.mid(1000, 511);
+        for (int i = 0; i < 200; ++i) {
+            {
+                const QSignalBlocker quiet(&dialog.Session());
+                if (::write(master, chunk.constData(), size_t(chunk.size())) != chunk.size())
+                    std::perror("write");
+                while (dialog.Session().BytesAvailable() < chunk.size())
+                    app.processEvents(QEventLoop::AllEvents, 5);
+            }
+            QElapsedTimer t;
+            t.start();
+            dialog.ReceiveChunk();
+            view->viewport()->repaint();
+            samples.push_back(double(t.nsecsElapsed()) / 1000.0);
+        }
+        std::sort(samples.begin(), samples.end());
+        return samples[samples.size() / 2];
+    };
+
+    app.processEvents();
+    const double chunkAt0 = chunkMicros();
+    const qint64 rssStart = ResidentBytes();
+    const qint64 logStart = log.size();
+
+    auto flood = [&](qint64 bytes, double *seconds, double *threadCpu, double *processCpu) {
+        const qint64 target = log.size() + bytes;
+        watching = true;
+        lastTick = 0;
+        const double cpu0 = ThreadCpuSeconds(), pcpu0 = ProcessCpuSeconds();
+        QElapsedTimer t;
+        t.start();
+        std::thread writer(WriteAll, master, std::cref(pattern), bytes, std::ref(written));
+        waitForLog(target);
+        writer.join();
+        *seconds += double(t.nsecsElapsed()) / 1e9;
+        *threadCpu += ThreadCpuSeconds() - cpu0;
+        *processCpu += ProcessCpuSeconds() - pcpu0;
+        watching = false;
+    };
+
+    double seconds = 0, cpu = 0, pcpu = 0;
+    flood(10 * MB, &seconds, &cpu, &pcpu);
+    const double chunkAt10 = chunkMicros();
+    flood((megabytes - 10) * MB, &seconds, &cpu, &pcpu);
+    const double chunkAt50 = chunkMicros();
+    const qint64 rssEnd = ResidentBytes();
+    const qint64 logBytes = log.size() - logStart;
+
+    const double mb = double(megabytes);
+    std::printf("log size                 %.1f MB (%lld lines in the view)\n", double(log.size()) / MB,
+                static_cast<long long>(view->lineCount()));
+    std::printf("throughput               %.1f MB/s\n", mb / seconds);
+    std::printf("CPU per MB (window)      %.4f s   (receive path on the window's thread)\n", cpu / mb);
+    std::printf("CPU per MB (process)     %.4f s   (including the writer thread)\n", pcpu / mb);
+    std::printf("longest event-loop stall %.1f ms\n", double(longestGap) / 1e6);
+    std::printf("one 511-byte chunk       %.1f us at 0 MB, %.1f us at 10 MB, %.1f us at %lld MB (x%.2f)\n",
+                chunkAt0, chunkAt10, chunkAt50, static_cast<long long>(megabytes), chunkAt50 / chunkAt0);
+    std::printf("resident memory growth   %.2f bytes per byte of log\n", double(rssEnd - rssStart) / double(logBytes));
+
+    dialog.Session().Close();
+    ::close(slave);
+    ::close(master);
+    return 0;
+}
