@@ -909,8 +909,10 @@ Result SimulatedModule::Impl::cmdCscs(Command &c)
     case Form::Set:
         break;
     }
+    if (c.params.size() != 1 || !c.params[0].quoted)
+        return cme(kCmeIncorrectParameters);
     const QByteArray set = c.params[0].text.toUpper();
-    if (c.params.size() != 1 || !c.params[0].quoted || (set != "GSM" && set != "IRA" && set != "UCS2"))
+    if (set != "GSM" && set != "IRA" && set != "UCS2")
         return cme(kCmeIncorrectParameters);
     settings.cscs = set;
     return ok();

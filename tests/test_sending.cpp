@@ -1,8 +1,7 @@
 // Sending commands, the receive path into the log, saving the log, and a
 // conversation with the simulated module — all through the main window.
-#include "console/terminaldialog.h"
 #include "messageboxcatcher.h"
-#include "ptypair.h"
+#include "dialogsupport.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -17,13 +16,7 @@ class TestSending : public QObject
 {
     Q_OBJECT
 
-    template <typename T> static T *Find(QWidget &w, const char *name)
-    {
-        T *child = w.findChild<T *>(QLatin1String(name));
-        if (!child)
-            qFatal("no control %s", name);
-        return child;
-    }
+    template <typename T> static T *Find(QWidget &w, const char *name) { return FindControl<T>(w, name); }
     static const char *RadioName(int endChar)
     {
         static const char *names[] = { "endNullRadio", "endCrRadio",  "endLfRadio",
@@ -31,21 +24,8 @@ class TestSending : public QObject
         return names[endChar];
     }
     // A window whose port is open on a fresh pty.
-    struct Rig
+    struct Rig : PtyDialog
     {
-        PtyPair pty;
-        SessionLog log;
-        TerminalDialog d { log };
-        Rig()
-        {
-            // Never let a test fall back to a real port.
-            if (!pty.isValid())
-                qFatal("no pty");
-            d.SelectPort(pty.slavePath());
-            if (Find<QComboBox>(d, "portList")->currentText() != pty.slavePath())
-                qFatal("the Port box did not take the pty path");
-            Find<QPushButton>(d, "startStopButton")->click();
-        }
         void Choose(int endChar, const QString &custom = QString())
         {
             Find<QRadioButton>(d, RadioName(endChar))->setChecked(true);

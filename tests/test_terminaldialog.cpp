@@ -1,7 +1,6 @@
 // The main window and its port session, driven against pseudo-terminals.
-#include "console/terminaldialog.h"
 #include "messageboxcatcher.h"
-#include "ptypair.h"
+#include "dialogsupport.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -21,13 +20,7 @@ class TestTerminalDialog : public QObject
 {
     Q_OBJECT
 
-    template <typename T> static T *Find(QWidget &w, const char *name)
-    {
-        T *child = w.findChild<T *>(QLatin1String(name));
-        if (!child)
-            qFatal("no control %s", name);
-        return child;
-    }
+    template <typename T> static T *Find(QWidget &w, const char *name) { return FindControl<T>(w, name); }
     static QStringList ListTexts(QComboBox *box)
     {
         QStringList out;
@@ -39,19 +32,6 @@ class TestTerminalDialog : public QObject
     {
         return { Find<QComboBox>(w, "portList"), Find<QComboBox>(w, "speedList"), Find<QComboBox>(w, "dataList"),
                  Find<QComboBox>(w, "parityList"), Find<QComboBox>(w, "stopList") };
-    }
-    static void UsePort(TerminalDialog &d, const PtyPair &pty)
-    {
-        UsePath(d, pty.slavePath());
-    }
-    static void UsePath(TerminalDialog &d, const QString &path)
-    {
-        // Never let a test fall back to a real port.
-        d.SelectPort(path);
-        if (!path.startsWith(QLatin1String("/dev/pts/")) && !path.contains(QLatin1String("qrv-link")))
-            qFatal("not a pty: %s", qPrintable(path));
-        if (Find<QComboBox>(d, "portList")->currentText() != path)
-            qFatal("the Port box did not take %s", qPrintable(path));
     }
     static void Start(TerminalDialog &d) { Find<QPushButton>(d, "startStopButton")->click(); }
     // True when another opener can take the device (it was released).
@@ -116,12 +96,8 @@ private slots:
 
     void startOpensAndStopCloses()
     {
-        PtyPair pty;
-        QVERIFY(pty.isValid());
-        SessionLog log;
-        TerminalDialog d(log);
-        UsePort(d, pty);
-        Start(d);
+        PtyDialog rig;
+        auto &[pty, log, d] = rig;
         QVERIFY(d.Session().IsOpen());
         QCOMPARE(Find<QPushButton>(d, "startStopButton")->text(), QStringLiteral("Stop"));
         for (QComboBox *list : SettingLists(d))
@@ -147,14 +123,12 @@ private slots:
 
     void portInUseElsewhere()
     {
-        PtyPair pty;
+        PtyDialog rig(false);
+        auto &[pty, log, d] = rig;
         QSerialPort holder;
         holder.setPortName(pty.slavePath());
         QVERIFY(holder.open(QIODevice::ReadWrite));
 
-        SessionLog log;
-        TerminalDialog d(log);
-        UsePort(d, pty);
         Find<QComboBox>(d, "speedList")->setCurrentIndex(10);
         QStringList before;
         for (QComboBox *list : SettingLists(d))
@@ -176,7 +150,7 @@ private slots:
         const QString link = QDir::temp().filePath(QStringLiteral("qrv-link-%1").arg(QCoreApplication::applicationPid()));
         QFile::remove(link);
         QVERIFY(QFile::link(pty.slavePath(), link));
-        UsePath(d, link);
+        UsePtyPort(d, link);
         Start(d);
         QFile::remove(link);
         QCOMPARE(boxes.texts.size(), 2);
@@ -185,10 +159,8 @@ private slots:
 
     void rejectedSettingThenValidStart()
     {
-        PtyPair pty;
-        SessionLog log;
-        TerminalDialog d(log);
-        UsePort(d, pty);
+        PtyDialog rig(false);
+        auto &[pty, log, d] = rig;
         Find<QComboBox>(d, "stopList")->setCurrentIndex(1); // 1.5 stop bits
         {
             MessageBoxCatcher boxes;
@@ -204,11 +176,8 @@ private slots:
 
     void receivedBytesArriveInOrderInChunks()
     {
-        PtyPair pty;
-        SessionLog log;
-        TerminalDialog d(log);
-        UsePort(d, pty);
-        Start(d);
+        PtyDialog rig;
+        auto &[pty, log, d] = rig;
         QVERIFY(d.Session().IsOpen());
 
         QByteArray burst;
@@ -239,11 +208,8 @@ private slots:
 
     void writeGoesOutWholeAndInOrder()
     {
-        PtyPair pty;
-        SessionLog log;
-        TerminalDialog d(log);
-        UsePort(d, pty);
-        Start(d);
+        PtyDialog rig;
+        auto &[pty, log, d] = rig;
         QByteArray a(3000, 'a'), b(3000, 'b');
         QCOMPARE(d.Session().Write(a.constData(), a.size()), qint64(a.size()));
         QCOMPARE(d.Session().Write(b.constData(), b.size()), qint64(b.size()));
@@ -252,11 +218,8 @@ private slots:
 
     void hangUpReturnsToClosed()
     {
-        PtyPair pty;
-        SessionLog log;
-        TerminalDialog d(log);
-        UsePort(d, pty);
-        Start(d);
+        PtyDialog rig;
+        auto &[pty, log, d] = rig;
         QVERIFY(d.Session().IsOpen());
 
         MessageBoxCatcher boxes;
@@ -295,10 +258,8 @@ private slots:
 
     void closeRequestRunsTheCloseSequence()
     {
-        PtyPair pty;
-        SessionLog log;
-        TerminalDialog d(log);
-        UsePort(d, pty);
+        PtyDialog rig(false);
+        auto &[pty, log, d] = rig;
         d.show();
         Start(d);
         QVERIFY(d.Session().IsOpen());

@@ -38,7 +38,7 @@ case "$mode" in
   asan)
     cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQRV_SANITIZE=address,undefined
     cmake --build build-asan -j"$jobs"
-    QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+    QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
       ctest --test-dir build-asan --output-on-failure
     ;;
   *)
