@@ -11,6 +11,7 @@
 #include <QRadioButton>
 #include <QSerialPort>
 #include <QSignalBlocker>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
 
@@ -214,6 +215,30 @@ private slots:
         QCOMPARE(d.Session().Write(a.constData(), a.size()), qint64(a.size()));
         QCOMPARE(d.Session().Write(b.constData(), b.size()), qint64(b.size()));
         QCOMPARE(pty.read(6000), a + b);
+    }
+
+    void stalledOutputIsGivenUp()
+    {
+        PtyDialog rig;
+        auto &[pty, log, d] = rig;
+        SerialSession &session = d.Session();
+        session.SetWriteTimeouts(0, 300);
+        QSignalSpy timedOut(&session, &SerialSession::WriteTimedOut);
+        // The module reads nothing: the pty fills up and output stays queued.
+        const QByteArray block(512 * 1024, 'x');
+        QCOMPARE(session.Write(block.constData(), block.size()), qint64(block.size()));
+        QTest::qWait(100);
+        QVERIFY(session.BytesToWrite() > 0);
+        QVERIFY(timedOut.isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(timedOut.size(), 1, 1000);
+        QVERIFY(timedOut.first().first().toLongLong() > 0);
+        QCOMPARE(session.BytesToWrite(), qint64(0));
+        // The line is usable again: what the pty held, then the next frame.
+        const QByteArray held = pty.readFor(200);
+        QVERIFY(!held.isEmpty() && held.size() < block.size());
+        QCOMPARE(session.Write("AT\r", 3), qint64(3));
+        QCOMPARE(pty.read(3), QByteArray("AT\r"));
+        QVERIFY(session.IsOpen());
     }
 
     void hangUpReturnsToClosed()

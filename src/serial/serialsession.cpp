@@ -143,9 +143,15 @@ qint64 SerialSession::Write(const char *data, qint64 n)
     if (accepted <= 0)
         return 0;
     const qint64 now = m_clock.elapsed();
-    m_writeDeadline = std::max(m_writeDeadline, now) + kWriteTimeoutPerByteMs * accepted + kWriteTimeoutConstantMs;
+    m_writeDeadline = std::max(m_writeDeadline, now) + m_writePerByteMs * accepted + m_writeConstantMs;
     m_writeTimer.start(int(std::min<qint64>(m_writeDeadline - now, std::numeric_limits<int>::max())));
     return accepted;
+}
+
+void SerialSession::SetWriteTimeouts(int perByteMs, int constantMs)
+{
+    m_writePerByteMs = std::max(0, perByteMs);
+    m_writeConstantMs = std::max(0, constantMs);
 }
 
 qint64 SerialSession::BytesAvailable() const

@@ -49,6 +49,9 @@ public:
     static constexpr int kClosePauseMs = 500;
     static constexpr int kWriteTimeoutPerByteMs = 150;
     static constexpr int kWriteTimeoutConstantMs = 2000;
+    // How long queued output may take: perByteMs for each byte plus
+    // constantMs for each frame (defaults above).
+    void SetWriteTimeouts(int perByteMs, int constantMs);
 
 signals:
     // Bytes are waiting to be read.
@@ -72,5 +75,7 @@ private:
     QTimer m_writeTimer;
     QElapsedTimer m_clock;
     qint64 m_writeDeadline = 0; // on m_clock, when the queued output must be out
+    int m_writePerByteMs = kWriteTimeoutPerByteMs;
+    int m_writeConstantMs = kWriteTimeoutConstantMs;
     bool m_closing = false;
 };
