@@ -1,0 +1,210 @@
+#include "widgets/logviewaccessible.h"
+
+#include "widgets/logview.h"
+#include "widgets/logviewlayout.h"
+
+#include <QAccessible>
+#include <QAccessibleWidget>
+
+using LogViewLayout::clampToInt;
+
+namespace {
+
+constexpr qsizetype kAccessibleValueLimit = 1 << 20; // bytes of log given as the accessible value
+
+// Text interface over a plain string, used for the boundary searches of
+// QAccessibleTextInterface's default helpers on a window of the log.
+class WindowText : public QAccessibleTextInterface
+{
+public:
+    explicit WindowText(QString s) : m_text(std::move(s)) {}
+    void selection(int, int *startOffset, int *endOffset) const override { *startOffset = *endOffset = 0; }
+    int selectionCount() const override { return 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    QString text(int startOffset, int endOffset) const override
+    {
+        return m_text.mid(startOffset, endOffset - startOffset);
+    }
+    int characterCount() const override { return int(m_text.size()); }
+    QRect characterRect(int) const override { return QRect(); }
+    int offsetAtPoint(const QPoint &) const override { return -1; }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int offset, int *startOffset, int *endOffset) const override
+    {
+        *startOffset = *endOffset = offset;
+        return QString();
+    }
+
+private:
+    QString m_text;
+};
+
+class LogViewAccessible : public QAccessibleWidget, public QAccessibleTextInterface
+{
+public:
+    explicit LogViewAccessible(LogView *view) : QAccessibleWidget(view, QAccessible::EditableText) {}
+
+    LogView *view() const { return static_cast<LogView *>(widget()); }
+
+    void *interface_cast(QAccessible::InterfaceType t) override
+    {
+        if (t == QAccessible::TextInterface)
+            return static_cast<QAccessibleTextInterface *>(this);
+        return QAccessibleWidget::interface_cast(t);
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.readOnly = true;
+        s.editable = false;
+        s.multiLine = true;
+        s.selectableText = true;
+        return s;
+    }
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Value) {
+            const qsizetype size = view()->lineIndex().indexedSize();
+            return size <= kAccessibleValueLimit ? view()->rawText(0, size) : QString();
+        }
+        return QAccessibleWidget::text(t);
+    }
+
+    // QAccessibleTextInterface
+    void selection(int selectionIndex, int *startOffset, int *endOffset) const override
+    {
+        *startOffset = *endOffset = 0;
+        if (selectionIndex != 0 || !view()->hasSelection())
+            return;
+        *startOffset = clampToInt(view()->charOffsetOf(view()->selectionStart()));
+        *endOffset = clampToInt(view()->charOffsetOf(view()->selectionEnd()));
+    }
+    int selectionCount() const override { return view()->hasSelection() ? 1 : 0; }
+    void addSelection(int startOffset, int endOffset) override { setSelection(0, startOffset, endOffset); }
+    void removeSelection(int selectionIndex) override
+    {
+        if (selectionIndex == 0)
+            view()->clearSelection();
+    }
+    void setSelection(int selectionIndex, int startOffset, int endOffset) override
+    {
+        if (selectionIndex == 0)
+            view()->setSelection(view()->byteOffsetOf(startOffset), view()->byteOffsetOf(endOffset));
+    }
+    int cursorPosition() const override
+    {
+        return clampToInt(view()->charOffsetOf(view()->selectionCursor()));
+    }
+    void setCursorPosition(int position) override
+    {
+        const qsizetype pos = view()->byteOffsetOf(position);
+        view()->setSelection(pos, pos);
+    }
+    QString text(int startOffset, int endOffset) const override
+    {
+        if (endOffset <= startOffset)
+            return QString();
+        return view()->rawText(view()->byteOffsetOf(startOffset), view()->byteOffsetOf(endOffset));
+    }
+    int characterCount() const override { return clampToInt(view()->characterCount()); }
+
+    QString textBeforeOffset(int offset, QAccessible::TextBoundaryType boundary, int *startOffset,
+                             int *endOffset) const override
+    {
+        return windowed(offset, boundary, startOffset, endOffset, &QAccessibleTextInterface::textBeforeOffset);
+    }
+    QString textAfterOffset(int offset, QAccessible::TextBoundaryType boundary, int *startOffset,
+                            int *endOffset) const override
+    {
+        return windowed(offset, boundary, startOffset, endOffset, &QAccessibleTextInterface::textAfterOffset);
+    }
+    QString textAtOffset(int offset, QAccessible::TextBoundaryType boundary, int *startOffset,
+                         int *endOffset) const override
+    {
+        return windowed(offset, boundary, startOffset, endOffset, &QAccessibleTextInterface::textAtOffset);
+    }
+
+    QRect characterRect(int offset) const override
+    {
+        LogView *v = view();
+        const qsizetype pos = v->byteOffsetOf(offset);
+        const qsizetype row = v->rowOfPosition(pos) - v->firstVisibleRow();
+        if (row < 0 || row > v->visibleRowCount())
+            return QRect();
+        const QRect r = v->cursorRectAt(pos);
+        return QRect(v->viewport()->mapToGlobal(r.topLeft()), r.size());
+    }
+    int offsetAtPoint(const QPoint &point) const override
+    {
+        LogView *v = view();
+        const QPoint local = v->viewport()->mapFromGlobal(point);
+        if (!v->viewport()->rect().contains(local))
+            return -1;
+        return clampToInt(v->charOffsetOf(v->positionAt(local)));
+    }
+    void scrollToSubstring(int startIndex, int) override
+    {
+        LogView *v = view();
+        v->ensurePositionVisible(v->byteOffsetOf(startIndex));
+    }
+    QString attributes(int offset, int *startOffset, int *endOffset) const override
+    {
+        *startOffset = *endOffset = offset;
+        return QString();
+    }
+
+private:
+    using Helper = QString (QAccessibleTextInterface::*)(int, QAccessible::TextBoundaryType, int *,
+                                                         int *) const;
+
+    // Runs a boundary search of the default helpers on the lines around the
+    // offset instead of the whole log.
+    QString windowed(int offset, QAccessible::TextBoundaryType boundary, int *startOffset, int *endOffset,
+                     Helper helper) const
+    {
+        LogView *v = view();
+        const LineIndex &index = v->lineIndex();
+        if (boundary == QAccessible::NoBoundary) {
+            *startOffset = 0;
+            *endOffset = characterCount();
+            return text(0, *endOffset);
+        }
+        const qsizetype line = index.lineAt(v->byteOffsetOf(offset));
+        const qsizetype first = std::max<qsizetype>(0, line - 1);
+        const qsizetype last = std::min(index.lineCount() - 1, line + 1);
+        const qsizetype from = index.lineStart(first);
+        const qsizetype to = index.lineStart(last) + index.lineLength(last) + index.lineBreakLength(last);
+        const int base = clampToInt(v->charOffsetOf(from));
+        WindowText window(v->rawText(from, to));
+        const QString result = (window.*helper)(offset - base, boundary, startOffset, endOffset);
+        if (*startOffset >= 0)
+            *startOffset += base;
+        if (*endOffset >= 0)
+            *endOffset += base;
+        return result;
+    }
+};
+
+QAccessibleInterface *logViewAccessibleFactory(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("LogView") && object && object->isWidgetType())
+        return new LogViewAccessible(static_cast<LogView *>(object));
+    return nullptr;
+}
+
+} // namespace
+
+void InstallLogViewAccessibility()
+{
+    static const bool installed = [] {
+        QAccessible::installFactory(logViewAccessibleFactory);
+        return true;
+    }();
+    Q_UNUSED(installed);
+}
