@@ -5,12 +5,15 @@
 #   tools/bootstrap.sh run     install what is missing, build, start the terminal
 #   tools/bootstrap.sh test    install what is missing, build, run every test (CTest)
 #   tools/bootstrap.sh asan    the same tests built with AddressSanitizer + UBSan
+#   tools/bootstrap.sh fuzz    every libFuzzer target (clang), QRV_FUZZ_SECONDS each (30)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 mode=${1:-run}
 packages=(build-essential cmake qt6-base-dev qt6-serialport-dev libgl-dev
           fonts-wqy-microhei libxkbcommon-x11-0 libxcb-cursor0)
+
+[ "$mode" = fuzz ] && packages+=(clang-14 libclang-rt-14-dev)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -41,8 +44,34 @@ case "$mode" in
     QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
       ctest --test-dir build-asan --output-on-failure
     ;;
+  fuzz)
+    # Each target runs from its seed corpus (tests/fuzz/corpus/<name>) plus a
+    # scratch corpus, so the repository's corpus is not changed.
+    cmake -S tests/fuzz -B build-fuzz -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    cmake --build build-fuzz -j"$jobs"
+    seconds=${QRV_FUZZ_SECONDS:-30}
+    mkdir -p build-fuzz/artifacts
+    passed=0; failed=0
+    for target in build-fuzz/fuzz_*; do
+      [ -x "$target" ] || continue
+      name=$(basename "$target"); name=${name#fuzz_}
+      scratch=$(mktemp -d)
+      echo "== fuzz $name for ${seconds}s"
+      if "$target" -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix=build-fuzz/artifacts/ \
+           "$scratch" "tests/fuzz/corpus/$name" 2>build-fuzz/$name.log; then
+        passed=$((passed + 1))
+        grep -E '^(Done|stat::number_of_executed_units)' build-fuzz/$name.log || true
+      else
+        failed=$((failed + 1))
+        tail -40 build-fuzz/$name.log
+      fi
+      rm -rf "$scratch"
+    done
+    echo "fuzz: $passed passed, $failed failed"
+    [ "$failed" -eq 0 ] && [ "$passed" -gt 0 ]
+    ;;
   *)
-    echo "usage: $0 run|test|asan" >&2
+    echo "usage: $0 run|test|asan|fuzz" >&2
     exit 2
     ;;
 esac

@@ -89,7 +89,7 @@ ABOUT = [
 CLASSES = {
     "label": "QLabel", "combo": "QComboBox", "button": "QPushButton",
     "okbutton": "QPushButton", "check": "QCheckBox", "radio": "QRadioButton",
-    "edit": "QLineEdit", "line": "QFrame", "view": "LogView",
+    "edit": "QLineEdit", "line": "QFrame", "view": "KeywordRichEdit",
     "list": "QTableWidget", "web": "QFrame", "icon": "QLabel",
 }
 
@@ -163,9 +163,9 @@ def form(cls, title, w, h, items, custom=""):
     return out
 
 
-LOGVIEW = (" <customwidgets>\n  <customwidget>\n   <class>LogView</class>\n"
+LOGVIEW = (" <customwidgets>\n  <customwidget>\n   <class>KeywordRichEdit</class>\n"
            "   <extends>QAbstractScrollArea</extends>\n"
-           "   <header>widgets/logview.h</header>\n  </customwidget>\n </customwidgets>\n")
+           "   <header>widgets/keywordrichedit.h</header>\n  </customwidget>\n </customwidgets>\n")
 
 if __name__ == "__main__":
     here = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "resources")

@@ -11,7 +11,8 @@
 // Units:
 //  - Text: one printable byte (0x20..0x7E, and 0x80 which code page 936 maps to
 //    the euro sign), one cell.
-//  - Tab: byte 9, as many cells as reach the next multiple of kTabWidth.
+//  - Tab: byte 9, as many cells as reach the next tab stop (every kTabWidth
+//    cells unless the caller says otherwise).
 //  - Control: bytes 0x00..0x1F other than tab, and 0x7F; one cell, shown as the
 //    Unicode control picture (U+2400 + byte, U+2421 for 0x7F). CR and LF are
 //    line breaks and never reach a unit inside a line.
@@ -56,12 +57,15 @@ inline Unit unitAt(const char *p, qsizetype available)
 }
 
 // Cells a unit covers when it starts at cell `column` of its line.
-constexpr int tabCells(qsizetype column) { return kTabWidth - int(column % kTabWidth); }
-inline int unitCells(Unit u, qsizetype column)
+constexpr int tabCells(qsizetype column, int tabWidth = kTabWidth)
+{
+    return tabWidth - int(column % tabWidth);
+}
+inline int unitCells(Unit u, qsizetype column, int tabWidth = kTabWidth)
 {
     switch (u.kind) {
     case Kind::Tab:
-        return tabCells(column);
+        return tabCells(column, tabWidth);
     case Kind::Double:
         return 2;
     default:

@@ -75,6 +75,22 @@ TerminalDialog::~TerminalDialog()
     m_session.disconnect(this);
 }
 
+// The receive view shows the session log and colours the AT vocabulary.
+void TerminalDialog::SetupReceiveView()
+{
+    KeywordRichEdit *view = ui->receiveView;
+    view->InitViewFormat();
+    view->SetMatchCase(false);
+    view->SetQuoteChars(QByteArrayLiteral("\""));
+    view->SetCommentChars('\'', 0);
+    view->SetCommentWord(QByteArrayLiteral("rem"));
+    view->AppendKeywords(QByteArrayLiteral(
+        " AT at ERROR READY OK MIPOPEN MIPRTCP MIPSTAT MIPCALL CSQ CPIN  IPCLOSE IPDATA CONNECT IPOPEN"));
+    view->setLog(&m_log);
+    view->setToolTip(QStringLiteral("Received text (read-only): select and Ctrl+C to copy"));
+    view->logChanged(false);
+}
+
 void TerminalDialog::SetupWindow()
 {
     ui->setupUi(this);
@@ -93,9 +109,7 @@ void TerminalDialog::SetupWindow()
 
     FillLineSettingLists();
 
-    ui->receiveView->setLog(&m_log);
-    ui->receiveView->setToolTip(QStringLiteral("Received text (read-only): select and Ctrl+C to copy"));
-    ui->receiveView->logChanged(false);
+    SetupReceiveView();
 
     SetupStatusBar();
 

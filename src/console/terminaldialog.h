@@ -76,6 +76,7 @@ private:
     void SetupWindow();
     void FillLineSettingLists();
     void SetupStatusBar();
+    void SetupReceiveView();
     void AddSystemMenuItem();
     void UpdateDataFromControls();
     void SetLineSettingListsEnabled(bool enabled);

@@ -187,7 +187,7 @@ void LineIndex::scan(const char *p, qsizetype n)
                 continue;
             }
         }
-        addNarrowCells(b == '\t' ? Gbk::tabCells(m_open.cells) : 1);
+        addNarrowCells(b == '\t' ? Gbk::tabCells(m_open.cells, m_tabWidth) : 1);
         m_open.length += 1;
         ++i;
     }
@@ -348,7 +348,7 @@ LineIndex::Wrap LineIndex::rewrap(const SessionLog &log, qsizetype start, qsizet
             i += 2;
             continue;
         }
-        const int w = b == '\t' ? Gbk::tabCells(cells) : 1;
+        const int w = b == '\t' ? Gbk::tabCells(cells, m_tabWidth) : 1;
         narrow += w;
         cells += w;
         ++i;
@@ -356,6 +356,15 @@ LineIndex::Wrap LineIndex::rewrap(const SessionLog &log, qsizetype start, qsizet
     if (narrow > 0)
         wrap.addNarrow(narrow, m_columns);
     return wrap;
+}
+
+void LineIndex::setTabWidth(int cells)
+{
+    cells = std::max(cells, 1);
+    if (cells == m_tabWidth)
+        return;
+    m_tabWidth = cells;
+    reset(); // line widths change: the next update() reads the log again
 }
 
 void LineIndex::setColumns(int columns, const SessionLog &log)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "console/gbk.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 #include <limits>
@@ -87,6 +89,10 @@ public:
     // refine() or refineRows() re-reads them.
     void setColumns(int columns, const SessionLog &log);
     int columns() const { return m_columns; }
+    // Tab stops every `cells` cells (at least 1; Gbk::kTabWidth at first).
+    // A change forgets the index: the next update() reads the log again.
+    void setTabWidth(int cells);
+    int tabWidth() const { return m_tabWidth; }
     // True when every line has its exact rows.
     bool isExact() const { return m_inexactChunks == 0; }
     // Re-reads estimated lines, about maxBytes of them, from the start of the
@@ -178,6 +184,7 @@ private:
     qsizetype m_inexactChunks = 0;
     qsizetype m_lineCount = 0;
     int m_columns = 1 << 20;
+    int m_tabWidth = Gbk::kTabWidth;
     quint64 m_generation = 0;
     bool m_started = false;
     qsizetype m_scanned = 0;

@@ -142,6 +142,40 @@ void LogView::logChanged(bool scrollToEnd)
         m_refreshTimer.start(std::clamp(m_lastPaintMs * kPaintShare, kRepaintInterval, kMaxRepaintInterval), this);
 }
 
+void LogView::setTabWidth(int cells)
+{
+    cells = std::max(cells, 1);
+    if (cells == m_index.tabWidth())
+        return;
+    m_index.setTabWidth(cells);
+    m_firstRow = 0;
+    if (m_log)
+        logChanged(false);
+    syncScrollBar();
+    viewport()->update();
+}
+
+void LogView::setTabStopDistance(qreal pixels)
+{
+    m_tabStopPixels = std::max<qreal>(0, pixels);
+    if (m_tabStopPixels > 0)
+        setTabWidth(std::max(1, qRound(m_tabStopPixels / m_cellWidth)));
+}
+
+void LogView::repaintRange(qsizetype from, qsizetype to)
+{
+    if (!m_log || from >= to)
+        return;
+    const qsizetype first = firstVisibleRow();
+    const qsizetype last = first + visibleRowCount();
+    const qsizetype rowA = std::max(first, rowOfPosition(from));
+    const qsizetype rowB = std::min(last, rowOfPosition(std::max(from, to - 1)));
+    if (rowA > rowB)
+        return;
+    viewport()->update(QRect(0, int((rowA - first) * m_lineHeight), viewport()->width(),
+                             int((rowB - rowA + 1) * m_lineHeight)));
+}
+
 qsizetype LogView::maxFirstRow() const
 {
     return std::max<qsizetype>(0, m_index.rowCount() - visibleRowCount());
@@ -314,6 +348,8 @@ void LogView::changeEvent(QEvent *event)
     QAbstractScrollArea::changeEvent(event);
     if (event->type() == QEvent::FontChange) {
         updateMetrics();
+        if (m_tabStopPixels > 0)
+            setTabWidth(std::max(1, qRound(m_tabStopPixels / m_cellWidth)));
         relayout();
     } else if (event->type() == QEvent::PaletteChange) {
         m_placeholders.clear();
@@ -362,7 +398,7 @@ qsizetype LogView::hitTest(qsizetype row, qreal cellX) const
     const qsizetype n = m_lineBuffer.size();
     qsizetype found = -1;
     qsizetype rowEnd = rp.rowInLine == 0 ? 0 : -1;
-    layoutLine(m_lineBuffer.constData(), n, m_index.columns(), [&](const Piece &pc) {
+    layoutLine(m_lineBuffer.constData(), n, m_index.columns(), m_index.tabWidth(), [&](const Piece &pc) {
         if (pc.row < rp.rowInLine)
             return true;
         if (pc.row > rp.rowInLine)
@@ -399,7 +435,7 @@ LogView::RowCell LogView::rowCellOf(qsizetype pos) const
     qsizetype row = 0;
     int col = 0;
     bool found = false;
-    layoutLine(m_lineBuffer.constData(), m_lineBuffer.size(), m_index.columns(), [&](const Piece &pc) {
+    layoutLine(m_lineBuffer.constData(), m_lineBuffer.size(), m_index.columns(), m_index.tabWidth(), [&](const Piece &pc) {
         if (pc.offset >= rel) {
             row = pc.row;
             col = pc.col;

@@ -72,6 +72,16 @@ public:
     qsizetype rowCount() const { return m_index.rowCount(); }
     // Cells per row at the current width.
     int columnCount() const { return m_index.columns(); }
+    qreal cellWidth() const { return m_cellWidth; }
+    // Tab stops every `cells` cells (Gbk::kTabWidth at first); the log is
+    // indexed again.
+    void setTabWidth(int cells);
+    int tabWidth() const { return m_index.tabWidth(); }
+    // Tab stops every `pixels`, rounded to whole cells of the current font
+    // (at least one), and again after every change of font.
+    void setTabStopDistance(qreal pixels);
+    // Repaints the rows on screen that show bytes of [from, to).
+    void repaintRange(qsizetype from, qsizetype to);
     qsizetype firstVisibleRow() const { return m_firstRow; }
     // Whole rows that fit in the viewport.
     int visibleRowCount() const;
@@ -113,6 +123,9 @@ public:
     qsizetype byteOffsetOf(qsizetype charOffset) const;
     // The decoded raw log text (no display rewrite) between two byte offsets.
     QString rawText(qsizetype from, qsizetype to) const;
+    // The same text as shown, with the styling hook's rewrite applied; it has
+    // as many characters as rawText() (what accessibility reads).
+    QString shownText(qsizetype from, qsizetype to) const;
 
 public slots:
     void selectAll();
@@ -199,6 +212,7 @@ private:
     LineIndex m_index;
 
     qreal m_cellWidth = 8;
+    qreal m_tabStopPixels = 0; // 0: tab width in cells as set
     int m_lineHeight = 16;
     int m_ascent = 12;
     qreal m_wideOffset = 0;

@@ -71,7 +71,7 @@ public:
     {
         if (t == QAccessible::Value) {
             const qsizetype size = view()->lineIndex().indexedSize();
-            return size <= kAccessibleValueLimit ? view()->rawText(0, size) : QString();
+            return size <= kAccessibleValueLimit ? view()->shownText(0, size) : QString();
         }
         return QAccessibleWidget::text(t);
     }
@@ -110,7 +110,7 @@ public:
     {
         if (endOffset <= startOffset)
             return QString();
-        return view()->rawText(view()->byteOffsetOf(startOffset), view()->byteOffsetOf(endOffset));
+        return view()->shownText(view()->byteOffsetOf(startOffset), view()->byteOffsetOf(endOffset));
     }
     int characterCount() const override { return clampToInt(view()->characterCount()); }
 
@@ -181,7 +181,7 @@ private:
         const qsizetype from = index.lineStart(first);
         const qsizetype to = index.lineStart(last) + index.lineLength(last) + index.lineBreakLength(last);
         const int base = clampToInt(v->charOffsetOf(from));
-        WindowText window(v->rawText(from, to));
+        WindowText window(v->shownText(from, to));
         const QString result = (window.*helper)(offset - base, boundary, startOffset, endOffset);
         if (*startOffset >= 0)
             *startOffset += base;

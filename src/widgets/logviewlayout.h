@@ -26,10 +26,10 @@ struct Piece
 };
 
 // Places the units of a line's bytes on rows of `columns` cells, with the
-// same rules as LineIndex::Wrap, calling f(const Piece &) for each piece in
-// order until f returns false.
+// same rules as LineIndex::Wrap (tab stops every `tabWidth` cells), calling
+// f(const Piece &) for each piece in order until f returns false.
 template<class F>
-void layoutLine(const char *p, qsizetype n, int columns, F &&f)
+void layoutLine(const char *p, qsizetype n, int columns, int tabWidth, F &&f)
 {
     qsizetype lineCells = 0;
     qsizetype row = 0;
@@ -38,7 +38,7 @@ void layoutLine(const char *p, qsizetype n, int columns, F &&f)
         Piece piece;
         piece.offset = i;
         piece.unit = Gbk::unitAt(p + i, n - i);
-        const int w = Gbk::unitCells(piece.unit, lineCells);
+        const int w = Gbk::unitCells(piece.unit, lineCells, tabWidth);
         if (piece.unit.kind == Gbk::Kind::Double) {
             if (col + 2 > columns) {
                 ++row;

@@ -226,7 +226,7 @@ void LogView::paintEvent(QPaintEvent *event)
         qsizetype endRow = 0;
         int endCol = 0;
         bool complete = true;
-        layoutLine(p, n, columns, [&](const Piece &pc) {
+        layoutLine(p, n, columns, m_index.tabWidth(), [&](const Piece &pc) {
             const qsizetype screenRow = lineTop + pc.row;
             endRow = pc.row;
             endCol = pc.col + pc.cells;

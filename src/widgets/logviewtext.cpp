@@ -80,7 +80,7 @@ QString LogView::lineText(qsizetype line) const
     qsizetype cells = 0;
     for (qsizetype i = 0; i < n;) {
         const Gbk::Unit u = Gbk::unitAt(p + i, n - i);
-        const int w = Gbk::unitCells(u, cells);
+        const int w = Gbk::unitCells(u, cells, m_index.tabWidth());
         Gbk::appendDisplay(out, p + i, u, w);
         cells += w;
         i += u.length;
@@ -195,6 +195,31 @@ qsizetype LogView::byteOffsetOf(qsizetype charOffset) const
 qsizetype LogView::characterCount() const
 {
     return charOffsetOf(m_index.indexedSize());
+}
+
+QString LogView::shownText(qsizetype from, qsizetype to) const
+{
+    if (!m_log)
+        return QString();
+    from = std::clamp<qsizetype>(from, 0, m_index.indexedSize());
+    to = std::clamp<qsizetype>(to, from, m_index.indexedSize());
+    QByteArray bytes = m_log->Slice(from, to - from);
+    // Each line's rewrite goes over the stored bytes; line breaks stay as
+    // stored, so the text decodes to as many characters as rawText().
+    QByteArray line;
+    QList<StyledRun> runs;
+    const qsizetype lines = m_index.lineCount();
+    for (qsizetype l = m_index.lineAt(from); l < lines; ++l) {
+        const qsizetype start = m_index.lineStart(l);
+        if (start >= to)
+            break;
+        fetchStyledLine(l, line, runs);
+        const qsizetype a = std::max(from, start);
+        const qsizetype b = std::min(to, start + line.size());
+        if (b > a)
+            memcpy(bytes.data() + (a - from), line.constData() + (a - start), size_t(b - a));
+    }
+    return Gbk::decode(bytes.constData(), bytes.size());
 }
 
 QString LogView::rawText(qsizetype from, qsizetype to) const
