@@ -1,21 +1,30 @@
 // Pushes modem-like text through a pseudo-terminal into the terminal's real
-// receive path (port session, session log, receive view, window shown on the
-// offscreen platform) as fast as the pty takes it, and reports throughput,
-// CPU cost, event-loop stalls, the cost of one chunk as the log grows, and
-// memory growth per byte of log.
+// receive path (port session, session log, colouring receive view, window
+// shown on the offscreen platform unless QT_QPA_PLATFORM says otherwise).
 //
-//   QT_QPA_PLATFORM=offscreen build/bench/receive_bench [megabytes]
+//   build/bench/receive_bench [megabytes]
+//       As fast as the pty takes it: throughput, CPU cost, event-loop
+//       stalls, the cost of one chunk as the log grows, memory growth per
+//       byte of log, and the keyword tokeniser's own speed.
+//   build/bench/receive_bench --paced [seconds] [interval-ms] [baud] [rounds]
+//       A module talking at a line's rate (115200 baud: 11520 bytes/s) in
+//       small reads, one every interval-ms (4): the share of one core that
+//       the terminal's window thread and whole process use, measured in
+//       rounds (10 of 3 s). On a virtual machine run it pinned to one CPU
+//       (taskset -c 1) and read the quietest round as well as the median.
 #include "console/terminaldialog.h"
-#include "widgets/logview.h"
+#include "widgets/keywordrichedit.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QPaintEvent>
 #include <QSignalBlocker>
 #include <QStringEncoder>
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -108,13 +117,58 @@ void WriteAll(int fd, const QByteArray &pattern, qint64 total, std::atomic<qint6
     written += done;
 }
 
+// Writes `pattern` (from `offset`) at `bytesPerSecond`, one write every
+// `intervalMs`, until `stop`.
+void WritePaced(int fd, const QByteArray &pattern, double bytesPerSecond, int intervalMs, std::atomic<bool> &stop,
+                std::atomic<qint64> &written)
+{
+    QElapsedTimer t;
+    t.start();
+    qint64 done = 0;
+    qint64 offset = 0;
+    while (!stop.load()) {
+        const qint64 due = qint64(double(t.nsecsElapsed()) / 1e9 * bytesPerSecond);
+        while (done < due) {
+            const qint64 want = std::min<qint64>(due - done, pattern.size() - offset);
+            const ssize_t n = ::write(fd, pattern.constData() + offset, size_t(want));
+            if (n <= 0)
+                break;
+            done += n;
+            offset = (offset + n) % pattern.size();
+        }
+        written = done;
+        std::this_thread::sleep_for(std::chrono::milliseconds(intervalMs));
+    }
+}
+
+// The tokeniser alone on the modem text, line by line as the view gives it.
+double TokeniserMegabytesPerSecond(const KeywordTokenizer &tokenizer, const QByteArray &pattern)
+{
+    std::vector<QByteArray> lines;
+    for (const QByteArray &line : pattern.split('\n'))
+        lines.push_back(line.endsWith('\r') ? line.chopped(1) : line);
+    std::vector<KeywordTokenizer::Token> tokens;
+    QElapsedTimer t;
+    t.start();
+    qint64 bytes = 0;
+    while (t.elapsed() < 1000) {
+        for (QByteArray &line : lines) {
+            tokens.clear();
+            tokenizer.ScanLine(line.data(), line.size(), tokens);
+            bytes += line.size();
+        }
+    }
+    return double(bytes) / (1024.0 * 1024.0) / (double(t.nsecsElapsed()) / 1e9);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
-    const qint64 megabytes = argc > 1 ? std::max(atoi(argv[1]), 11) : 50;
+    const bool paced = argc > 1 && qstrcmp(argv[1], "--paced") == 0;
+    const qint64 megabytes = !paced && argc > 1 ? std::max(atoi(argv[1]), 11) : 50;
     const qint64 MB = 1024 * 1024;
 
     int master = -1, slave = -1;
@@ -143,9 +197,89 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "could not open %s\n", name);
         return 1;
     }
-    LogView *view = dialog.findChild<LogView *>(QStringLiteral("receiveView"));
+    auto *view = dialog.findChild<KeywordRichEdit *>(QStringLiteral("receiveView"));
     const QByteArray pattern = ModemText();
     std::atomic<qint64> written { 0 };
+
+    if (paced) {
+        const int seconds = argc > 2 ? std::max(atoi(argv[2]), 1) : 3;
+        const int intervalMs = argc > 3 ? std::max(atoi(argv[3]), 1) : 4;
+        const int baud = argc > 4 ? std::max(atoi(argv[4]), 300) : 115200;
+        const int rounds = argc > 5 ? std::max(atoi(argv[5]), 1) : 10;
+        const double rate = baud / 10.0; // 8N1: ten bits a byte
+        // Settle first: the window painted, a screenful of log.
+        log.Append(pattern.left(8192));
+        dialog.RefreshReceiveView(true);
+        QElapsedTimer settle;
+        settle.start();
+        while (settle.elapsed() < 500)
+            app.processEvents(QEventLoop::AllEvents, 50);
+        // Reads and paints, and the share of the viewport painted.
+        struct Counter : QObject
+        {
+            qint64 paints = 0;
+            double area = 0;
+            bool eventFilter(QObject *, QEvent *e) override
+            {
+                if (e->type() == QEvent::Paint) {
+                    ++paints;
+                    const QRect r = static_cast<QPaintEvent *>(e)->rect();
+                    area += double(r.width()) * r.height();
+                }
+                return false;
+            }
+        } counter;
+        view->viewport()->installEventFilter(&counter);
+        qint64 reads = 0;
+        QObject::connect(&dialog.Session(), &SerialSession::ReceiveReady, [&] { ++reads; });
+
+        std::atomic<bool> stop { false };
+        const qint64 log0 = log.size();
+        QElapsedTimer t;
+        t.start();
+        std::thread writer(WritePaced, master, std::cref(pattern), rate, intervalMs, std::ref(stop),
+                           std::ref(written));
+        // CPU shares are noisy on a virtual machine: report each round and
+        // their median.
+        std::vector<double> window, process;
+        for (int r = 0; r < rounds; ++r) {
+            const double cpu0 = ThreadCpuSeconds(), pcpu0 = ProcessCpuSeconds();
+            QElapsedTimer round;
+            round.start();
+            QEventLoop loop;
+            QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
+            loop.exec();
+            const double elapsed = double(round.nsecsElapsed()) / 1e9;
+            window.push_back((ThreadCpuSeconds() - cpu0) / elapsed * 100);
+            process.push_back((ProcessCpuSeconds() - pcpu0) / elapsed * 100);
+        }
+        stop = true;
+        writer.join();
+        const double elapsed = double(t.nsecsElapsed()) / 1e9;
+        auto median = [](std::vector<double> v) {
+            std::sort(v.begin(), v.end());
+            return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+        };
+        std::printf("paced                    %d baud, a write every %d ms, %d rounds of %d s\n", baud, intervalMs,
+                    rounds, seconds);
+        std::printf("received                 %.0f bytes/s\n", double(log.size() - log0) / elapsed);
+        const double viewportArea = double(view->viewport()->width()) * view->viewport()->height();
+        std::printf("reads, paints            %.0f and %.0f per second, %.0f %% of the viewport each\n",
+                    double(reads) / elapsed, double(counter.paints) / elapsed,
+                    counter.paints ? counter.area / double(counter.paints) / viewportArea * 100 : 0.0);
+        std::printf("window thread, %% of a core per round:");
+        for (double w : window)
+            std::printf(" %.2f", w);
+        std::printf("\nwindow thread            %.2f %% of one core (median), %.2f %% (quietest round)\n",
+                    median(window), *std::min_element(window.begin(), window.end()));
+        std::printf("whole process            %.2f %% of one core (median), %.2f %% (quietest round; writer "
+                    "thread included)\n",
+                    median(process), *std::min_element(process.begin(), process.end()));
+        dialog.Session().Close();
+        ::close(slave);
+        ::close(master);
+        return 0;
+    }
 
     // Event-loop stalls: the longest gap between ticks of a 5 ms timer.
     QElapsedTimer clock;
@@ -228,6 +362,7 @@ int main(int argc, char **argv)
     std::printf("one 511-byte chunk       %.1f us at 0 MB, %.1f us at 10 MB, %.1f us at %lld MB (x%.2f)\n",
                 chunkAt0, chunkAt10, chunkAt50, static_cast<long long>(megabytes), chunkAt50 / chunkAt0);
     std::printf("resident memory growth   %.2f bytes per byte of log\n", double(rssEnd - rssStart) / double(logBytes));
+    std::printf("keyword tokeniser alone  %.0f MB/s\n", TokeniserMegabytesPerSecond(view->Tokenizer(), pattern));
 
     dialog.Session().Close();
     ::close(slave);

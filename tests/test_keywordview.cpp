@@ -6,22 +6,41 @@
 #include "widgets/keywordrichedit.h"
 
 #include <QAccessible>
+#include <QFontInfo>
 #include <QFile>
 #include <QImage>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <array>
+
 namespace {
 
-// Pixels of exactly this colour in an area.
-int countColour(const QImage &image, const QColor &colour, const QRect &area)
+// The hue a pixel of anti-aliased text on white leans to: blue, magenta,
+// green, or none (black, grey, white).
+enum class Hue { None, Blue, Magenta, Green };
+
+Hue hueOf(QRgb p)
 {
-    int count = 0;
+    const int r = qRed(p), g = qGreen(p), b = qBlue(p);
+    if (b > r + 60 && b > g + 60)
+        return Hue::Blue;
+    if (r > g + 60 && b > g + 60)
+        return Hue::Magenta;
+    if (g > r + 30 && g > b + 30)
+        return Hue::Green;
+    return Hue::None;
+}
+
+// Pixels of each hue in an area.
+std::array<int, 4> hues(const QImage &image, const QRect &area)
+{
+    std::array<int, 4> count{};
     const QRect r = area.intersected(image.rect());
     for (int y = r.top(); y <= r.bottom(); ++y)
         for (int x = r.left(); x <= r.right(); ++x)
-            if ((image.pixel(x, y) & 0xFFFFFF) == (colour.rgb() & 0xFFFFFF))
-                ++count;
+            ++count[size_t(hueOf(image.pixel(x, y)))];
     return count;
 }
 
@@ -40,6 +59,7 @@ private slots:
     void paintsTokenColours();
     void splitWordNormalisedLogUnchanged();
     void tabStops();
+    void screenFollowsStreamingLog();
 };
 
 void TestKeywordView::paintsTokenColours()
@@ -56,31 +76,35 @@ void TestKeywordView::paintsTokenColours()
     QTest::qWait(60); // the view repaints on its refresh timer
     const QImage image = v->viewport()->grab().toImage();
 
-    // The cells of the bytes [from, to) of the log.
-    auto cells = [&](qsizetype from, qsizetype to) { return v->cursorRectAt(from).united(v->cursorRectAt(to - 1)); };
-    const QColor blue(0, 0, 255), magenta(255, 0, 255), green(0, 128, 0);
+    // The cells of the bytes [from, to) of the log, less a pixel at each side
+    // where a neighbour's glyph may reach in.
+    auto cells = [&](qsizetype from, qsizetype to) {
+        return v->cursorRectAt(from).united(v->cursorRectAt(to - 1)).adjusted(1, 0, -1, 0);
+    };
+    const Hue blue = Hue::Blue, magenta = Hue::Magenta, green = Hue::Green;
     struct Expect
     {
         const char *needle; // the token is at its start
         qsizetype length;
-        QColor colour;
+        Hue colour;
     };
     const Expect expected[] = {{"AT+CSQ", 2, blue},  {"CSQ: ", 3, blue},  {"20,", 2, magenta}, {"99", 2, magenta},
                                {"1,\"", 1, magenta}, {"\"IP\"", 4, magenta}, {"'OK", 3, green}};
     for (const Expect &e : expected) {
         const qsizetype at = text.indexOf(e.needle);
-        const QRect area = cells(at, at + e.length);
-        QVERIFY2(countColour(image, e.colour, area) > 0, e.needle);
-        for (const QColor &other : {blue, magenta, green})
+        const std::array<int, 4> found = hues(image, cells(at, at + e.length));
+        QVERIFY2(found[size_t(e.colour)] > 0, e.needle);
+        for (Hue other : {blue, magenta, green})
             if (other != e.colour)
-                QVERIFY2(countColour(image, other, area) == 0, e.needle);
+                QVERIFY2(found[size_t(other)] == 0, e.needle);
     }
     // Plain text is painted in black only: "+CGDCONT=" and ": ".
     for (const char *plain : {"+CGDCONT=", ": "}) {
         const qsizetype at = text.indexOf(plain);
-        const QRect area = cells(at, at + qsizetype(strlen(plain)));
-        for (const QColor &c : {blue, magenta, green})
-            QVERIFY2(countColour(image, c, area) == 0, plain);
+        const std::array<int, 4> found = hues(image, cells(at, at + qsizetype(strlen(plain))));
+        QVERIFY2(found[size_t(Hue::None)] > 0, plain);
+        for (Hue c : {blue, magenta, green})
+            QVERIFY2(found[size_t(c)] == 0, plain);
     }
 }
 
@@ -132,6 +156,38 @@ void TestKeywordView::tabStops()
     const int x0 = v->cursorRectAt(0).left();
     QVERIFY(qAbs(v->cursorRectAt(1).left() - x0 - fifth) <= v->cellWidth() / 2 + 1);
     QVERIFY(qAbs(v->cursorRectAt(4).left() - x0 - 3 * fifth) <= 3 * (v->cellWidth() / 2) + 1);
+}
+
+// The view repaints only the rows that changed and moves the others; after
+// a stream of reads (whole and partial lines, keywords split between reads,
+// Chinese text) what is on the screen equals a fresh painting of the view.
+void TestKeywordView::screenFollowsStreamingLog()
+{
+    SessionLog log;
+    KeywordRichEdit v;
+    v.InitViewFormat();
+    v.SetCommentChars('\'', 0);
+    v.AppendKeywords(" AT OK ERROR CSQ");
+    v.setLog(&log);
+    v.resize(360, 220);
+    v.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&v));
+    QByteArray stream;
+    for (int i = 0; i < 80; ++i)
+        stream += "+CSQ: " + QByteArray::number(i) + ",99 \xD6\xD0\xCE\xC4 'note\r\no" + (i % 7 ? "k\r\n" : "k and a line long enough to wrap past the right edge of the view\r\n");
+    for (qsizetype at = 0; at < stream.size();) {
+        const qsizetype n = std::min<qsizetype>(stream.size() - at, 5 + at % 23);
+        log.Append(stream.constData() + at, n);
+        v.logChanged(true);
+        at += n;
+        QTest::qWait(at % 3 == 0 ? 9 : 1);
+    }
+    QTest::qWait(400); // the last refresh and the scroll bar
+    const QRect area(v.viewport()->mapTo(&v, QPoint(0, 0)), v.viewport()->size());
+    const QImage shown = v.screen()->grabWindow(v.winId()).toImage().copy(area).convertToFormat(QImage::Format_RGB32);
+    const QImage fresh = v.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(shown.size(), fresh.size());
+    QVERIFY(shown == fresh);
 }
 
 QTEST_MAIN(TestKeywordView)

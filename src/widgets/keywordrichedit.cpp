@@ -9,8 +9,7 @@ KeywordRichEdit::KeywordRichEdit(QWidget *parent) : LogView(parent) {}
 void KeywordRichEdit::InitViewFormat()
 {
     const QString courier = QStringLiteral("Courier New");
-    QFont font = QFontDatabase::families().contains(courier) ? QFont(courier)
-                                                              : QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    QFont font = QFontDatabase::families().contains(courier) ? QFont(courier) : FixedPitchFont();
     font.setPointSize(10);
     font.setBold(false);
     setFont(font);

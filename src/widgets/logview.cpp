@@ -35,6 +35,7 @@ constexpr int kStepMs = 15;                           // ms of such work per eve
 constexpr int kMaxRepaintInterval = 200;              // and at most
 constexpr int kPaintShare = 5;                        // times the last paint's duration
 constexpr int kAutoScrollInterval = 40;               // ms between auto-scroll steps
+constexpr int kBarInterval = 200;                     // ms between scroll bar updates while the log grows
 
 // Word classes for double-click selection: 0 is a unit of its own.
 int wordClass(const char *p, Gbk::Unit u)
@@ -67,18 +68,30 @@ LogView::LogView(QWidget *parent) : QAbstractScrollArea(parent)
     pal.setColor(QPalette::Text, Qt::black);
     setPalette(pal);
 
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    if (!QFontInfo(font).fixedPitch()) {
-        font = QFont(QStringLiteral("Monospace"));
-        font.setStyleHint(QFont::TypeWriter);
-    }
-    setFont(font);
+    setFont(FixedPitchFont());
     updateMetrics();
     verticalScrollBar()->setSingleStep(1);
     verticalScrollBar()->setRange(0, 0);
 }
 
 LogView::~LogView() = default;
+
+QFont LogView::FixedPitchFont()
+{
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    if (QFontInfo(font).fixedPitch())
+        return font;
+    // The system's choice may be a "dual" spaced face: take a strictly
+    // fixed-pitch one where there is one.
+    for (const char *family : {"DejaVu Sans Mono", "Liberation Mono", "Noto Mono", "Monospace"}) {
+        QFont f{QString::fromLatin1(family)};
+        f.setStyleHint(QFont::TypeWriter);
+        f.setPointSizeF(font.pointSizeF());
+        if (QFontInfo(f).fixedPitch())
+            return f;
+    }
+    return font;
+}
 
 void LogView::setLog(const SessionLog *log)
 {
@@ -103,7 +116,9 @@ void LogView::logChanged(bool scrollToEnd)
         return;
     const quint64 oldGeneration = m_index.generation();
     const qsizetype oldSize = m_index.indexedSize();
-    const qsizetype firstChangedRow = m_index.rowCount() - 1;
+    // The open last line may change as it grows (its wrapping, a keyword
+    // completed), so its rows are repainted from its first one.
+    const qsizetype firstChangedRow = m_index.lineFirstRow(m_index.lineCount() - 1);
     const qsizetype oldFirstRow = m_firstRow;
     bool caughtUp = m_index.update(*m_log, kIndexSlice);
     if (!caughtUp) {
@@ -136,8 +151,12 @@ void LogView::logChanged(bool scrollToEnd)
 
     // The scroll bar and the viewport follow at most every kRepaintInterval.
     m_barDirty = true;
-    if (cleared || m_firstRow != oldFirstRow || firstChangedRow <= m_firstRow + visibleRowCount())
+    if (cleared || m_firstRow != oldFirstRow || firstChangedRow <= m_firstRow + visibleRowCount()) {
         m_repaintPending = true;
+        if (cleared || !m_index.isExact())
+            m_fullRepaint = true;
+        m_dirtyFromRow = std::min(m_dirtyFromRow, firstChangedRow);
+    }
     if (!m_refreshTimer.isActive())
         m_refreshTimer.start(std::clamp(m_lastPaintMs * kPaintShare, kRepaintInterval, kMaxRepaintInterval), this);
 }
@@ -176,6 +195,32 @@ void LogView::repaintRange(qsizetype from, qsizetype to)
                              int((rowB - rowA + 1) * m_lineHeight)));
 }
 
+// Brings the screen up to date after the log changed: rows that are still on
+// screen are moved rather than painted again, and only the changed rows and
+// the new ones are painted. Moving the pixels also moves any area that is
+// already waiting to be painted, so a pending full repaint stays full.
+void LogView::repaintChanged()
+{
+    const qsizetype rows = visibleRowCount() + 1; // with a partly shown last row
+    const qsizetype shift = m_firstRow - m_shownFirstRow;
+    const int width = viewport()->width();
+    const int height = viewport()->height();
+    if (m_fullRepaint || shift < 0 || shift >= rows || !m_index.isExact()) {
+        viewport()->update();
+    } else {
+        if (shift > 0)
+            viewport()->scroll(0, -int(shift * m_lineHeight));
+        const qsizetype from = std::max<qsizetype>(0, m_dirtyFromRow - m_firstRow);
+        if (from < rows) {
+            const int y = int(from * m_lineHeight);
+            viewport()->update(QRect(0, y, width, height - y));
+        }
+    }
+    m_shownFirstRow = m_firstRow;
+    m_dirtyFromRow = LineIndex::kUnlimited;
+    m_fullRepaint = false;
+}
+
 qsizetype LogView::maxFirstRow() const
 {
     return std::max<qsizetype>(0, m_index.rowCount() - visibleRowCount());
@@ -190,7 +235,11 @@ void LogView::syncScrollBar()
 {
     QScrollBar *bar = verticalScrollBar();
     const int visible = visibleRowCount();
-    m_firstRow = std::clamp<qsizetype>(m_firstRow, 0, maxFirstRow());
+    const qsizetype clamped = std::clamp<qsizetype>(m_firstRow, 0, maxFirstRow());
+    if (clamped != m_firstRow) {
+        m_firstRow = clamped;
+        viewport()->update();
+    }
     m_syncingBar = true;
     const int maximum = clampToInt(maxFirstRow());
     if (bar->maximum() != maximum || bar->minimum() != 0)
@@ -200,6 +249,7 @@ void LogView::syncScrollBar()
     bar->setValue(clampToInt(m_firstRow));
     m_syncingBar = false;
     m_barDirty = false;
+    m_barClock.start();
 }
 
 void LogView::scrollToEnd()
@@ -234,13 +284,15 @@ void LogView::ensureRowVisible(qsizetype row)
 
 void LogView::scrollContentsBy(int, int)
 {
-    // The bar moved by the user (dragging, clicking, the wheel).
-    if (!m_syncingBar) {
-        if (m_barDirty)
-            m_firstRow = std::clamp<qsizetype>(verticalScrollBar()->value(), 0, maxFirstRow());
-        else
-            m_firstRow = verticalScrollBar()->value();
-    }
+    // The bar following the view repaints nothing: whoever moved the view
+    // does. The bar moved by the user (dragging, clicking, the wheel) moves
+    // the view.
+    if (m_syncingBar)
+        return;
+    if (m_barDirty)
+        m_firstRow = std::clamp<qsizetype>(verticalScrollBar()->value(), 0, maxFirstRow());
+    else
+        m_firstRow = verticalScrollBar()->value();
     viewport()->update();
 }
 
@@ -360,12 +412,23 @@ void LogView::timerEvent(QTimerEvent *event)
 {
     if (event->timerId() == m_refreshTimer.timerId()) {
         m_refreshTimer.stop();
-        if (m_barDirty)
-            syncScrollBar();
+        // While the log streams in, the scroll bar (whose handle hardly
+        // moves) follows less often than the text.
+        if (m_barDirty) {
+            const qint64 since = m_barClock.isValid() ? m_barClock.elapsed() : kBarInterval;
+            if (since >= kBarInterval)
+                syncScrollBar();
+            else if (!m_barTimer.isActive())
+                m_barTimer.start(int(kBarInterval - since), this);
+        }
         if (m_repaintPending) {
             m_repaintPending = false;
-            viewport()->update();
+            repaintChanged();
         }
+    } else if (event->timerId() == m_barTimer.timerId()) {
+        m_barTimer.stop();
+        if (m_barDirty)
+            syncScrollBar();
     } else if (event->timerId() == m_catchUp.timerId()) {
         m_catchUp.stop();
         backgroundStep();

@@ -6,6 +6,7 @@
 #include <QBasicTimer>
 #include <QByteArray>
 #include <QColor>
+#include <QElapsedTimer>
 #include <QFont>
 #include <QHash>
 #include <QList>
@@ -58,6 +59,10 @@ class LogView : public QAbstractScrollArea
 public:
     explicit LogView(QWidget *parent = nullptr);
     ~LogView() override;
+
+    // The system's fixed-width font, or another fixed-pitch face where the
+    // system's is not strictly fixed-pitch.
+    static QFont FixedPitchFont();
 
     // The log shown; nullptr shows nothing. The view does not own it.
     void setLog(const SessionLog *log);
@@ -186,6 +191,7 @@ private:
     void updateMetrics();
     void relayout();
     void syncScrollBar();
+    void repaintChanged();
     qsizetype maxFirstRow() const;
     void fetchLine(qsizetype line, QByteArray &out) const;
     void fetchStyledLine(qsizetype line, QByteArray &bytes, QList<StyledRun> &runs) const;
@@ -238,11 +244,19 @@ private:
     QBasicTimer m_autoScroll;
     QBasicTimer m_catchUp;
     QBasicTimer m_refreshTimer;
+    QBasicTimer m_barTimer;       // a scroll bar update held back
+    QElapsedTimer m_barClock;     // since the scroll bar last followed the log
     qsizetype m_firstRow = 0;     // top row shown; the scroll bar follows it
     bool m_pendingScrollToEnd = false;
     bool m_barDirty = false;      // the scroll bar lags behind the index
     bool m_repaintPending = false;
     bool m_syncingBar = false;
+    // What the next refresh repaints: rows from m_dirtyFromRow (absolute) on,
+    // after moving the rows still right on screen from m_shownFirstRow to
+    // m_firstRow; or everything.
+    qsizetype m_dirtyFromRow = LineIndex::kUnlimited;
+    qsizetype m_shownFirstRow = 0;
+    bool m_fullRepaint = false;
 
     mutable std::vector<CharMark> m_charMarks;
     mutable quint64 m_charMarksGeneration = 0;

@@ -12,7 +12,7 @@
 namespace LogViewLayout {
 
 constexpr int kMargin = 2;            // pixels left of the first cell
-constexpr int kRepaintInterval = 20;  // ms between repaints caused by the log, at least
+constexpr int kRepaintInterval = 40;  // ms between repaints caused by the log, at least
 
 // One unit of a line placed on the screen: a tab that spans two rows comes as
 // two pieces with the same offset.

@@ -131,6 +131,11 @@ void LogView::paintEvent(QPaintEvent *event)
             m_refreshTimer.start(kRepaintInterval, this);
     }
     const QRect clip = event->rect();
+    // Rows shown from another first row than the pixels around them: the
+    // rest of the screen must follow.
+    if (m_firstRow != m_shownFirstRow && !clip.contains(viewport()->rect()))
+        viewport()->update();
+    m_shownFirstRow = m_firstRow;
     const qsizetype first = firstVisibleRow();
     const qsizetype total = m_index.rowCount();
     const int rowFrom = std::max(0, clip.top() / m_lineHeight);
