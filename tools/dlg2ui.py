@@ -48,7 +48,7 @@ MAIN = [
     ("list", "commandList", "", 145, 168, 240, 176),
     ("label", "commandListLabel", "AT Command List    Double Click Send", 146, 155, 237, 8),
     ("label", "moduleTypeLabel", "Module Type", 146, 141, 45, 8),
-    ("combo", "moduleTypeList", "", 197, 139, 188, 90),
+    ("modulebox", "moduleTypeList", "", 197, 139, 188, 90),
     ("button", "sendButton", "Send", 348, 117, 37, 15),
     ("label", "commandLabel", "AT Command", 146, 121, 41, 8),
     ("edit", "commandEdit", "", 197, 119, 142, 12),
@@ -87,7 +87,7 @@ ABOUT = [
 ]
 
 CLASSES = {
-    "label": "QLabel", "combo": "QComboBox", "button": "QPushButton",
+    "label": "QLabel", "combo": "QComboBox", "modulebox": "ModuleTypeBox", "button": "QPushButton",
     "okbutton": "QPushButton", "check": "QCheckBox", "radio": "QRadioButton",
     "edit": "QLineEdit", "line": "QFrame", "view": "KeywordRichEdit",
     "list": "QTableWidget", "web": "QFrame", "icon": "QLabel",
@@ -105,7 +105,7 @@ def dlu(x, y, w, h):
 
 def widget(kind, name, text, x, y, w, h):
     l, t, wd, ht = rect(x, y, w, h)
-    if kind == "combo":
+    if kind in ("combo", "modulebox"):
         ht = COMBO_HEIGHT
     if kind == "line":
         ht = max(ht, 2)
@@ -165,7 +165,9 @@ def form(cls, title, w, h, items, custom=""):
 
 LOGVIEW = (" <customwidgets>\n  <customwidget>\n   <class>KeywordRichEdit</class>\n"
            "   <extends>QAbstractScrollArea</extends>\n"
-           "   <header>widgets/keywordrichedit.h</header>\n  </customwidget>\n </customwidgets>\n")
+           "   <header>widgets/keywordrichedit.h</header>\n  </customwidget>\n"
+           "  <customwidget>\n   <class>ModuleTypeBox</class>\n   <extends>QComboBox</extends>\n"
+           "   <header>widgets/moduletypebox.h</header>\n  </customwidget>\n </customwidgets>\n")
 
 if __name__ == "__main__":
     here = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "resources")

@@ -1,6 +1,7 @@
 #include "console/terminaldialog.h"
 
 #include "app/aboutdialog.h"
+#include "commands/commandsetfiles.h"
 #include "console/commandframe.h"
 #include "sim/simport.h"
 #include "widgets/dialogunits.h"
@@ -13,6 +14,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QSaveFile>
 #include <QSerialPortInfo>
@@ -107,9 +109,14 @@ void TerminalDialog::SetupWindow()
         m_endCharGroup.addButton(radios[i], i);
     m_endCharGroup.button(m_endChar)->setChecked(true);
 
+    // The "Module" folder, with the example set when it is first made.
+    PrepareModuleDirectory(ModuleDirectory());
+
     FillLineSettingLists();
+    SetupCommandList();
 
     SetupReceiveView();
+    ListModuleTypes();
 
     SetupStatusBar();
 
@@ -119,6 +126,18 @@ void TerminalDialog::SetupWindow()
     connect(ui->sendButton, &QPushButton::clicked, this, &TerminalDialog::SendClicked);
     connect(ui->commandEdit, &QLineEdit::returnPressed, this, &TerminalDialog::SendClicked);
     connect(ui->commandList, &QTableWidget::cellDoubleClicked, this, &TerminalDialog::CommandListDoubleClicked);
+    connect(ui->moduleTypeList, &ModuleTypeBox::PopupAboutToShow, this, &TerminalDialog::ListModuleTypes);
+    connect(ui->moduleTypeList, &QComboBox::activated, this, &TerminalDialog::LoadCommandSet);
+    connect(ui->saveSetButton, &QPushButton::clicked, this, &TerminalDialog::SaveCommandSet);
+    connect(ui->upButton, &QPushButton::clicked, this, &TerminalDialog::UpClicked);
+    connect(ui->downButton, &QPushButton::clicked, this, &TerminalDialog::DownClicked);
+    connect(ui->delButton, &QPushButton::clicked, this, &TerminalDialog::DelClicked);
+    connect(ui->addButton, &QPushButton::clicked, this, &TerminalDialog::AddClicked);
+    connect(ui->portList, &QComboBox::currentIndexChanged, this, &TerminalDialog::ShowPortStart);
+    connect(ui->portList, &QComboBox::editTextChanged, this, [this](const QString &text) {
+        ui->portList->setToolTip(text + QStringLiteral("\nPick a port or type a device path such as /dev/ttyUSB0"));
+    });
+    ShowPortStart();
     connect(ui->aboutButton, &QPushButton::clicked, this, [this] {
         AboutDialog about(this);
         about.exec();
@@ -137,7 +156,6 @@ void TerminalDialog::FillLineSettingLists()
     ui->portList->addItems(ports);
     ui->portList->setCurrentIndex(0);
     ui->portList->view()->setMinimumWidth(ui->portList->view()->sizeHintForColumn(0) + 24);
-    ui->portList->setToolTip(QStringLiteral("Pick a port or type a device path such as /dev/ttyUSB0"));
 
     ui->parityList->addItems({ QStringLiteral("NONE"), QStringLiteral("EVEN"), QStringLiteral("ODD") });
     ui->parityList->setCurrentIndex(0);
@@ -232,6 +250,17 @@ void TerminalDialog::SelectPort(const QString &name)
         ui->portList->setCurrentIndex(index);
     else
         ui->portList->setEditText(name);
+    ShowPortStart();
+}
+
+// A chosen entry shows its start ("Simulated mod…", "/dev/serial/by-id/…"),
+// the whole name is in the tooltip.
+void TerminalDialog::ShowPortStart()
+{
+    if (QLineEdit *edit = ui->portList->lineEdit(); edit && !edit->hasFocus())
+        edit->setCursorPosition(0);
+    ui->portList->setToolTip(ui->portList->currentText()
+                             + QStringLiteral("\nPick a port or type a device path such as /dev/ttyUSB0"));
 }
 
 void TerminalDialog::UpdateDataFromControls()
@@ -395,14 +424,10 @@ void TerminalDialog::SendClicked()
 
 void TerminalDialog::CommandListDoubleClicked()
 {
-    int first = -1;
-    const auto ranges = ui->commandList->selectedRanges();
-    for (const QTableWidgetSelectionRange &range : ranges)
-        first = first < 0 ? range.topRow() : std::min(first, range.topRow());
+    const int first = FirstSelectedRow();
     if (first < 0)
         return;
-    const QTableWidgetItem *cell = ui->commandList->item(first, 1);
-    const QString text = cell ? cell->text() : QString();
+    const QString text = CommandText(first);
     UpdateDataFromControls();
     SendCommandText(ToLocal8Bit(text), false);
 }

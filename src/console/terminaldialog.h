@@ -45,6 +45,15 @@ public:
     // after the user agrees. True when the file was written.
     bool SaveLogTo(const QString &chosenPath);
     void SendClicked();
+    // Command sets: the Module Type box and the AT command list.
+    void ListModuleTypes();
+    void LoadCommandSet();
+    void SaveCommandSet();
+    void UpClicked();
+    void DownClicked();
+    void DelClicked();
+    void AddClicked();
+    void RenumberIds();
     void CommandListDoubleClicked();
     // Frames one command under the current end character, makes its log
     // additions and writes it.
@@ -77,6 +86,12 @@ private:
     void FillLineSettingLists();
     void SetupStatusBar();
     void SetupReceiveView();
+    void SetupCommandList();
+    void ShowPortStart();
+    QString CommandText(int row) const;
+    void SetCommandText(int row, const QString &text);
+    int FirstSelectedRow() const;
+    void SwapCommands(int a, int b);
     void AddSystemMenuItem();
     void UpdateDataFromControls();
     void SetLineSettingListsEnabled(bool enabled);

@@ -1,0 +1,164 @@
+// The main window's command sets: the Module Type box, loading a set into the
+// AT command list, saving it back, and the list's Up, Down, Del and Add.
+
+#include "commands/commandsetfiles.h"
+#include "console/terminaldialog.h"
+#include "ui_terminaldialog.h"
+
+#include <QDateTime>
+#include <QHeaderView>
+#include <QStringDecoder>
+
+namespace {
+
+enum Column { ID_COLUMN = 0, COMMAND_COLUMN = 1 };
+
+QTableWidgetItem *IdItem(int id)
+{
+    auto *item = new QTableWidgetItem(QString::number(id));
+    item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+    return item;
+}
+
+} // namespace
+
+void TerminalDialog::SetupCommandList()
+{
+    QTableWidget *list = ui->commandList;
+    list->setColumnCount(2);
+    list->setHorizontalHeaderLabels({QStringLiteral("ID"), QStringLiteral("Command")});
+    list->horizontalHeaderItem(ID_COLUMN)->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    list->horizontalHeaderItem(COMMAND_COLUMN)->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    list->setColumnWidth(ID_COLUMN, 40);
+    list->setColumnWidth(COMMAND_COLUMN, 295);
+    list->horizontalHeader()->setStretchLastSection(false);
+    list->verticalHeader()->setVisible(false);
+    list->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    list->verticalHeader()->setDefaultSectionSize(20);
+    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list->setWordWrap(false);
+}
+
+void TerminalDialog::ListModuleTypes()
+{
+    QSignalBlocker quiet(ui->moduleTypeList);
+    ui->moduleTypeList->clear();
+    ui->moduleTypeList->addItems(ListModuleFiles(ModuleDirectory()));
+    // No entry is chosen until the user picks one.
+    ui->moduleTypeList->setCurrentIndex(-1);
+}
+
+void TerminalDialog::LoadCommandSet()
+{
+    const QString name = ui->moduleTypeList->currentText();
+    if (name.isEmpty())
+        return;
+    m_log.AppendLineBreak();
+    m_log.Append(CommandSetSeparator(name, QDateTime::currentDateTime()));
+    RefreshReceiveView(false);
+
+    QTableWidget *list = ui->commandList;
+    list->setRowCount(0);
+    const CommandSetContents set = ReadCommandSet(ModuleDirectory(), name);
+    if (!set.error.isEmpty()) {
+        ShowMessage(set.error);
+        return;
+    }
+    QStringDecoder decoder("GBK");
+    list->setRowCount(int(set.commands.size()));
+    for (int k = 0; k < set.commands.size(); ++k) {
+        list->setItem(k, ID_COLUMN, IdItem(k + 1));
+        const QByteArray &bytes = set.commands[k];
+        SetCommandText(k, decoder.isValid() ? decoder.decode(bytes) : QString::fromLocal8Bit(bytes));
+    }
+}
+
+void TerminalDialog::SaveCommandSet()
+{
+    const QString name = ui->moduleTypeList->currentText();
+    if (name.isEmpty())
+        return;
+    QList<QByteArray> commands;
+    for (int row = 0; row < ui->commandList->rowCount(); ++row)
+        commands.append(ToLocal8Bit(CommandText(row)));
+    const SaveResult result = ::SaveCommandSet(ModuleDirectory(), name, commands);
+    ShowMessage(result == SaveResult::Saved ? QStringLiteral("save success!") : QStringLiteral("save failed!"));
+}
+
+QString TerminalDialog::CommandText(int row) const
+{
+    const QTableWidgetItem *cell = ui->commandList->item(row, COMMAND_COLUMN);
+    return cell ? cell->text() : QString();
+}
+
+int TerminalDialog::FirstSelectedRow() const
+{
+    int first = -1;
+    const auto ranges = ui->commandList->selectedRanges();
+    for (const QTableWidgetSelectionRange &range : ranges)
+        first = first < 0 ? range.topRow() : std::min(first, range.topRow());
+    return first;
+}
+
+void TerminalDialog::RenumberIds()
+{
+    for (int row = 0; row < ui->commandList->rowCount(); ++row) {
+        if (QTableWidgetItem *id = ui->commandList->item(row, ID_COLUMN))
+            id->setText(QString::number(row + 1));
+        else
+            ui->commandList->setItem(row, ID_COLUMN, IdItem(row + 1));
+    }
+}
+
+void TerminalDialog::SetCommandText(int row, const QString &text)
+{
+    if (QTableWidgetItem *cell = ui->commandList->item(row, COMMAND_COLUMN))
+        cell->setText(text);
+    else
+        ui->commandList->setItem(row, COMMAND_COLUMN, new QTableWidgetItem(text));
+}
+
+// Swaps the commands of two rows; the selection stays where it was.
+void TerminalDialog::SwapCommands(int a, int b)
+{
+    const QString textA = CommandText(a);
+    const QString textB = CommandText(b);
+    SetCommandText(a, textB);
+    SetCommandText(b, textA);
+    RenumberIds();
+}
+
+void TerminalDialog::UpClicked()
+{
+    const int s = FirstSelectedRow();
+    if (s <= 0)
+        return;
+    SwapCommands(s, s - 1);
+}
+
+void TerminalDialog::DownClicked()
+{
+    const int s = FirstSelectedRow();
+    if (s < 0 || s + 1 >= ui->commandList->rowCount())
+        return;
+    SwapCommands(s, s + 1);
+}
+
+void TerminalDialog::DelClicked()
+{
+    const int s = FirstSelectedRow();
+    if (s < 0)
+        return;
+    ui->commandList->removeRow(s);
+    RenumberIds();
+}
+
+void TerminalDialog::AddClicked()
+{
+    QTableWidget *list = ui->commandList;
+    const int n = list->rowCount();
+    list->insertRow(n);
+    list->setItem(n, ID_COLUMN, IdItem(n + 1));
+    SetCommandText(n, QString());
+}
