@@ -2,6 +2,8 @@
 // conversation with the simulated module — all through the main window.
 #include "messageboxcatcher.h"
 #include "dialogsupport.h"
+#include "widgets/editablelistctrl.h"
+#include "widgets/inplaceeditors.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -125,6 +127,24 @@ private slots:
         QCOMPARE(r.Send(QStringLiteral("AT"), 4), QByteArray("AT\r\n"));
         // An empty box sends nothing.
         QCOMPARE(r.Send(QString(), 1), QByteArray());
+    }
+
+    // A double-click on a command cell sends the row's command: the edit box
+    // that its first click opened is cancelled and the cell keeps its text.
+    void doubleClickOnCommandCellSends()
+    {
+        Rig r;
+        r.Choose(1);
+        r.d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&r.d));
+        auto *list = Find<EditableListCtrl>(r.d, "commandList");
+        Find<QPushButton>(r.d, "addButton")->click();
+        list->item(0, 1)->setText(QStringLiteral("ATI"));
+        const QRect cell = list->visualRect(list->model()->index(0, 1));
+        QTest::mouseDClick(r.d.windowHandle(), Qt::LeftButton, {}, list->viewport()->mapTo(&r.d, cell.center()));
+        QCOMPARE(r.pty.read(4, 1000), QByteArray("ATI\r"));
+        QCOMPARE(list->item(0, 1)->text(), QStringLiteral("ATI"));
+        QVERIFY(!InPlaceEdit::OpenInstance());
     }
 
     void enterInCommandBoxSendsOnce()

@@ -24,13 +24,12 @@ QTableWidgetItem *IdItem(int id)
 
 void TerminalDialog::SetupCommandList()
 {
-    QTableWidget *list = ui->commandList;
-    list->setColumnCount(2);
-    list->setHorizontalHeaderLabels({QStringLiteral("ID"), QStringLiteral("Command")});
-    list->horizontalHeaderItem(ID_COLUMN)->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    list->horizontalHeaderItem(COMMAND_COLUMN)->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    list->setColumnWidth(ID_COLUMN, 40);
-    list->setColumnWidth(COMMAND_COLUMN, 295);
+    EditableListCtrl *list = ui->commandList;
+    list->setColumnCount(0);
+    list->InsertColumn(ID_COLUMN, QStringLiteral("ID"), Qt::AlignLeft, 40, -1);
+    list->InsertColumn(COMMAND_COLUMN, QStringLiteral("Command"), Qt::AlignLeft, 295, -1);
+    list->SetCellMode(true);
+    list->SetReadOnlyColumn(ID_COLUMN, true);
     list->horizontalHeader()->setStretchLastSection(false);
     list->verticalHeader()->setVisible(false);
     list->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -38,7 +37,16 @@ void TerminalDialog::SetupCommandList()
     list->setSelectionBehavior(QAbstractItemView::SelectRows);
     list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     list->setWordWrap(false);
+    list->setToolTip(QStringLiteral("Click a command to edit it, double-click a row to send it"));
+    connect(list, &EditableListCtrl::CellGetChoices, this, &TerminalDialog::OnCellGetChoices);
+    connect(list, &EditableListCtrl::CellEdited, this, &TerminalDialog::OnCellEdited);
 }
+
+// No cell of the command list is a drop-down: there are no choices to give.
+void TerminalDialog::OnCellGetChoices(int, QStringList *) {}
+
+// An edited command stays in the list until Save writes it.
+void TerminalDialog::OnCellEdited(int, int, const QString &) {}
 
 void TerminalDialog::ListModuleTypes()
 {
@@ -58,7 +66,7 @@ void TerminalDialog::LoadCommandSet()
     m_log.Append(CommandSetSeparator(name, QDateTime::currentDateTime()));
     RefreshReceiveView(false);
 
-    QTableWidget *list = ui->commandList;
+    EditableListCtrl *list = ui->commandList;
     list->setRowCount(0);
     const CommandSetContents set = ReadCommandSet(ModuleDirectory(), name);
     if (!set.error.isEmpty()) {
@@ -71,6 +79,7 @@ void TerminalDialog::LoadCommandSet()
         list->setItem(k, ID_COLUMN, IdItem(k + 1));
         const QByteArray &bytes = set.commands[k];
         SetCommandText(k, decoder.isValid() ? decoder.decode(bytes) : QString::fromLocal8Bit(bytes));
+        list->AddCellEditor(k, COMMAND_COLUMN, EditableListCtrl::CELL_EDIT);
     }
 }
 
@@ -156,9 +165,10 @@ void TerminalDialog::DelClicked()
 
 void TerminalDialog::AddClicked()
 {
-    QTableWidget *list = ui->commandList;
+    EditableListCtrl *list = ui->commandList;
     const int n = list->rowCount();
     list->insertRow(n);
     list->setItem(n, ID_COLUMN, IdItem(n + 1));
     SetCommandText(n, QString());
+    list->AddCellEditor(n, COMMAND_COLUMN, EditableListCtrl::CELL_EDIT);
 }

@@ -54,6 +54,8 @@ public:
     void DelClicked();
     void AddClicked();
     void RenumberIds();
+    void OnCellGetChoices(int column, QStringList *choices);
+    void OnCellEdited(int row, int column, const QString &text);
     void CommandListDoubleClicked();
     // Frames one command under the current end character, makes its log
     // additions and writes it.
