@@ -126,6 +126,9 @@ void TerminalDialog::SetupWindow()
     connect(ui->sendButton, &QPushButton::clicked, this, &TerminalDialog::SendClicked);
     connect(ui->commandEdit, &QLineEdit::returnPressed, this, &TerminalDialog::SendClicked);
     connect(ui->commandList, &QTableWidget::cellDoubleClicked, this, &TerminalDialog::CommandListDoubleClicked);
+    connect(ui->sendAllButton, &QPushButton::clicked, this, &TerminalDialog::SendAllClicked);
+    m_sendAllTimer.setInterval(SendAllEngine::kPollMs);
+    connect(&m_sendAllTimer, &QTimer::timeout, this, &TerminalDialog::PollSendAll);
     connect(ui->moduleTypeList, &ModuleTypeBox::PopupAboutToShow, this, &TerminalDialog::ListModuleTypes);
     connect(ui->moduleTypeList, &QComboBox::activated, this, &TerminalDialog::LoadCommandSet);
     connect(ui->saveSetButton, &QPushButton::clicked, this, &TerminalDialog::SaveCommandSet);
@@ -456,8 +459,48 @@ bool TerminalDialog::AskYesNo(const QString &text)
     return box.exec() == QMessageBox::Yes;
 }
 
+void TerminalDialog::SendAllClicked()
+{
+    if (m_sendAll.Active())
+        return; // one run at a time
+    UpdateDataFromControls();
+    m_sendAllClock.start();
+    m_sendAll.Start(m_flags, ui->commandList->rowCount(), 0);
+    ui->sendAllButton->setEnabled(false);
+    // The first poll at once: the first command goes out now.
+    PollSendAll();
+    if (m_sendAll.Active())
+        m_sendAllTimer.start();
+}
+
+void TerminalDialog::PollSendAll()
+{
+    const bool going = m_sendAll.Poll(
+        m_sendAllClock.elapsed(),
+        [this](qsizetype row) -> std::optional<QByteArray> {
+            if (row >= ui->commandList->rowCount())
+                return std::nullopt;
+            return ToLocal8Bit(CommandText(int(row)));
+        },
+        [this](const QByteArray &command) { SendCommandText(command, true); });
+    if (!going) {
+        m_sendAllTimer.stop();
+        ui->sendAllButton->setEnabled(true);
+    }
+}
+
+void TerminalDialog::SetSendAllTiming(int pollMs, qint64 timeLimitMs)
+{
+    m_sendAllTimer.setInterval(pollMs);
+    m_sendAll.SetTimeLimit(timeLimitMs);
+}
+
 void TerminalDialog::closeEvent(QCloseEvent *event)
 {
+    // A run in progress ends before the port is released.
+    m_sendAllTimer.stop();
+    m_sendAll.Stop();
+    ui->sendAllButton->setEnabled(true);
     m_session.Close();
     QDialog::closeEvent(event);
 }

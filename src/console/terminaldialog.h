@@ -1,12 +1,15 @@
 #pragma once
 
 #include "console/replyflags.h"
+#include "console/sendallengine.h"
 #include "console/sessionlog.h"
 #include "serial/serialsession.h"
 #include "widgets/dialogunits.h"
 
 #include <QButtonGroup>
 #include <QDialog>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QStringList>
 #include <functional>
 #include <memory>
@@ -57,6 +60,13 @@ public:
     void OnCellGetChoices(int column, QStringList *choices);
     void OnCellEdited(int row, int column, const QString &text);
     void CommandListDoubleClicked();
+    // Sends the whole command list in sequence (SendAllEngine), polling on a
+    // timer of the window's thread.
+    void SendAllClicked();
+    bool SendAllActive() const { return m_sendAll.Active(); }
+    const SendAllEngine &SendAll() const { return m_sendAll; }
+    // Replaces the poll interval and the run's time limit (tests).
+    void SetSendAllTiming(int pollMs, qint64 timeLimitMs);
     // Frames one command under the current end character, makes its log
     // additions and writes it.
     void SendCommandText(const QByteArray &command, bool nullLineBreak);
@@ -94,6 +104,7 @@ private:
     void SetCommandText(int row, const QString &text);
     int FirstSelectedRow() const;
     void SwapCommands(int a, int b);
+    void PollSendAll();
     void AddSystemMenuItem();
     void UpdateDataFromControls();
     void SetLineSettingListsEnabled(bool enabled);
@@ -115,4 +126,7 @@ private:
     QStatusBar *m_statusBar = nullptr;
     std::unique_ptr<SimPort> m_sim;
     std::function<QString()> m_askSavePath;
+    SendAllEngine m_sendAll;
+    QTimer m_sendAllTimer;
+    QElapsedTimer m_sendAllClock;
 };

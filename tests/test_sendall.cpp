@@ -1,0 +1,346 @@
+// Tests of Send All: the sequencing rules on their own (a fake clock), and
+// the button's runs against a scripted pty peer and the simulated module.
+
+#include "dialogsupport.h"
+#include "console/sendallengine.h"
+#include "sim/simport.h"
+
+#include <QElapsedTimer>
+#include <QRadioButton>
+#include <QTableWidget>
+#include <QTest>
+
+namespace {
+
+// The engine over a fixed list, recording what it sends.
+struct EngineRig
+{
+    ReplyFlags flags;
+    SendAllEngine engine{20000};
+    QList<QByteArray> rows{"AT", "ATE0", "AT+CMGF=1", "AT+CSCA?"};
+    QList<QByteArray> sent;
+    std::function<void()> duringWrite;
+
+    bool Poll(qint64 now)
+    {
+        return engine.Poll(
+            now,
+            [this](qsizetype r) -> std::optional<QByteArray> {
+                if (r >= rows.size())
+                    return std::nullopt;
+                return rows[r];
+            },
+            [this](const QByteArray &c) {
+                sent << c;
+                if (duringWrite)
+                    duringWrite();
+            });
+    }
+};
+
+// A main window on a pty whose module side the test plays.
+struct Bench : PtyDialog
+{
+    QTableWidget *list = FindControl<QTableWidget>(d, "commandList");
+    QPushButton *sendAll = FindControl<QPushButton>(d, "sendAllButton");
+
+    void SetRows(const QStringList &commands)
+    {
+        list->setRowCount(0);
+        for (const QString &c : commands) {
+            FindControl<QPushButton>(d, "addButton")->click();
+            list->item(list->rowCount() - 1, 1)->setText(c);
+        }
+    }
+    void EndChar(const char *radio) { FindControl<QRadioButton>(d, radio)->setChecked(true); }
+
+    // Plays the module until the run ends (or timeoutMs): each command
+    // (ended by CR) is answered by reply(index); returns the commands with
+    // the times (ms since the press) they arrived, and sets endedMs.
+    struct Arrival
+    {
+        QByteArray command;
+        qint64 ms;
+    };
+    QList<Arrival> Play(const std::function<QByteArray(int)> &reply, qint64 *endedMs, int timeoutMs = 10000)
+    {
+        QList<Arrival> got;
+        QByteArray pending;
+        QElapsedTimer clock;
+        clock.start();
+        sendAll->click();
+        *endedMs = -1;
+        while (clock.elapsed() < timeoutMs) {
+            pending += pty.readFor(5);
+            qsizetype cr;
+            while ((cr = pending.indexOf('\r')) >= 0) {
+                got.append({pending.left(cr), clock.elapsed()});
+                pending.remove(0, cr + 1);
+                const QByteArray answer = reply(int(got.size()) - 1);
+                if (!answer.isEmpty())
+                    pty.write(answer);
+            }
+            if (!d.SendAllActive()) {
+                *endedMs = clock.elapsed();
+                break;
+            }
+        }
+        return got;
+    }
+};
+
+QStringList Commands(const QList<Bench::Arrival> &arrivals)
+{
+    QStringList out;
+    for (const auto &a : arrivals)
+        out << QString::fromLatin1(a.command);
+    return out;
+}
+
+const QStringList kExample{"AT", "ATE0", "AT+CMGF=1", "AT+CSCA?", "AT+CMGR=1", "AT+CMGD=1"};
+
+} // namespace
+
+class TestSendAll : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { TerminalDialog::SetPortLister([] { return QStringList(); }); }
+
+    void engineRules();
+    void engineReplyDuringWriteCounts();
+    void allCommandsInOrderOnePerReply();
+    void errorStopsTheRun();
+    void silentModuleTimesOut();
+    void nullEndCharLineBreaks();
+    void rowsAddedOrDeletedDuringARun();
+    void simulatedModuleInPieces();
+    void closingTheWindowEndsTheRun();
+};
+
+void TestSendAll::engineRules()
+{
+    EngineRig r;
+    r.engine.Start(r.flags, r.rows.size(), 1000);
+    QVERIFY(r.flags.okSeen && r.flags.noError);
+    QVERIFY(r.Poll(1000)); // the first command at once
+    QCOMPARE(r.sent, QList<QByteArray>({"AT"}));
+    QVERIFY(!r.flags.okSeen);
+    QVERIFY(r.Poll(1100)); // no reply yet: nothing
+    QCOMPARE(r.sent.size(), 1);
+    r.flags.okSeen = true;
+    QVERIFY(r.Poll(1200));
+    QCOMPARE(r.sent.size(), 2);
+    // A new row does not count: the row count was read at the start.
+    r.rows << "ATI";
+    r.flags.okSeen = true;
+    QVERIFY(r.Poll(1300));
+    r.flags.okSeen = true;
+    QVERIFY(r.Poll(1400));
+    QCOMPARE(r.sent, QList<QByteArray>({"AT", "ATE0", "AT+CMGF=1", "AT+CSCA?"}));
+    // After the last write the next poll ends the run, reply or not.
+    QVERIFY(!r.Poll(1500));
+    QCOMPARE(r.engine.Reason(), SendAllEngine::EndReason::EndOfList);
+
+    // ERROR ends it before anything else is sent.
+    EngineRig e;
+    e.engine.Start(e.flags, e.rows.size(), 0);
+    e.Poll(0);
+    e.flags.okSeen = true;
+    e.flags.noError = false;
+    QVERIFY(!e.Poll(100));
+    QCOMPARE(e.sent.size(), 1);
+    QCOMPARE(e.engine.Reason(), SendAllEngine::EndReason::Error);
+
+    // The limit holds for the whole run, from its start.
+    EngineRig t;
+    t.engine.Start(t.flags, t.rows.size(), 5000);
+    t.Poll(5000);
+    QVERIFY(t.Poll(24999));
+    QVERIFY(!t.Poll(25000));
+    QCOMPARE(t.engine.Reason(), SendAllEngine::EndReason::TimeLimit);
+    QCOMPARE(t.sent.size(), 1);
+
+    // Rows deleted during the run: it ends without reading past the list.
+    EngineRig g;
+    g.engine.Start(g.flags, g.rows.size(), 0);
+    g.Poll(0);
+    g.rows.clear();
+    g.flags.okSeen = true;
+    QVERIFY(!g.Poll(100));
+    QCOMPARE(g.engine.Reason(), SendAllEngine::EndReason::RowsGone);
+    QCOMPARE(g.sent.size(), 1);
+
+    // An empty list ends at once without writing.
+    EngineRig empty;
+    empty.rows.clear();
+    empty.engine.Start(empty.flags, 0, 0);
+    QVERIFY(!empty.Poll(0));
+    QVERIFY(empty.sent.isEmpty());
+}
+
+// A reply taken while a command is being written counts for that command.
+void TestSendAll::engineReplyDuringWriteCounts()
+{
+    EngineRig r;
+    r.duringWrite = [&] { r.flags.okSeen = true; };
+    r.engine.Start(r.flags, r.rows.size(), 0);
+    r.Poll(0);
+    QVERIFY(r.flags.okSeen);
+    r.Poll(100);
+    QCOMPARE(r.sent.size(), 2);
+}
+
+void TestSendAll::allCommandsInOrderOnePerReply()
+{
+    Bench b;
+    b.EndChar("endCrRadio");
+    b.SetRows(kExample);
+    qint64 ended = 0;
+    bool greyedDuringRun = true;
+    const auto got = b.Play(
+        [&](int) {
+            greyedDuringRun = greyedDuringRun && !b.sendAll->isEnabled();
+            return QByteArray("\r\nOK\r\n");
+        },
+        &ended);
+    QCOMPARE(Commands(got), kExample);
+    QVERIFY(greyedDuringRun);
+    QVERIFY(b.sendAll->isEnabled());
+    QCOMPARE(b.d.SendAll().Reason(), SendAllEngine::EndReason::EndOfList);
+    // One command per reply, each at a later poll; the run ends about one
+    // poll after the last write.
+    for (int i = 1; i < got.size(); ++i)
+        QVERIFY2(got[i].ms - got[i - 1].ms >= 50, qPrintable(QString::number(got[i].ms - got[i - 1].ms)));
+    QVERIFY(ended >= got.last().ms);
+    QVERIFY2(ended - got.last().ms <= 400, qPrintable(QString::number(ended - got.last().ms)));
+}
+
+void TestSendAll::errorStopsTheRun()
+{
+    Bench b;
+    b.EndChar("endCrRadio");
+    b.SetRows(kExample);
+    qint64 ended = 0;
+    const auto got = b.Play([](int i) { return QByteArray(i == 2 ? "\r\nERROR\r\n" : "\r\nOK\r\n"); }, &ended);
+    QCOMPARE(Commands(got), kExample.mid(0, 3));
+    QCOMPARE(b.d.SendAll().Reason(), SendAllEngine::EndReason::Error);
+    QCOMPARE(b.pty.readFor(300), QByteArray()); // the fourth never goes
+}
+
+void TestSendAll::silentModuleTimesOut()
+{
+    Bench b;
+    b.EndChar("endCrRadio");
+    b.SetRows(kExample);
+    b.d.SetSendAllTiming(100, 1000);
+    qint64 ended = 0;
+    const auto got = b.Play([](int) { return QByteArray(); }, &ended);
+    QCOMPARE(Commands(got), QStringList({"AT"}));
+    QCOMPARE(b.d.SendAll().Reason(), SendAllEngine::EndReason::TimeLimit);
+    QVERIFY2(ended >= 1000 && ended < 1600, qPrintable(QString::number(ended)));
+}
+
+// Under NULL each command of the run first adds CR LF to a log that is not
+// empty (the command itself is not logged), and goes out without end bytes.
+void TestSendAll::nullEndCharLineBreaks()
+{
+    Bench b;
+    b.EndChar("endNullRadio");
+    b.SetRows({"AT", "ATI"});
+    b.log.Append("ready");
+    b.d.SendAllClicked();
+    QCOMPARE(b.pty.read(2, 1000), QByteArray("AT"));
+    QCOMPARE(b.log.Text(), QByteArray("ready\r\n"));
+    b.pty.write("OK");
+    QCOMPARE(b.pty.read(3, 1000), QByteArray("ATI"));
+    QTRY_VERIFY(!b.d.SendAllActive());
+    QCOMPARE(b.log.Text(), QByteArray("ready\r\nOK\r\n"));
+}
+
+void TestSendAll::rowsAddedOrDeletedDuringARun()
+{
+    {
+        Bench b;
+        b.EndChar("endCrRadio");
+        b.SetRows({"AT", "ATE0"});
+        qint64 ended = 0;
+        const auto got = b.Play(
+            [&](int i) {
+                if (i == 0)
+                    FindControl<QPushButton>(b.d, "addButton")->click(); // an empty row added
+                return QByteArray("OK\r\n");
+            },
+            &ended);
+        QCOMPARE(Commands(got), QStringList({"AT", "ATE0"}));
+        QCOMPARE(b.d.SendAll().Reason(), SendAllEngine::EndReason::EndOfList);
+    }
+    {
+        Bench b;
+        b.EndChar("endCrRadio");
+        b.SetRows({"AT", "ATE0", "ATI"});
+        qint64 ended = 0;
+        const auto got = b.Play(
+            [&](int i) {
+                if (i == 0)
+                    b.list->setRowCount(1); // the rows after the first deleted
+                return QByteArray("OK\r\n");
+            },
+            &ended);
+        QCOMPARE(Commands(got), QStringList({"AT"}));
+        QCOMPARE(b.d.SendAll().Reason(), SendAllEngine::EndReason::RowsGone);
+        QVERIFY(b.sendAll->isEnabled());
+    }
+}
+
+// The simulated module at 4800 baud sends its replies a few bytes at a
+// time: an "OK" split between two reads still moves the run on.
+void TestSendAll::simulatedModuleInPieces()
+{
+    SessionLog log;
+    TerminalDialog d(log);
+    d.SelectPort(TerminalDialog::kSimulatedPortName);
+    FindControl<QRadioButton>(d, "endCrRadio")->setChecked(true);
+    FindControl<QPushButton>(d, "startStopButton")->click();
+    QVERIFY(d.Session().IsOpen());
+    QVERIFY(d.Simulator());
+    auto *list = FindControl<QTableWidget>(d, "commandList");
+    for (const QString &c : kExample) {
+        FindControl<QPushButton>(d, "addButton")->click();
+        list->item(list->rowCount() - 1, 1)->setText(c);
+    }
+    d.SendAllClicked();
+    QTRY_VERIFY_WITH_TIMEOUT(!d.SendAllActive(), 15000);
+    QCOMPARE(d.SendAll().Reason(), SendAllEngine::EndReason::EndOfList);
+    QCOMPARE(d.SendAll().Sent(), kExample.size());
+    // Every command was answered before the next went out: the last one's
+    // reply arrives after the run ends, so wait for it.
+    QTRY_VERIFY(log.Text().endsWith("OK\r\n"));
+    const QByteArray text = log.Text();
+    qsizetype at = 0;
+    for (const QString &c : kExample.mid(0, 2)) { // echo is off after ATE0
+        at = text.indexOf(c.toLatin1(), at);
+        QVERIFY2(at >= 0, qPrintable(c));
+    }
+    QCOMPARE(text.count("OK\r\n"), kExample.size());
+    FindControl<QPushButton>(d, "startStopButton")->click();
+}
+
+void TestSendAll::closingTheWindowEndsTheRun()
+{
+    Bench b;
+    b.EndChar("endCrRadio");
+    b.SetRows(kExample);
+    b.sendAll->click();
+    QCOMPARE(b.pty.read(3, 1000), QByteArray("AT\r"));
+    QVERIFY(b.d.SendAllActive());
+    b.d.close();
+    QVERIFY(!b.d.SendAllActive());
+    QVERIFY(!b.d.Session().IsOpen());
+    b.pty.write("OK\r\n");
+    QCOMPARE(b.pty.readFor(300), QByteArray());
+}
+
+QTEST_MAIN(TestSendAll)
+#include "test_sendall.moc"
