@@ -90,7 +90,7 @@ CLASSES = {
     "label": "QLabel", "combo": "QComboBox", "modulebox": "ModuleTypeBox", "button": "QPushButton",
     "okbutton": "QPushButton", "check": "QCheckBox", "radio": "QRadioButton",
     "edit": "QLineEdit", "line": "QFrame", "view": "KeywordRichEdit",
-    "list": "EditableListCtrl", "web": "QFrame", "icon": "QLabel",
+    "list": "EditableListCtrl", "web": "WebPanel", "icon": "QLabel",
 }
 
 
@@ -169,7 +169,9 @@ LOGVIEW = (" <customwidgets>\n  <customwidget>\n   <class>KeywordRichEdit</class
            "  <customwidget>\n   <class>ModuleTypeBox</class>\n   <extends>QComboBox</extends>\n"
            "   <header>widgets/moduletypebox.h</header>\n  </customwidget>\n"
            "  <customwidget>\n   <class>EditableListCtrl</class>\n   <extends>QTableWidget</extends>\n"
-           "   <header>widgets/editablelistctrl.h</header>\n  </customwidget>\n </customwidgets>\n")
+           "   <header>widgets/editablelistctrl.h</header>\n  </customwidget>\n"
+           "  <customwidget>\n   <class>WebPanel</class>\n   <extends>QFrame</extends>\n"
+           "   <header>shell/webpanel.h</header>\n  </customwidget>\n </customwidgets>\n")
 
 if __name__ == "__main__":
     here = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "resources")

@@ -1,6 +1,7 @@
 #include "app/terminalapp.h"
 
 #include "console/terminaldialog.h"
+#include "shell/webpanel.h"
 
 #include <QCommandLineParser>
 
@@ -21,7 +22,12 @@ bool TerminalApp::InitInstance()
                                   QStringLiteral("Port to select at start, e.g. \"Simulated module\" or /dev/ttyUSB0."),
                                   QStringLiteral("name"));
     parser.addOption(port);
+    const QCommandLineOption noWebView(QStringLiteral("no-web-view"),
+                                       QStringLiteral("Show the web panel's address as a link instead of loading the page."));
+    parser.addOption(noWebView);
     parser.process(*this);
+    if (parser.isSet(noWebView))
+        WebPanel::EnableWebView(false);
 
     TerminalDialog dialog(m_log);
     if (parser.isSet(port))

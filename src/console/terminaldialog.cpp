@@ -3,11 +3,14 @@
 #include "app/aboutdialog.h"
 #include "commands/commandsetfiles.h"
 #include "console/commandframe.h"
+#include "shell/helptext.h"
+#include "shell/webpanel.h"
 #include "sim/simport.h"
 #include "widgets/dialogunits.h"
 #include "ui_terminaldialog.h"
 
 #include <QCloseEvent>
+#include <array>
 #include <QFileDialog>
 #include <QDir>
 #include <QFileInfo>
@@ -101,6 +104,7 @@ void TerminalDialog::SetupWindow()
     m_units = DialogUnits::Apply(this);
     AddSystemMenuItem();
     setWindowIcon(QIcon(QStringLiteral(":/icons/qrvterm.png")));
+    NavigateWebPanel();
 
     // The end-character radio buttons, in the order of their choices.
     const QList<QRadioButton *> radios { ui->endNullRadio, ui->endCrRadio,  ui->endLfRadio,
@@ -127,6 +131,7 @@ void TerminalDialog::SetupWindow()
     connect(ui->commandEdit, &QLineEdit::returnPressed, this, &TerminalDialog::SendClicked);
     connect(ui->commandList, &QTableWidget::cellDoubleClicked, this, &TerminalDialog::CommandListDoubleClicked);
     connect(ui->sendAllButton, &QPushButton::clicked, this, &TerminalDialog::SendAllClicked);
+    connect(ui->helpButton, &QPushButton::clicked, this, &TerminalDialog::HelpClicked);
     m_sendAllTimer.setInterval(SendAllEngine::kPollMs);
     connect(&m_sendAllTimer, &QTimer::timeout, this, &TerminalDialog::PollSendAll);
     connect(ui->moduleTypeList, &ModuleTypeBox::PopupAboutToShow, this, &TerminalDialog::ListModuleTypes);
@@ -457,6 +462,25 @@ bool TerminalDialog::AskYesNo(const QString &text)
                     QMessageBox::Yes | QMessageBox::No, this);
     box.setDefaultButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
+}
+
+// http://www.example.com/qrv/ under the key below (tools/encipher_link).
+const char TerminalDialog::kStoredLink[] = "PIKKECEDEKMFCAHODOIPIFNOEJCLMKDDHCMBEBHPJJDFEAGGPLCGFNBMMNFHOGCE";
+const char TerminalDialog::kLinkKey[9] = "Qrv#1.02";
+
+// The panel is told its address once, here, and never again.
+void TerminalDialog::NavigateWebPanel()
+{
+    std::array<char, 512> buffer {};
+    // At most 511 bytes are deciphered, so the address always ends in a zero.
+    m_linkCipher.DecipherLink(QByteArray(kStoredLink), buffer.data(), qsizetype(buffer.size()) - 1);
+    ui->webPanel->Navigate(QString::fromLatin1(buffer.data()));
+}
+
+void TerminalDialog::HelpClicked()
+{
+    QMessageBox box(QMessageBox::NoIcon, HelpCaption(), HelpText(), QMessageBox::Ok, this);
+    box.exec();
 }
 
 void TerminalDialog::SendAllClicked()

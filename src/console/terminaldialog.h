@@ -4,6 +4,7 @@
 #include "console/sendallengine.h"
 #include "console/sessionlog.h"
 #include "serial/serialsession.h"
+#include "shell/linkcipher.h"
 #include "widgets/dialogunits.h"
 
 #include <QButtonGroup>
@@ -63,6 +64,10 @@ public:
     // Sends the whole command list in sequence (SendAllEngine), polling on a
     // timer of the window's thread.
     void SendAllClicked();
+    void HelpClicked();
+    // The web panel's address, enciphered, and the key that deciphers it.
+    static const char kStoredLink[];
+    static const char kLinkKey[9];
     bool SendAllActive() const { return m_sendAll.Active(); }
     const SendAllEngine &SendAll() const { return m_sendAll; }
     // Replaces the poll interval and the run's time limit (tests).
@@ -105,6 +110,7 @@ private:
     int FirstSelectedRow() const;
     void SwapCommands(int a, int b);
     void PollSendAll();
+    void NavigateWebPanel();
     void AddSystemMenuItem();
     void UpdateDataFromControls();
     void SetLineSettingListsEnabled(bool enabled);
@@ -126,6 +132,7 @@ private:
     QStatusBar *m_statusBar = nullptr;
     std::unique_ptr<SimPort> m_sim;
     std::function<QString()> m_askSavePath;
+    LinkCipher m_linkCipher { kLinkKey };
     SendAllEngine m_sendAll;
     QTimer m_sendAllTimer;
     QElapsedTimer m_sendAllClock;
