@@ -16,6 +16,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+// "Within a second" on a normal build; sanitizer builds run several times
+// slower.
+#ifdef QRV_SANITIZED
+constexpr qint64 kSecond = 10000;
+#else
+constexpr qint64 kSecond = 1000;
+#endif
+
 namespace {
 
 const QByteArray kExampleFile = "[example]\r\ncmdnum=6\r\ncmd1=AT\r\ncmd2=ATE0\r\ncmd3=AT+CMGF=1\r\n"
@@ -138,7 +146,7 @@ private slots:
         QElapsedTimer timer;
         timer.start();
         QCOMPARE(ListModuleFiles(m_module), QStringList{"a"});
-        QVERIFY(timer.elapsed() < 1000);
+        QVERIFY(timer.elapsed() < kSecond);
     }
 
     void leadingInteger_data()
@@ -319,7 +327,7 @@ private slots:
         QVERIFY(WriteFile(m_module + "/line.ini", "[line]\r\ncmdnum=2\r\ncmd1=" + huge + "\r\ncmd2=AT\r\n"));
         timer.start();
         CommandSetContents set = ReadCommandSet(m_module, "line");
-        QVERIFY(timer.elapsed() < 1000);
+        QVERIFY(timer.elapsed() < kSecond);
         QCOMPARE(set.commands.size(), 2);
         QVERIFY(set.commands[0] == huge);
 
@@ -333,7 +341,7 @@ private slots:
         QVERIFY(WriteFile(m_module + "/bin.ini", "[bin]\r\ncmdnum=99999\r\ncmd2= x \r\ncmd7=seven\r\n" + junk));
         timer.start();
         set = ReadCommandSet(m_module, "bin");
-        QVERIFY(timer.elapsed() < 1000);
+        QVERIFY(timer.elapsed() < kSecond);
         QCOMPARE(set.commands.size(), 99999);
         QCOMPARE(set.commands[1] + set.commands[6], QByteArray("xseven"));
 
@@ -352,7 +360,7 @@ private slots:
         const IniReader manyIni = IniReader::FromBytes(many);
         QCOMPARE(manyIni.Value("S199999", "k"), QByteArray("199999"));
         const QList<QByteArray> values = manyIni.Values("Wanted", keys);
-        QVERIFY(timer.elapsed() < 1000);
+        QVERIFY(timer.elapsed() < kSecond);
         QCOMPARE(values.size(), keys.size());
         QCOMPARE(values.last(), QByteArray("199999"));
 
@@ -369,7 +377,7 @@ private slots:
             QVERIFY(set.commands.isEmpty());
             QVERIFY2(set.error.contains(m_module + "/" + name + ".ini"), qPrintable(set.error));
         }
-        QVERIFY(timer.elapsed() < 1000);
+        QVERIFY(timer.elapsed() < kSecond);
     }
 
     void thousandsOfFilesListQuickly()
@@ -380,7 +388,7 @@ private slots:
         QElapsedTimer timer;
         timer.start();
         const QStringList names = ListModuleFiles(m_module);
-        QVERIFY(timer.elapsed() < 1000);
+        QVERIFY(timer.elapsed() < kSecond);
         QCOMPARE(names.size(), 3000);
         QVERIFY(names.contains("2999") && names.contains("0"));
     }
