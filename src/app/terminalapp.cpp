@@ -1,7 +1,6 @@
 #include "app/terminalapp.h"
 
 #include "console/terminaldialog.h"
-#include "shell/webpanel.h"
 
 #include <QCommandLineParser>
 
@@ -22,12 +21,10 @@ bool TerminalApp::InitInstance()
                                   QStringLiteral("Port to select at start, e.g. \"Simulated module\" or /dev/ttyUSB0."),
                                   QStringLiteral("name"));
     parser.addOption(port);
-    const QCommandLineOption noWebView(QStringLiteral("no-web-view"),
-                                       QStringLiteral("Show the web panel's address as a link instead of loading the page."));
-    parser.addOption(noWebView);
+    const QCommandLineOption webView(QStringLiteral("web-view"),
+                                     QStringLiteral("Load the maker's page in the web panel (needs Qt WebEngine)."));
+    parser.addOption(webView);
     parser.process(*this);
-    if (parser.isSet(noWebView))
-        WebPanel::EnableWebView(false);
 
     TerminalDialog dialog(m_log);
     if (parser.isSet(port))

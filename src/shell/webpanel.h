@@ -12,6 +12,11 @@ class QWebEngineView;
 // test bench). With Qt WebEngine (and the embedded view enabled) the page is
 // shown in an embedded web view the user can click within; otherwise the
 // panel shows the address as a link that opens in the system's browser.
+//
+// The embedded view is not the default yet: it draws through OpenGL, which
+// makes Qt compose the whole main window for every repaint, and with software
+// rendering (no GPU, as under Xvfb) that costs about a quarter of a core while
+// a module streams at 115200 baud. The program turns it on with --web-view.
 class WebPanel : public QFrame
 {
     Q_OBJECT
