@@ -23,21 +23,6 @@ Des::Block Bytes(quint64 v)
     return b;
 }
 
-// Letters for plain bytes (whole blocks), as tools/encipher_link makes them.
-QByteArray Letters(const Des::Key &key, const QByteArray &plain)
-{
-    QByteArray out;
-    for (qsizetype i = 0; i + 8 <= plain.size(); i += 8) {
-        Des::Block block{};
-        std::memcpy(block.data(), plain.constData() + i, 8);
-        for (std::uint8_t b : Des::Encrypt(key, block)) {
-            out.append(char('A' + (b >> 4)));
-            out.append(char('A' + (b & 15)));
-        }
-    }
-    return out;
-}
-
 constexpr char kKey[9] = "Qrv#1.02";
 
 struct Deciphered
@@ -110,7 +95,7 @@ private slots:
     {
         const Des::Key key = {'Q', 'r', 'v', '#', '1', '.', '0', '2'};
         // Rejected: empty, a lower-case letter, a digit, 17 letters.
-        const QByteArray good = Letters(key, QByteArray("ABCDEFGH"));
+        const QByteArray good = LinkLetters(key, QByteArray("ABCDEFGH"));
         for (const QByteArray &bad : {QByteArray(), QByteArray(good).replace(3, 1, "a"),
                                       QByteArray(good).replace(5, 1, "7"), good + "A"}) {
             const Deciphered d = Decipher(bad);
@@ -122,7 +107,7 @@ private slots:
         QVERIFY(!d.ok);
         QCOMPARE(d.Text(), QByteArray("ABCDEFGH"));
         // A zero first in a group ends the address there.
-        d = Decipher(Letters(key, QByteArray("12345678") + QByteArray("\0xxxxxxx", 8) + "yyyyyyyy"));
+        d = Decipher(LinkLetters(key, QByteArray("12345678") + QByteArray("\0xxxxxxx", 8) + "yyyyyyyy"));
         QVERIFY(d.ok);
         QCOMPARE(d.Text(), QByteArray("12345678"));
         // The first letter of a pair counts modulo 16 (Q is A again), and a

@@ -7,7 +7,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 int main(int argc, char **argv)
 {
@@ -17,19 +16,10 @@ int main(int argc, char **argv)
     }
     Des::Key key{};
     std::memcpy(key.data(), argv[1], 8);
-    std::string plain = argv[2];
+    QByteArray plain(argv[2]);
     do
-        plain.push_back('\0');
+        plain.append('\0');
     while (plain.size() % 8 != 0);
-    std::string letters;
-    for (std::size_t i = 0; i < plain.size(); i += 8) {
-        Des::Block block{};
-        std::memcpy(block.data(), plain.data() + i, 8);
-        for (std::uint8_t b : Des::Encrypt(key, block)) {
-            letters.push_back(char('A' + (b >> 4)));
-            letters.push_back(char('A' + (b & 15)));
-        }
-    }
-    std::printf("%s\n", letters.c_str());
+    std::printf("%s\n", LinkLetters(key, plain).constData());
     return 0;
 }

@@ -93,7 +93,6 @@ void TerminalDialog::SetupReceiveView()
         " AT at ERROR READY OK MIPOPEN MIPRTCP MIPSTAT MIPCALL CSQ CPIN  IPCLOSE IPDATA CONNECT IPOPEN"));
     view->setLog(&m_log);
     view->setToolTip(QStringLiteral("Received text (read-only): select and Ctrl+C to copy"));
-    view->logChanged(false);
 }
 
 void TerminalDialog::SetupWindow()
@@ -142,9 +141,7 @@ void TerminalDialog::SetupWindow()
     connect(ui->delButton, &QPushButton::clicked, this, &TerminalDialog::DelClicked);
     connect(ui->addButton, &QPushButton::clicked, this, &TerminalDialog::AddClicked);
     connect(ui->portList, &QComboBox::currentIndexChanged, this, &TerminalDialog::ShowPortStart);
-    connect(ui->portList, &QComboBox::editTextChanged, this, [this](const QString &text) {
-        ui->portList->setToolTip(text + QStringLiteral("\nPick a port or type a device path such as /dev/ttyUSB0"));
-    });
+    connect(ui->portList, &QComboBox::editTextChanged, this, &TerminalDialog::SetPortToolTip);
     ShowPortStart();
     connect(ui->aboutButton, &QPushButton::clicked, this, [this] {
         AboutDialog about(this);
@@ -267,8 +264,12 @@ void TerminalDialog::ShowPortStart()
 {
     if (QLineEdit *edit = ui->portList->lineEdit(); edit && !edit->hasFocus())
         edit->setCursorPosition(0);
-    ui->portList->setToolTip(ui->portList->currentText()
-                             + QStringLiteral("\nPick a port or type a device path such as /dev/ttyUSB0"));
+    SetPortToolTip(ui->portList->currentText());
+}
+
+void TerminalDialog::SetPortToolTip(const QString &entry)
+{
+    ui->portList->setToolTip(entry + QStringLiteral("\nPick a port or type a device path such as /dev/ttyUSB0"));
 }
 
 void TerminalDialog::UpdateDataFromControls()

@@ -105,6 +105,7 @@ private:
     void SetupReceiveView();
     void SetupCommandList();
     void ShowPortStart();
+    void SetPortToolTip(const QString &entry);
     QString CommandText(int row) const;
     void SetCommandText(int row, const QString &text);
     int FirstSelectedRow() const;

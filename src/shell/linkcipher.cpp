@@ -136,6 +136,20 @@ Block Decrypt(const Key &key, const Block &block)
 
 } // namespace Des
 
+QByteArray LinkLetters(const Des::Key &key, const QByteArray &plain)
+{
+    QByteArray letters;
+    for (qsizetype i = 0; i + 8 <= plain.size(); i += 8) {
+        Des::Block block{};
+        std::memcpy(block.data(), plain.constData() + i, 8);
+        for (std::uint8_t b : Des::Encrypt(key, block)) {
+            letters.append(char('A' + (b >> 4)));
+            letters.append(char('A' + (b & 15)));
+        }
+    }
+    return letters;
+}
+
 LinkCipher::LinkCipher(const char (&key)[9])
 {
     std::memcpy(m_key.data(), key, m_key.size());

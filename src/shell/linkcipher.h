@@ -21,6 +21,12 @@ Block Decrypt(const Key &key, const Block &block);
 
 } // namespace Des
 
+// The letters for whole 8-byte blocks of `plain`, each DES-enciphered under
+// `key` and written as A (0) to P (15), high half first: what DecipherLink
+// turns back into `plain`. The program keeps only such letters (made by
+// tools/encipher_link); this is for that tool and the tests.
+QByteArray LinkLetters(const Des::Key &key, const QByteArray &plain);
+
 // Deciphers the maker's web address that the program holds as a text of
 // letters. Every pair of letters is one byte, the first letter giving the
 // high half: ((first - 'A') mod 16) * 16 | (second - 'A'), so A..P are the

@@ -400,8 +400,7 @@ void LogView::changeEvent(QEvent *event)
     QAbstractScrollArea::changeEvent(event);
     if (event->type() == QEvent::FontChange) {
         updateMetrics();
-        if (m_tabStopPixels > 0)
-            setTabWidth(std::max(1, qRound(m_tabStopPixels / m_cellWidth)));
+        setTabStopDistance(m_tabStopPixels);
         relayout();
     } else if (event->type() == QEvent::PaletteChange) {
         m_placeholders.clear();
