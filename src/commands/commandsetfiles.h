@@ -21,8 +21,12 @@ constexpr qint64 kMaxCommandCount = 100000;
 QString ModuleDirectory();
 // The file of a module type: folder + "/" + name + ".ini".
 QString CommandSetPath(const QString &folder, const QString &name);
+// Text to and from code page 936, the encoding of commands, command-set files
+// and the port (the local 8-bit encoding where no GBK codec exists).
+QByteArray ToCodePage936(const QString &text);
+QString FromCodePage936(const QByteArray &bytes);
 // The name as it stands in the file's section line: code page 936 bytes.
-QByteArray SectionName(const QString &name);
+inline QByteArray SectionName(const QString &name) { return ToCodePage936(name); }
 
 // Writes "example.ini" (the set "example" of six commands) into folder.
 bool WriteExampleCommandSet(const QString &folder);

@@ -7,7 +7,6 @@
 
 #include <QDateTime>
 #include <QHeaderView>
-#include <QStringDecoder>
 
 namespace {
 
@@ -73,12 +72,10 @@ void TerminalDialog::LoadCommandSet()
         ShowMessage(set.error);
         return;
     }
-    QStringDecoder decoder("GBK");
     list->setRowCount(int(set.commands.size()));
     for (int k = 0; k < set.commands.size(); ++k) {
         list->setItem(k, ID_COLUMN, IdItem(k + 1));
-        const QByteArray &bytes = set.commands[k];
-        SetCommandText(k, decoder.isValid() ? decoder.decode(bytes) : QString::fromLocal8Bit(bytes));
+        SetCommandText(k, FromCodePage936(set.commands[k]));
         list->AddCellEditor(k, COMMAND_COLUMN, EditableListCtrl::CELL_EDIT);
     }
 }

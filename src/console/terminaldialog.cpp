@@ -22,7 +22,6 @@
 #include <QSaveFile>
 #include <QSerialPortInfo>
 #include <QStatusBar>
-#include <QStringEncoder>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -416,10 +415,7 @@ bool TerminalDialog::SaveLogTo(const QString &chosenPath)
 QByteArray TerminalDialog::ToLocal8Bit(const QString &text) const
 {
     // Commands are 8-bit text in code page 936.
-    QStringEncoder encoder("GBK");
-    if (!encoder.isValid())
-        return text.toLocal8Bit();
-    return encoder.encode(text);
+    return ToCodePage936(text);
 }
 
 void TerminalDialog::SendClicked()
