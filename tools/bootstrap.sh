@@ -11,7 +11,11 @@ cd "$(dirname "$0")/.."
 
 mode=${1:-run}
 packages=(build-essential cmake qt6-base-dev qt6-serialport-dev libgl-dev
-          fonts-wqy-microhei libxkbcommon-x11-0 libxcb-cursor0)
+          fonts-wqy-microhei libxkbcommon-x11-0 libxcb-cursor0
+          qt6-webengine-dev libgl1-mesa-dri)
+
+# The tests run the web panel's view on a virtual display too.
+[ "$mode" = test ] && packages+=(xvfb xauth)
 
 [ "$mode" = fuzz ] && packages+=(clang-14 libclang-rt-14-dev)
 

@@ -6,13 +6,13 @@
 
 int main(int argc, char **argv)
 {
-    // --web-view embeds the web page in the panel (see WebPanel). Its
-    // process-wide settings come before the application object: Chromium's
-    // engine refuses to run as root with its sandbox on (as on build
-    // machines), and shares GL contexts.
-    bool webView = false;
+    // The web panel embeds the maker's page (see WebPanel) unless
+    // --no-web-view. The web engine's process-wide settings come before the
+    // application object: Chromium's engine refuses to run as root with its
+    // sandbox on (as on build machines), and shares GL contexts.
+    bool webView = true;
     for (int i = 1; i < argc; ++i)
-        webView = webView || std::strcmp(argv[i], "--web-view") == 0;
+        webView = webView && std::strcmp(argv[i], "--no-web-view") != 0;
     if (webView && WebPanel::WebViewAvailable()) {
         if (::geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
             qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");

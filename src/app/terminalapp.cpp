@@ -21,8 +21,8 @@ bool TerminalApp::InitInstance()
                                   QStringLiteral("Port to select at start, e.g. \"Simulated module\" or /dev/ttyUSB0."),
                                   QStringLiteral("name"));
     parser.addOption(port);
-    const QCommandLineOption webView(QStringLiteral("web-view"),
-                                     QStringLiteral("Load the maker's page in the web panel (needs Qt WebEngine)."));
+    const QCommandLineOption webView(QStringLiteral("no-web-view"),
+                                     QStringLiteral("Show the maker's address as a link instead of loading its page in the web panel."));
     parser.addOption(webView);
     parser.process(*this);
 

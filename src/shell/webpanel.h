@@ -9,20 +9,18 @@ class QWebEngineView;
 // The panel at the left of the main window that shows one web page of the
 // maker, loaded once at start-up in the background: the program neither waits
 // for it nor reports a page that does not load (no network is normal on a
-// test bench). With Qt WebEngine (and the embedded view enabled) the page is
-// shown in an embedded web view the user can click within; otherwise the
-// panel shows the address as a link that opens in the system's browser.
-//
-// The embedded view is not the default yet: it draws through OpenGL, which
-// makes Qt compose the whole main window for every repaint, and with software
-// rendering (no GPU, as under Xvfb) that costs about a quarter of a core while
-// a module streams at 115200 baud. The program turns it on with --web-view.
+// test bench). With Qt WebEngine (and the embedded view enabled, as the
+// program does unless told --no-web-view) the page is shown in an embedded
+// web view the user can click within, made once the window is on screen;
+// otherwise, or where there is no OpenGL, the panel shows the address as a
+// link that opens in the system's browser.
 class WebPanel : public QFrame
 {
     Q_OBJECT
 
 public:
     explicit WebPanel(QWidget *parent = nullptr);
+    ~WebPanel() override;
 
     // Whether this build has the embedded web view, and whether panels made
     // from now on use it (the program turns it on at start; tests leave it
@@ -36,8 +34,14 @@ public:
     QString Address() const { return m_address; }
     bool ShowsWebView() const { return m_view != nullptr; }
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
+    void EmbedWebView();
+
     QLabel *m_link = nullptr;
+    QWidget *m_host = nullptr;
     QWebEngineView *m_view = nullptr;
     QString m_address;
     int m_navigations = 0;
