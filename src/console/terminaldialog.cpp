@@ -132,7 +132,7 @@ void TerminalDialog::SetupWindow()
     connect(ui->helpButton, &QPushButton::clicked, this, &TerminalDialog::HelpClicked);
     m_sendAllTimer.setInterval(SendAllEngine::kPollMs);
     connect(&m_sendAllTimer, &QTimer::timeout, this, &TerminalDialog::PollSendAll);
-    connect(ui->moduleTypeList, &ModuleTypeBox::PopupAboutToShow, this, &TerminalDialog::ListModuleTypes);
+    connect(ui->moduleTypeList, &RefreshingComboBox::PopupAboutToShow, this, &TerminalDialog::ListModuleTypes);
     connect(ui->moduleTypeList, &QComboBox::activated, this, &TerminalDialog::LoadCommandSet);
     connect(ui->saveSetButton, &QPushButton::clicked, this, &TerminalDialog::SaveCommandSet);
     connect(ui->upButton, &QPushButton::clicked, this, &TerminalDialog::UpClicked);
