@@ -21,6 +21,7 @@
 #include <QMessageBox>
 #include <QSaveFile>
 #include <QSerialPortInfo>
+#include <QSignalBlocker>
 #include <QStatusBar>
 
 #ifdef Q_OS_WIN
@@ -38,6 +39,8 @@ const char *const kAboutMenuText = "关于 Corvane(&A)...";
 constexpr unsigned kAboutCommand = 0x0010;
 constexpr int kStatusBarHeight = 32;
 constexpr int kStatusPart0Right = 500;
+// The Port list starts with COM1 … COM8.
+constexpr int kComPortCount = 8;
 
 QStringList SystemPorts()
 {
@@ -139,6 +142,7 @@ void TerminalDialog::SetupWindow()
     connect(ui->downButton, &QPushButton::clicked, this, &TerminalDialog::DownClicked);
     connect(ui->delButton, &QPushButton::clicked, this, &TerminalDialog::DelClicked);
     connect(ui->addButton, &QPushButton::clicked, this, &TerminalDialog::AddClicked);
+    connect(ui->portList, &RefreshingComboBox::PopupAboutToShow, this, &TerminalDialog::ListPorts);
     connect(ui->portList, &QComboBox::currentIndexChanged, this, &TerminalDialog::ShowPortStart);
     connect(ui->portList, &QComboBox::editTextChanged, this, &TerminalDialog::SetPortToolTip);
     ShowPortStart();
@@ -153,13 +157,12 @@ void TerminalDialog::SetupWindow()
 void TerminalDialog::FillLineSettingLists()
 {
     QStringList ports;
-    for (int i = 1; i <= 8; ++i)
+    for (int i = 1; i <= kComPortCount; ++i)
         ports << QStringLiteral("COM%1").arg(i);
-    ports << PortListerSlot()();
     ports << kSimulatedPortName;
     ui->portList->addItems(ports);
+    ListPorts();
     ui->portList->setCurrentIndex(0);
-    ui->portList->view()->setMinimumWidth(ui->portList->view()->sizeHintForColumn(0) + 24);
 
     ui->parityList->addItems({ QStringLiteral("NONE"), QStringLiteral("EVEN"), QStringLiteral("ODD") });
     ui->parityList->setCurrentIndex(0);
@@ -246,6 +249,30 @@ bool TerminalDialog::nativeEvent(const QByteArray &eventType, void *message, qin
     return QDialog::nativeEvent(eventType, message, result);
 }
 #endif
+
+void TerminalDialog::ListPorts()
+{
+    QComboBox *box = ui->portList;
+    const int first = kComPortCount;
+    const int end = box->count() - 1; // the simulated module's entry
+    const QStringList system = PortListerSlot()();
+    QStringList listed;
+    for (int i = first; i < end; ++i)
+        listed << box->itemText(i);
+    if (listed == system)
+        return;
+    // Replace only the system's ports; the chosen or typed entry stays as
+    // it was, even when its port has gone (opening it then says why).
+    const QString entry = box->currentText();
+    {
+        const QSignalBlocker blocker(box);
+        for (int i = end - 1; i >= first; --i)
+            box->removeItem(i);
+        box->insertItems(first, system);
+    }
+    box->view()->setMinimumWidth(box->view()->sizeHintForColumn(0) + 24);
+    SelectPort(entry);
+}
 
 void TerminalDialog::SelectPort(const QString &name)
 {
