@@ -14,6 +14,7 @@
 #include <QSignalBlocker>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <ctime>
@@ -156,7 +157,7 @@ private slots:
         UsePtyPort(d, link);
         Start(d);
         QFile::remove(link);
-        QCOMPARE(boxes.texts.size(), 2);
+        QCOMPARE(boxes.texts, QStringList({ "串口被占用!", "串口被占用!" }));
         QVERIFY(!d.Session().IsOpen());
     }
 
@@ -175,6 +176,38 @@ private slots:
         Find<QComboBox>(d, "stopList")->setCurrentIndex(0);
         Start(d);
         QVERIFY(d.Session().IsOpen());
+    }
+
+    // Any cause but "in use" is told on a line below the message; a failure
+    // told once is not told again for the next one.
+    void openFailureSaysWhy()
+    {
+        PtyDialog rig(false);
+        auto &[pty, log, d] = rig;
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString gone = dir.filePath(QStringLiteral("ttyUSB0"));
+        MessageBoxCatcher boxes;
+        for (const QString &path : { gone, QStringLiteral("/dev/null"), pty.slavePath() }) {
+            d.SelectPort(path);
+            QCOMPARE(Find<QComboBox>(d, "portList")->currentText(), path);
+            if (path == pty.slavePath()) {
+                QSerialPort holder;
+                holder.setPortName(path);
+                QVERIFY(holder.open(QIODevice::ReadWrite));
+                Start(d);
+            } else {
+                Start(d);
+            }
+            QVERIFY(!d.Session().IsOpen());
+            QCOMPARE(Find<QPushButton>(d, "startStopButton")->text(), QStringLiteral("Start"));
+            QVERIFY(Find<QComboBox>(d, "portList")->isEnabled());
+        }
+        QCOMPARE(boxes.texts,
+                 QStringList({ "串口被占用!\n" + gone + ": no such device. Is the module plugged in, and is the path right?",
+                               "串口被占用!\n/dev/null is not a serial device. Pick the module's port, such as "
+                               "/dev/ttyUSB0 or /dev/ttyACM0.",
+                               "串口被占用!" }));
     }
 
     // The system's ports are listed afresh each time the Port list opens;

@@ -331,19 +331,26 @@ void TerminalDialog::StartStopClicked()
     settings.dtrHandshake = ui->dtrCheck->isChecked();
 
     SerialSession::OpenResult result = SerialSession::OpenResult::Failed;
+    QString why; // the system's reason when the device did not open
+    const auto openPort = [&] {
+        result = m_session.Open(settings);
+        if (result == SerialSession::OpenResult::Failed)
+            why = m_session.OpenFailure().Explanation();
+    };
     if (settings.portName == kSimulatedPortName) {
         if (QString path; PrepareSimulator(settings, &path)) {
             settings.portName = path;
-            result = m_session.Open(settings);
+            openPort();
         }
     } else {
-        result = m_session.Open(settings);
+        openPort();
     }
 
     if (result != SerialSession::OpenResult::Opened) {
         if (result == SerialSession::OpenResult::SettingsRejected)
             ShowMessage(QStringLiteral("设置串口参数失败!"));
-        ShowMessage(QStringLiteral("串口被占用!"));
+        // A port in use says only that; any other cause is told below it.
+        ShowMessage(why.isEmpty() ? QStringLiteral("串口被占用!") : QStringLiteral("串口被占用!\n") + why);
         return;
     }
     m_scanner.Reset();
