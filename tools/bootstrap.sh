@@ -14,6 +14,9 @@ packages=(build-essential cmake qt6-base-dev qt6-serialport-dev libgl-dev
           fonts-wqy-microhei libxkbcommon-x11-0 libxcb-cursor0)
 
 [ "$mode" = fuzz ] && packages+=(clang-14 libclang-rt-14-dev)
+# The test suite builds the Debian package (CPack, dpkg-shlibdeps, file) and
+# validates its menu entry.
+case "$mode" in test|asan) packages+=(dpkg-dev desktop-file-utils file) ;; esac
 
 missing=()
 for p in "${packages[@]}"; do
