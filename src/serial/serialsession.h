@@ -44,7 +44,8 @@ public:
     qint64 BytesAvailable() const;
     qint64 BytesToWrite() const;
     QString DevicePath() const { return m_devicePath; }
-    // Why the last Open failed (for diagnostics; the window shows fixed texts).
+    // QSerialPort's text for why the last Open failed (diagnostics; the window
+    // tells the user OpenFailure() instead).
     QString LastError() const { return m_lastError; }
     // Why the device of the last Open that returned Failed did not open;
     // cause None after any other outcome.
