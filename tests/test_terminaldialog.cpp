@@ -2,6 +2,7 @@
 #include "messageboxcatcher.h"
 #include "dialogsupport.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -13,9 +14,11 @@
 #include <QSignalBlocker>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <ctime>
+#include <memory>
 
 class TestTerminalDialog : public QObject
 {
@@ -154,7 +157,7 @@ private slots:
         UsePtyPort(d, link);
         Start(d);
         QFile::remove(link);
-        QCOMPARE(boxes.texts.size(), 2);
+        QCOMPARE(boxes.texts, QStringList({ "串口被占用!", "串口被占用!" }));
         QVERIFY(!d.Session().IsOpen());
     }
 
@@ -173,6 +176,94 @@ private slots:
         Find<QComboBox>(d, "stopList")->setCurrentIndex(0);
         Start(d);
         QVERIFY(d.Session().IsOpen());
+    }
+
+    // Any cause but "in use" is told on a line below the message; a failure
+    // told once is not told again for the next one.
+    void openFailureSaysWhy()
+    {
+        PtyDialog rig(false);
+        auto &[pty, log, d] = rig;
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString gone = dir.filePath(QStringLiteral("ttyUSB0"));
+        MessageBoxCatcher boxes;
+        for (const QString &path : { gone, QStringLiteral("/dev/null"), pty.slavePath() }) {
+            d.SelectPort(path);
+            QCOMPARE(Find<QComboBox>(d, "portList")->currentText(), path);
+            if (path == pty.slavePath()) {
+                QSerialPort holder;
+                holder.setPortName(path);
+                QVERIFY(holder.open(QIODevice::ReadWrite));
+                Start(d);
+            } else {
+                Start(d);
+            }
+            QVERIFY(!d.Session().IsOpen());
+            QCOMPARE(Find<QPushButton>(d, "startStopButton")->text(), QStringLiteral("Start"));
+            QVERIFY(Find<QComboBox>(d, "portList")->isEnabled());
+        }
+        QCOMPARE(boxes.texts,
+                 QStringList({ "串口被占用!\n" + gone + ": no such device. Is the module plugged in, and is the path right?",
+                               "串口被占用!\n/dev/null is not a serial device. Pick the module's port, such as "
+                               "/dev/ttyUSB0 or /dev/ttyACM0.",
+                               "串口被占用!" }));
+    }
+
+    // The system's ports are listed afresh each time the Port list opens;
+    // COM1 … COM8, the simulated module and the chosen or typed entry stay.
+    void portListFollowsTheSystem()
+    {
+        auto system = std::make_shared<QStringList>();
+        TerminalDialog::SetPortLister([system] { return *system; });
+        SessionLog log;
+        TerminalDialog d(log);
+        d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
+        auto *box = Find<QComboBox>(d, "portList");
+        const QStringList com { "COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8" };
+        const QString sim = TerminalDialog::kSimulatedPortName;
+        const auto open = [box] {
+            QTest::keyClick(box, Qt::Key_F4);
+            QVERIFY(box->view()->isVisible());
+            box->hidePopup();
+        };
+        QCOMPARE(ListTexts(box), com + QStringList({ sim }));
+
+        // Plugged in while running: listed once the list opens, not before.
+        d.SelectPort(QStringLiteral("COM3"));
+        *system = QStringList { "ttyUSB0", "ttyACM0" };
+        QCOMPARE(box->count(), 9);
+        open();
+        QCOMPARE(ListTexts(box), com + QStringList({ "ttyUSB0", "ttyACM0", sim }));
+        QCOMPARE(box->currentText(), QStringLiteral("COM3"));
+        QCOMPARE(box->currentIndex(), 2);
+
+        // The simulated module stays chosen as ports come and go before it.
+        box->setCurrentIndex(box->count() - 1);
+        *system = QStringList { "ttyACM0" };
+        open();
+        QCOMPARE(ListTexts(box), com + QStringList({ "ttyACM0", sim }));
+        QCOMPARE(box->currentIndex(), box->count() - 1);
+        QCOMPARE(box->currentText(), sim);
+
+        // A chosen port that went away stays the entry (Start then says why).
+        d.SelectPort(QStringLiteral("ttyACM0"));
+        QCOMPARE(box->currentIndex(), 8);
+        system->clear();
+        open();
+        QCOMPARE(ListTexts(box), com + QStringList({ sim }));
+        QCOMPARE(box->currentText(), QStringLiteral("ttyACM0"));
+        QVERIFY(box->toolTip().startsWith(QStringLiteral("ttyACM0\n")));
+
+        // So does a typed path; a port plugged back in is listed again.
+        d.SelectPort(QStringLiteral("/dev/rfcomm0"));
+        *system = QStringList { "ttyACM0" };
+        open();
+        QCOMPARE(ListTexts(box), com + QStringList({ "ttyACM0", sim }));
+        QCOMPARE(box->currentText(), QStringLiteral("/dev/rfcomm0"));
+
+        TerminalDialog::SetPortLister([] { return QStringList(); });
     }
 
     void receivedBytesArriveInOrderInChunks()

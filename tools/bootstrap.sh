@@ -18,6 +18,9 @@ packages=(build-essential cmake qt6-base-dev qt6-serialport-dev libgl-dev
 [ "$mode" = test ] && packages+=(xvfb xauth)
 
 [ "$mode" = fuzz ] && packages+=(clang-14 libclang-rt-14-dev)
+# The test suite builds the Debian package (CPack, dpkg-shlibdeps, file) and
+# validates its menu entry.
+case "$mode" in test|asan) packages+=(dpkg-dev desktop-file-utils file) ;; esac
 
 missing=()
 for p in "${packages[@]}"; do

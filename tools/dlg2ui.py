@@ -32,7 +32,7 @@ def rect(x, y, w, h):
 # kind, object name, text, x, y, w, h (dialog units)
 MAIN = [
     ("label", "portLabel", "Port", 146, 11, 18, 8),
-    ("combo", "portList", "", 167, 7, 48, 115),
+    ("refreshbox", "portList", "", 167, 7, 48, 115),
     ("button", "startStopButton", "Start", 348, 27, 37, 15),
     ("label", "speedLabel", "Speed", 226, 10, 21, 8),
     ("label", "dataLabel", "Data", 145, 30, 20, 8),
@@ -48,7 +48,7 @@ MAIN = [
     ("list", "commandList", "", 145, 168, 240, 176),
     ("label", "commandListLabel", "AT Command List    Double Click Send", 146, 155, 237, 8),
     ("label", "moduleTypeLabel", "Module Type", 146, 141, 45, 8),
-    ("modulebox", "moduleTypeList", "", 197, 139, 188, 90),
+    ("refreshbox", "moduleTypeList", "", 197, 139, 188, 90),
     ("button", "sendButton", "Send", 348, 117, 37, 15),
     ("label", "commandLabel", "AT Command", 146, 121, 41, 8),
     ("edit", "commandEdit", "", 197, 119, 142, 12),
@@ -87,7 +87,7 @@ ABOUT = [
 ]
 
 CLASSES = {
-    "label": "QLabel", "combo": "QComboBox", "modulebox": "ModuleTypeBox", "button": "QPushButton",
+    "label": "QLabel", "combo": "QComboBox", "refreshbox": "RefreshingComboBox", "button": "QPushButton",
     "okbutton": "QPushButton", "check": "QCheckBox", "radio": "QRadioButton",
     "edit": "QLineEdit", "line": "QFrame", "view": "KeywordRichEdit",
     "list": "EditableListCtrl", "web": "WebPanel", "icon": "QLabel",
@@ -105,7 +105,7 @@ def dlu(x, y, w, h):
 
 def widget(kind, name, text, x, y, w, h):
     l, t, wd, ht = rect(x, y, w, h)
-    if kind in ("combo", "modulebox"):
+    if kind in ("combo", "refreshbox"):
         ht = COMBO_HEIGHT
     if kind == "line":
         ht = max(ht, 2)
@@ -166,8 +166,8 @@ def form(cls, title, w, h, items, custom=""):
 LOGVIEW = (" <customwidgets>\n  <customwidget>\n   <class>KeywordRichEdit</class>\n"
            "   <extends>QAbstractScrollArea</extends>\n"
            "   <header>widgets/keywordrichedit.h</header>\n  </customwidget>\n"
-           "  <customwidget>\n   <class>ModuleTypeBox</class>\n   <extends>QComboBox</extends>\n"
-           "   <header>widgets/moduletypebox.h</header>\n  </customwidget>\n"
+           "  <customwidget>\n   <class>RefreshingComboBox</class>\n   <extends>QComboBox</extends>\n"
+           "   <header>widgets/refreshingcombobox.h</header>\n  </customwidget>\n"
            "  <customwidget>\n   <class>EditableListCtrl</class>\n   <extends>QTableWidget</extends>\n"
            "   <header>widgets/editablelistctrl.h</header>\n  </customwidget>\n"
            "  <customwidget>\n   <class>WebPanel</class>\n   <extends>QFrame</extends>\n"

@@ -21,6 +21,7 @@
 #include <QMessageBox>
 #include <QSaveFile>
 #include <QSerialPortInfo>
+#include <QSignalBlocker>
 #include <QStatusBar>
 
 #ifdef Q_OS_WIN
@@ -38,6 +39,8 @@ const char *const kAboutMenuText = "关于 Corvane(&A)...";
 constexpr unsigned kAboutCommand = 0x0010;
 constexpr int kStatusBarHeight = 32;
 constexpr int kStatusPart0Right = 500;
+// The Port list starts with COM1 … COM8.
+constexpr int kComPortCount = 8;
 
 QStringList SystemPorts()
 {
@@ -132,13 +135,14 @@ void TerminalDialog::SetupWindow()
     connect(ui->helpButton, &QPushButton::clicked, this, &TerminalDialog::HelpClicked);
     m_sendAllTimer.setInterval(SendAllEngine::kPollMs);
     connect(&m_sendAllTimer, &QTimer::timeout, this, &TerminalDialog::PollSendAll);
-    connect(ui->moduleTypeList, &ModuleTypeBox::PopupAboutToShow, this, &TerminalDialog::ListModuleTypes);
+    connect(ui->moduleTypeList, &RefreshingComboBox::PopupAboutToShow, this, &TerminalDialog::ListModuleTypes);
     connect(ui->moduleTypeList, &QComboBox::activated, this, &TerminalDialog::LoadCommandSet);
     connect(ui->saveSetButton, &QPushButton::clicked, this, &TerminalDialog::SaveCommandSet);
     connect(ui->upButton, &QPushButton::clicked, this, &TerminalDialog::UpClicked);
     connect(ui->downButton, &QPushButton::clicked, this, &TerminalDialog::DownClicked);
     connect(ui->delButton, &QPushButton::clicked, this, &TerminalDialog::DelClicked);
     connect(ui->addButton, &QPushButton::clicked, this, &TerminalDialog::AddClicked);
+    connect(ui->portList, &RefreshingComboBox::PopupAboutToShow, this, &TerminalDialog::ListPorts);
     connect(ui->portList, &QComboBox::currentIndexChanged, this, &TerminalDialog::ShowPortStart);
     connect(ui->portList, &QComboBox::editTextChanged, this, &TerminalDialog::SetPortToolTip);
     ShowPortStart();
@@ -153,13 +157,12 @@ void TerminalDialog::SetupWindow()
 void TerminalDialog::FillLineSettingLists()
 {
     QStringList ports;
-    for (int i = 1; i <= 8; ++i)
+    for (int i = 1; i <= kComPortCount; ++i)
         ports << QStringLiteral("COM%1").arg(i);
-    ports << PortListerSlot()();
     ports << kSimulatedPortName;
     ui->portList->addItems(ports);
+    ListPorts();
     ui->portList->setCurrentIndex(0);
-    ui->portList->view()->setMinimumWidth(ui->portList->view()->sizeHintForColumn(0) + 24);
 
     ui->parityList->addItems({ QStringLiteral("NONE"), QStringLiteral("EVEN"), QStringLiteral("ODD") });
     ui->parityList->setCurrentIndex(0);
@@ -247,6 +250,30 @@ bool TerminalDialog::nativeEvent(const QByteArray &eventType, void *message, qin
 }
 #endif
 
+void TerminalDialog::ListPorts()
+{
+    QComboBox *box = ui->portList;
+    const int first = kComPortCount;
+    const int end = box->count() - 1; // the simulated module's entry
+    const QStringList system = PortListerSlot()();
+    QStringList listed;
+    for (int i = first; i < end; ++i)
+        listed << box->itemText(i);
+    if (listed == system)
+        return;
+    // Replace only the system's ports; the chosen or typed entry stays as
+    // it was, even when its port has gone (opening it then says why).
+    const QString entry = box->currentText();
+    {
+        const QSignalBlocker blocker(box);
+        for (int i = end - 1; i >= first; --i)
+            box->removeItem(i);
+        box->insertItems(first, system);
+    }
+    box->view()->setMinimumWidth(box->view()->sizeHintForColumn(0) + 24);
+    SelectPort(entry);
+}
+
 void TerminalDialog::SelectPort(const QString &name)
 {
     const int index = ui->portList->findText(name);
@@ -304,19 +331,26 @@ void TerminalDialog::StartStopClicked()
     settings.dtrHandshake = ui->dtrCheck->isChecked();
 
     SerialSession::OpenResult result = SerialSession::OpenResult::Failed;
+    QString why; // the system's reason when the device did not open
+    const auto openPort = [&] {
+        result = m_session.Open(settings);
+        if (result == SerialSession::OpenResult::Failed)
+            why = m_session.OpenFailure().Explanation();
+    };
     if (settings.portName == kSimulatedPortName) {
         if (QString path; PrepareSimulator(settings, &path)) {
             settings.portName = path;
-            result = m_session.Open(settings);
+            openPort();
         }
     } else {
-        result = m_session.Open(settings);
+        openPort();
     }
 
     if (result != SerialSession::OpenResult::Opened) {
         if (result == SerialSession::OpenResult::SettingsRejected)
             ShowMessage(QStringLiteral("设置串口参数失败!"));
-        ShowMessage(QStringLiteral("串口被占用!"));
+        // A port in use says only that; any other cause is told below it.
+        ShowMessage(why.isEmpty() ? QStringLiteral("串口被占用!") : QStringLiteral("串口被占用!\n") + why);
         return;
     }
     m_scanner.Reset();

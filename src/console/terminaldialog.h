@@ -37,6 +37,10 @@ public:
 
     // Selects (or types) a Port list entry, e.g. from the command line.
     void SelectPort(const QString &name);
+    // Lists the ports the system reports now between COM8 and the simulated
+    // module, keeping the chosen or typed entry; runs each time the Port
+    // list opens, so that a module plugged in later shows up.
+    void ListPorts();
 
     // Handlers, public so that tests can drive them like the buttons do.
     void StartStopClicked();

@@ -23,6 +23,7 @@ SerialSession::OpenResult SerialSession::Open(const SerialSettings &settings)
     if (m_port)
         Close();
     m_lastError.clear();
+    m_openFailure = {};
     m_devicePath = DevicePathForPort(settings.portName);
 
     auto *port = new QSerialPort(this);
@@ -32,6 +33,7 @@ SerialSession::OpenResult SerialSession::Open(const SerialSettings &settings)
     port->setReadBufferSize(0);
     if (!port->open(QIODevice::ReadWrite)) {
         m_lastError = port->errorString();
+        m_openFailure = ClassifyPortOpenFailure(m_devicePath, port->error(), m_lastError);
         delete port;
         return OpenResult::Failed;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "serial/portopenfailure.h"
 #include "serial/serialsettings.h"
 
 #include <QElapsedTimer>
@@ -20,7 +21,7 @@ class SerialSession : public QObject
 public:
     enum class OpenResult {
         Opened,
-        Failed,           // no such device, in use, or not configurable
+        Failed,           // in use, no such device, no permission, not a serial device (OpenFailure)
         SettingsRejected, // the device or platform refused the line settings
     };
 
@@ -43,8 +44,12 @@ public:
     qint64 BytesAvailable() const;
     qint64 BytesToWrite() const;
     QString DevicePath() const { return m_devicePath; }
-    // Why the last Open failed (for diagnostics; the window shows fixed texts).
+    // QSerialPort's text for why the last Open failed (diagnostics; the window
+    // tells the user OpenFailure() instead).
     QString LastError() const { return m_lastError; }
+    // Why the device of the last Open that returned Failed did not open;
+    // cause None after any other outcome.
+    const PortOpenFailure &OpenFailure() const { return m_openFailure; }
 
     static constexpr int kClosePauseMs = 500;
     static constexpr int kWriteTimeoutPerByteMs = 150;
@@ -72,6 +77,7 @@ private:
     QPointer<QSerialPort> m_port;
     QString m_devicePath;
     QString m_lastError;
+    PortOpenFailure m_openFailure;
     QTimer m_writeTimer;
     QElapsedTimer m_clock;
     qint64 m_writeDeadline = 0; // on m_clock, when the queued output must be out

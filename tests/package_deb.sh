@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Builds the Debian package from a build folder with CPack and checks it: its
+# exact file list, its control fields (the dependencies dpkg-shlibdeps found
+# must name Debian's Qt 6 packages), its menu entry, and that the packaged
+# programs start.
+#
+#   package_deb.sh BUILD_DIR CPACK VERSION
+set -euo pipefail
+build=$1 cpack=$2 version=$3
+out=$build/package-test
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+for tool in dpkg-deb dpkg-shlibdeps desktop-file-validate file; do
+  command -v "$tool" >/dev/null || fail "$tool is missing (tools/bootstrap.sh test installs it)"
+done
+
+rm -rf "$out"
+mkdir -p "$out"
+if ! (cd "$build" && "$cpack" -G DEB -B "$out") >"$out/cpack.log" 2>&1; then
+  cat "$out/cpack.log"
+  fail "cpack -G DEB failed"
+fi
+
+arch=$(dpkg --print-architecture)
+deb=$out/qrvterm_${version}_${arch}.deb
+[ -f "$deb" ] || fail "no $deb; made: $(ls "$out")"
+echo "== $(basename "$deb")"
+
+# Files, directories aside: exactly these, owned by root, programs executable.
+expected="./usr/bin/qrvsim
+./usr/bin/qrvterm
+./usr/share/applications/qrvterm.desktop
+./usr/share/icons/hicolor/64x64/apps/qrvterm.png"
+listing=$(dpkg-deb -c "$deb")
+echo "$listing"
+files=$(awk '$1 !~ /^d/ { print $6 }' <<<"$listing" | sort)
+[ "$files" = "$expected" ] || fail "file list differs: $(diff <(echo "$expected") <(echo "$files") || true)"
+awk '$2 != "root/root" { exit 1 }' <<<"$listing" || fail "files not owned by root"
+grep -Eq '^-rwxr-xr-x .* \./usr/bin/qrvterm$' <<<"$listing" || fail "qrvterm is not executable"
+grep -Eq '^-rwxr-xr-x .* \./usr/bin/qrvsim$' <<<"$listing" || fail "qrvsim is not executable"
+
+# Control fields.
+field() { dpkg-deb -f "$deb" "$1"; }
+echo "Depends: $(field Depends)"
+[ "$(field Package)" = qrvterm ] || fail "Package: $(field Package)"
+[ "$(field Version)" = "$version" ] || fail "Version: $(field Version)"
+[ "$(field Architecture)" = "$arch" ] || fail "Architecture: $(field Architecture)"
+[ -n "$(field Maintainer)" ] || fail "no Maintainer"
+depends=$(field Depends | tr ',|' '\n\n' | sed -E 's/\(.*\)//; s/[[:space:]]//g' | sed '/^$/d')
+for pkg in libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 libc6 libstdc++6; do
+  grep -qx "$pkg" <<<"$depends" || fail "Depends does not name $pkg"
+done
+if grep -E -- '-dev$' <<<"$depends"; then fail "Depends names development packages"; fi
+
+# The unpacked package: the menu entry validates and points at what is there.
+root=$out/root
+dpkg-deb -x "$deb" "$root"
+entry=$root/usr/share/applications/qrvterm.desktop
+desktop-file-validate "$entry" || fail "desktop-file-validate"
+exec_name=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$entry")
+icon_name=$(sed -n 's/^Icon=//p' "$entry")
+[ -x "$root/usr/bin/$exec_name" ] || fail "Exec=$exec_name is not in /usr/bin of the package"
+[ -f "$root/usr/share/icons/hicolor/64x64/apps/$icon_name.png" ] || fail "Icon=$icon_name has no icon"
+file "$root/usr/bin/qrvterm" | grep -q ELF || fail "qrvterm is not an ELF program"
+
+# The packaged programs start: the simulated module prints its pty and runs
+# until stopped; the terminal (headless) runs until stopped.
+sim_out=$(timeout -s TERM 2 "$root/usr/bin/qrvsim" || [ $? -eq 124 ])
+grep -q '^/dev/pts/' <<<"$sim_out" || fail "qrvsim printed no pty: $sim_out"
+run=$out/run
+mkdir -p "$run"
+status=0
+(cd "$run" && QT_QPA_PLATFORM=offscreen timeout -s TERM 3 "$root/usr/bin/qrvterm" --port "Simulated module") \
+  >"$out/qrvterm.log" 2>&1 || status=$?
+[ "$status" -eq 124 ] || { cat "$out/qrvterm.log"; fail "qrvterm ended with status $status before it was stopped"; }
+
+echo "package ok"

@@ -1,0 +1,235 @@
+// Why a port did not open: the session's classification of real failures
+// on missing paths, files that are no terminal and pseudo-terminals (never a
+// real serial device).
+#include "ptypair.h"
+#include "serial/serialsession.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSerialPort>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstring>
+#include <fcntl.h>
+#include <grp.h>
+#include <linux/capability.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace {
+
+using Cause = PortOpenFailure::Cause;
+
+// Lowers capabilities in this thread's effective set while it lives, so that
+// root meets the checks an ordinary user meets: file modes (CAP_DAC_*,
+// CAP_FOWNER) and a terminal's exclusive mode (CAP_SYS_ADMIN). A user who
+// has none of them keeps running as before.
+class WithoutCapabilities
+{
+public:
+    WithoutCapabilities()
+    {
+        if (::syscall(SYS_capget, &m_header, m_saved) != 0)
+            return;
+        __user_cap_data_struct lowered[2];
+        std::memcpy(lowered, m_saved, sizeof lowered);
+        for (int cap : { CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER, CAP_SYS_ADMIN })
+            lowered[CAP_TO_INDEX(cap)].effective &= ~CAP_TO_MASK(cap);
+        m_active = ::syscall(SYS_capset, &m_header, lowered) == 0;
+    }
+    ~WithoutCapabilities()
+    {
+        if (m_active)
+            ::syscall(SYS_capset, &m_header, m_saved);
+    }
+    WithoutCapabilities(const WithoutCapabilities &) = delete;
+    WithoutCapabilities &operator=(const WithoutCapabilities &) = delete;
+    bool Active() const { return m_active; }
+
+private:
+    __user_cap_header_struct m_header { _LINUX_CAPABILITY_VERSION_3, 0 };
+    __user_cap_data_struct m_saved[2] {};
+    bool m_active = false;
+};
+
+SerialSettings Port(const QString &path)
+{
+    SerialSettings s;
+    s.portName = path;
+    return s;
+}
+
+QString GroupOf(gid_t gid)
+{
+    const group *g = ::getgrgid(gid);
+    return g ? QString::fromLocal8Bit(g->gr_name) : QString();
+}
+
+} // namespace
+
+class TestPortOpen : public QObject
+{
+    Q_OBJECT
+
+    // Opens path with a fresh session, expecting the open to fail.
+    static PortOpenFailure FailedOpen(const QString &path)
+    {
+        SerialSession session;
+        const SerialSession::OpenResult result = session.Open(Port(path));
+        if (result != SerialSession::OpenResult::Failed)
+            qWarning("%s: expected a failed open, got %d", qPrintable(path), int(result));
+        if (session.IsOpen())
+            session.Close();
+        return session.OpenFailure();
+    }
+
+    QTemporaryDir m_dir;
+
+private slots:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+
+    void missingDevice_data()
+    {
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QString>("devicePath");
+        const QString gone = m_dir.filePath(QStringLiteral("ttyUSB0"));
+        QTest::newRow("no such path") << gone << gone;
+        const QString link = m_dir.filePath(QStringLiteral("dangling"));
+        QVERIFY(QFile::link(m_dir.filePath(QStringLiteral("ttyACM7")), link));
+        QTest::newRow("link to nothing") << link << link;
+        QFile file(m_dir.filePath(QStringLiteral("file")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QTest::newRow("below a file") << file.fileName() + "/tty" << file.fileName() + "/tty";
+        const QString bare = QStringLiteral("qrv-absent-%1").arg(::getpid());
+        QTest::newRow("bare name under /dev") << bare << "/dev/" + bare;
+    }
+    void missingDevice()
+    {
+        QFETCH(QString, entry);
+        QFETCH(QString, devicePath);
+        const PortOpenFailure f = FailedOpen(entry);
+        QCOMPARE(f.cause, Cause::NoSuchDevice);
+        QCOMPARE(f.devicePath, devicePath);
+        QCOMPARE(f.Explanation(),
+                 devicePath + ": no such device. Is the module plugged in, and is the path right?");
+    }
+
+    void notASerialDevice_data()
+    {
+        QTest::addColumn<QString>("path");
+        QFile file(m_dir.filePath(QStringLiteral("log.txt")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QTest::newRow("regular file") << file.fileName();
+        QTest::newRow("directory") << m_dir.path();
+        const QString fifo = m_dir.filePath(QStringLiteral("fifo"));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        QTest::newRow("fifo") << fifo;
+        QTest::newRow("/dev/null") << QStringLiteral("/dev/null");
+        QTest::newRow("/dev/zero") << QStringLiteral("/dev/zero");
+    }
+    void notASerialDevice()
+    {
+        QFETCH(QString, path);
+        const PortOpenFailure f = FailedOpen(path);
+        QCOMPARE(f.cause, Cause::NotSerialDevice);
+        QCOMPARE(f.Explanation(), path
+                 + " is not a serial device. Pick the module's port, such as /dev/ttyUSB0 or /dev/ttyACM0.");
+    }
+
+    // A device the user may not open, told apart from one in use (QSerialPort
+    // gives PermissionError for both). As root the test lowers its
+    // capabilities so that file modes apply to it as to anyone.
+    void permissionDenied()
+    {
+        PtyPair pty;
+        QVERIFY(pty.isValid());
+        const QByteArray path = QFile::encodeName(pty.slavePath());
+        QCOMPARE(::chmod(path, 0), 0);
+        WithoutCapabilities unprivileged;
+        if (const int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK); fd >= 0 || !unprivileged.Active()) {
+            if (fd >= 0)
+                ::close(fd);
+            QSKIP("cannot give up the capabilities that override file modes (CAP_DAC_OVERRIDE)");
+        }
+
+        // No one may read or write it: the advice names Debian's group.
+        PortOpenFailure f = FailedOpen(pty.slavePath());
+        QCOMPARE(f.cause, Cause::PermissionDenied);
+        QVERIFY(f.group.isEmpty());
+        QCOMPARE(f.Explanation(), pty.slavePath()
+                 + ": permission denied. Add yourself to the group dialout (sudo adduser $USER dialout), "
+                   "then log out and log in again.");
+
+        // Its group may: the advice names that group. Root gives the device
+        // to "tty", anyone else to a group of their own.
+        const gid_t gid = ::geteuid() == 0 ? (::getgrnam("tty") ? ::getgrnam("tty")->gr_gid : 0) : ::getegid();
+        if (gid == 0 || ::chown(path, uid_t(-1), gid) != 0 || ::chmod(path, 0060) != 0)
+            QSKIP("no group other than root to give the pty to");
+        const QString groupName = GroupOf(gid);
+        QVERIFY(!groupName.isEmpty() && groupName != QLatin1String("dialout"));
+        f = FailedOpen(pty.slavePath());
+        QCOMPARE(f.cause, Cause::PermissionDenied);
+        QCOMPARE(f.group, groupName);
+        QVERIFY2(f.Explanation().contains(QStringLiteral("group %1 (sudo adduser $USER %1)").arg(groupName)),
+                 qPrintable(f.Explanation()));
+
+        // Given back to its owner, the same device opens.
+        QCOMPARE(::chmod(path, 0600), 0);
+        SerialSession session;
+        QCOMPARE(session.Open(Port(pty.slavePath())), SerialSession::OpenResult::Opened);
+        QCOMPARE(session.OpenFailure().cause, Cause::None);
+        session.Close();
+    }
+
+    // Held by another program, through its lock file or its exclusive
+    // open: "in use", with nothing to add below the message.
+    void portInUse()
+    {
+        PtyPair pty;
+        QVERIFY(pty.isValid());
+        {
+            QSerialPort holder;
+            holder.setPortName(pty.slavePath());
+            QVERIFY(holder.open(QIODevice::ReadWrite));
+            const PortOpenFailure f = FailedOpen(pty.slavePath());
+            QCOMPARE(f.cause, Cause::InUse);
+            QCOMPARE(f.Explanation(), QString());
+        }
+
+        // A program without a lock file that set TIOCEXCL: the open gives
+        // EBUSY to anyone without CAP_SYS_ADMIN.
+        const int fd = ::open(QFile::encodeName(pty.slavePath()).constData(), O_RDWR | O_NOCTTY);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::ioctl(fd, TIOCEXCL), 0);
+        {
+            WithoutCapabilities unprivileged;
+            if (!unprivileged.Active()) {
+                ::close(fd);
+                QSKIP("cannot give up CAP_SYS_ADMIN, which overrides a terminal's exclusive mode");
+            }
+            const PortOpenFailure f = FailedOpen(pty.slavePath());
+            QCOMPARE(f.cause, Cause::InUse);
+        }
+        ::close(fd);
+    }
+
+    // What is not classified is told in the system's words.
+    void otherFailuresKeepTheSystemsText()
+    {
+        PortOpenFailure f;
+        f.cause = Cause::Other;
+        f.devicePath = QStringLiteral("/dev/ttyUSB3");
+        f.systemText = QStringLiteral("Read-only file system");
+        QCOMPARE(f.Explanation(), QStringLiteral("/dev/ttyUSB3: Read-only file system"));
+        f.systemText.clear();
+        QCOMPARE(f.Explanation(), QStringLiteral("/dev/ttyUSB3: the port could not be opened."));
+        f.cause = Cause::None;
+        QCOMPARE(f.Explanation(), QString());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPortOpen)
+#include "test_portopen.moc"
