@@ -255,6 +255,7 @@ public:
 
     QMap<int, StoredMessage> store;
     QList<SentMessage> sent;
+    QList<Output::Unsolicited> scheduled; // asked for by the line being run
 
     enum class State { Idle, GotA, Line, MessageText, MessagePdu };
     State state = State::Idle;
@@ -315,6 +316,7 @@ private:
     Result cmdCmgr(Command &c);
     Result cmdCmgl(Command &c);
     Result cmdCmgd(Command &c);
+    Result cmdQsimurc(Command &c);
 
     Settings settings;
     Settings profile; // what ATZ restores, written by AT&W
@@ -356,7 +358,7 @@ const QHash<QByteArray, SimulatedModule::Impl::Handler> &SimulatedModule::Impl::
         {"+CSDH", &Impl::cmdCsdh},           {"+CNMI", &Impl::cmdCnmi},
         {"+CSMP", &Impl::cmdCsmp},           {"+CMGS", &Impl::cmdCmgs},
         {"+CMGR", &Impl::cmdCmgr},           {"+CMGL", &Impl::cmdCmgl},
-        {"+CMGD", &Impl::cmdCmgd},
+        {"+CMGD", &Impl::cmdCmgd},           {"+QSIMURC", &Impl::cmdQsimurc},
     };
     return table;
 }
@@ -405,6 +407,7 @@ SimulatedModule::Output SimulatedModule::Impl::step(QByteArrayView in)
             break;
         }
     }
+    o.unsolicited = std::exchange(scheduled, {});
     return o;
 }
 
@@ -812,6 +815,22 @@ Result SimulatedModule::Impl::cmdCsq(Command &c)
         c.info << "+CSQ: (0-31,99),(0-7,99)";
     else
         return error();
+    return ok();
+}
+
+Result SimulatedModule::Impl::cmdQsimurc(Command &c)
+{
+    static constexpr int kMaxDelayMs = 600000;
+    if (c.form == Form::Test) {
+        c.info << "+QSIMURC: (0-" + number(kMaxDelayMs) + "),\"text\"";
+        return ok();
+    }
+    if (c.form != Form::Set || c.params.size() != 2 || !c.params[1].quoted)
+        return error();
+    const auto delay = toInt(c.params[0]);
+    if (!delay || *delay > kMaxDelayMs)
+        return error();
+    scheduled.append({*delay, lineEnd() + c.params[1].text + lineEnd()});
     return ok();
 }
 

@@ -20,6 +20,11 @@
 // its 'A' up to and including the CR, and so is the body of a message.
 // "A/" repeats the previous command line.
 //
+// A command of the simulator's own, AT+QSIMURC=<ms>,"<text>" (ms up to
+// 600000), answers OK and has the module send <text> as an unsolicited
+// result code (between line ends) ms milliseconds later, so that a terminal's
+// handling of RING, +CMTI and the like can be tried on demand.
+//
 // Character sets (+CSCS): "IRA" carries text as ASCII and "GSM" as 8-bit
 // Latin-1 (characters that do not fit become '?'); "UCS2" carries every
 // string as hex UTF-16.
@@ -55,6 +60,14 @@ public:
         QByteArray echo;         // echo and prompts, due at once
         QByteArray reply;        // the answer to a completed line or message
         bool completed = false;  // the last byte consumed completed a line or message
+        // Unsolicited result codes the line asked for (AT+QSIMURC), each due
+        // delayMs after the line was completed.
+        struct Unsolicited
+        {
+            int delayMs = 0;
+            QByteArray bytes;
+        };
+        QList<Unsolicited> unsolicited;
     };
 
     static constexpr int kStorageSize = 20;

@@ -177,6 +177,8 @@ void SimPort::processInput()
         const SimulatedModule::Output out = m_module.step(m_input);
         m_input.remove(0, out.consumed);
         transmit(out.echo);
+        for (const auto &urc : out.unsolicited)
+            QTimer::singleShot(urc.delayMs, this, [this, bytes = urc.bytes] { sendUnsolicited(bytes); });
         if (out.reply.isEmpty())
             continue;
         if (m_replyDelay > 0) {

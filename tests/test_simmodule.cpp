@@ -629,6 +629,37 @@ private slots:
         thread.wait();
     }
 
+    void unsolicitedOnRequest()
+    {
+        Quiet m;
+        SimulatedModule::Output o = m.step("AT+QSIMURC=250,\"+CMTI: SM,3\"\r");
+        QCOMPARE(o.reply, OK);
+        QCOMPARE(o.unsolicited.size(), 1);
+        QCOMPARE(o.unsolicited[0].delayMs, 250);
+        QCOMPARE(o.unsolicited[0].bytes, "\r\n+CMTI: SM,3\r\n");
+        // Only the line that asked schedules anything.
+        QVERIFY(m.step("AT\r").unsolicited.isEmpty());
+        for (const char *bad : {"AT+QSIMURC=RING\r", "AT+QSIMURC=10,RING\r", "AT+QSIMURC=600001,\"RING\"\r",
+                                "AT+QSIMURC?\r"}) {
+            o = m.step(bad);
+            QCOMPARE(o.reply, ERR);
+            QVERIFY(o.unsolicited.isEmpty());
+        }
+
+        // Through the port: the URC comes after the OK, once its time is up.
+        SimPort port;
+        QVERIFY(port.start());
+        Terminal t(port.devicePath());
+        QVERIFY(t.isOpen());
+        QElapsedTimer timer;
+        timer.start();
+        const QByteArray line = "ATE0;+QSIMURC=200,\"RING\"\r";
+        QVERIFY(t.write(line));
+        QCOMPARE(t.read(line.size() + OK.size(), 500), line + OK);
+        QCOMPARE(t.read(8, 2000), "\r\nRING\r\n");
+        QVERIFY2(timer.elapsed() >= 190, qPrintable(QString::number(timer.elapsed())));
+    }
+
     void portPacesAndDelaysReplies()
     {
         SimPort port;
