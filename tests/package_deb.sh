@@ -30,6 +30,7 @@ echo "== $(basename "$deb")"
 # Files, directories aside: exactly these, owned by root, programs executable.
 expected="./usr/bin/qrvsim
 ./usr/bin/qrvterm
+./usr/bin/qrvterm-run
 ./usr/share/applications/qrvterm.desktop
 ./usr/share/icons/hicolor/64x64/apps/qrvterm.png"
 listing=$(dpkg-deb -c "$deb")
@@ -39,6 +40,7 @@ files=$(awk '$1 !~ /^d/ { print $6 }' <<<"$listing" | sort)
 awk '$2 != "root/root" { exit 1 }' <<<"$listing" || fail "files not owned by root"
 grep -Eq '^-rwxr-xr-x .* \./usr/bin/qrvterm$' <<<"$listing" || fail "qrvterm is not executable"
 grep -Eq '^-rwxr-xr-x .* \./usr/bin/qrvsim$' <<<"$listing" || fail "qrvsim is not executable"
+grep -Eq '^-rwxr-xr-x .* \./usr/bin/qrvterm-run$' <<<"$listing" || fail "qrvterm-run is not executable"
 
 # Control fields.
 field() { dpkg-deb -f "$deb" "$1"; }
@@ -74,5 +76,9 @@ status=0
 (cd "$run" && QT_QPA_PLATFORM=offscreen timeout -s TERM 3 "$root/usr/bin/qrvterm" --port "Simulated module") \
   >"$out/qrvterm.log" 2>&1 || status=$?
 [ "$status" -eq 124 ] || { cat "$out/qrvterm.log"; fail "qrvterm ended with status $status before it was stopped"; }
+
+# The packaged runner runs the example set the terminal wrote into Module.
+(cd "$run" && "$root/usr/bin/qrvterm-run" --port "Simulated module" --speed 115200 Module/example.ini) \
+  >"$out/qrvterm-run.log" 2>&1 || { cat "$out/qrvterm-run.log"; fail "qrvterm-run failed on the example set"; }
 
 echo "package ok"

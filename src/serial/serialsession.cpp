@@ -171,6 +171,7 @@ void SerialSession::OnBytesWritten()
     if (m_port && m_port->bytesToWrite() == 0) {
         m_writeTimer.stop();
         m_writeDeadline = 0;
+        emit AllWritten();
     }
 }
 

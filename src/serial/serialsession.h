@@ -66,6 +66,8 @@ signals:
     void DeviceLost(const QString &reason);
     // Queued output did not drain in time and was dropped.
     void WriteTimedOut(qint64 droppedBytes);
+    // Everything queued has been handed to the device.
+    void AllWritten();
 
 private:
     bool ApplySettings(const SerialSettings &settings);

@@ -1,0 +1,253 @@
+// qrvterm-run: runs a command set against a module without a window and
+// reports every AT transaction (see README, "Running a command set from the
+// command line").
+#include "commands/commandsetfiles.h"
+#include "console/commandframe.h"
+#include "runner/commandrunner.h"
+#include "serial/serialsession.h"
+#include "sim/simport.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+const QString kSimulatedPortName = QStringLiteral("Simulated module");
+
+struct Usage
+{
+    QString error;
+};
+
+void Print(FILE *stream, const QByteArray &line)
+{
+    std::fwrite(line.constData(), 1, size_t(line.size()), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+bool WriteFile(const QString &path, const QByteArray &bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        Print(stderr, QStringLiteral("qrvterm-run: cannot write %1: %2").arg(path, file.errorString()).toUtf8());
+        return false;
+    }
+    return true;
+}
+
+// The end character as the window's End Char group names it, or hex digits
+// as typed in its custom box.
+bool ParseEndChar(const QString &text, int *endChar, QByteArray *customHex)
+{
+    const QString name = text.toUpper().remove(QLatin1Char(' '));
+    static const QList<std::pair<QString, int>> names = {
+        {QStringLiteral("NULL"), END_NULL}, {QStringLiteral("CR"), END_CR},   {QStringLiteral("LF"), END_LF},
+        {QStringLiteral("CRLF"), END_CR_LF}, {QStringLiteral("SUB"), END_SUB},
+    };
+    for (const auto &[known, value] : names) {
+        if (name == known) {
+            *endChar = value;
+            return true;
+        }
+    }
+    const QString hex = name.startsWith(QLatin1String("HEX:")) ? name.mid(4) : name;
+    if (hex.isEmpty() || hex.size() % 2 != 0
+        || !std::all_of(hex.begin(), hex.end(), [](QChar c) { return std::isxdigit(c.toLatin1()); }))
+        return false;
+    *endChar = END_CUSTOM;
+    *customHex = hex.toLatin1();
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("qrvterm-run"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.02"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Sends the commands of a command set to a module one by one, waits for each final result code "
+        "and reports every transaction.\nExit status: 0 all passed, 1 a command failed or timed out, "
+        "2 usage error or a port that cannot be opened or went away."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("set"),
+                                 QStringLiteral("Command-set file (e.g. Module/example.ini), or the name of a "
+                                                "module type in ./Module."));
+    const QCommandLineOption port(QStringLiteral("port"),
+                                  QStringLiteral("Port: a device path such as /dev/ttyUSB0, a name under /dev, "
+                                                 "or \"Simulated module\"."),
+                                  QStringLiteral("name"));
+    const QCommandLineOption speed(QStringLiteral("speed"), QStringLiteral("Speed in baud (4800)."),
+                                   QStringLiteral("baud"), QStringLiteral("4800"));
+    const QCommandLineOption data(QStringLiteral("data"), QStringLiteral("Data bits: 5 to 8 (8)."),
+                                  QStringLiteral("bits"), QStringLiteral("8"));
+    const QCommandLineOption parity(QStringLiteral("parity"), QStringLiteral("Parity: NONE, EVEN or ODD (NONE)."),
+                                    QStringLiteral("parity"), QStringLiteral("NONE"));
+    const QCommandLineOption stop(QStringLiteral("stop"), QStringLiteral("Stop bits: 1, 1.5 or 2 (1)."),
+                                  QStringLiteral("bits"), QStringLiteral("1"));
+    const QCommandLineOption rts(QStringLiteral("rts"), QStringLiteral("RTS/CTS handshake."));
+    const QCommandLineOption dtr(QStringLiteral("dtr"), QStringLiteral("DTR/DSR handshake."));
+    const QCommandLineOption end(QStringLiteral("end"),
+                                 QStringLiteral("End character: NULL, CR, LF, CRLF, SUB, or hex digits such as "
+                                                "0D0A (CR)."),
+                                 QStringLiteral("end"), QStringLiteral("CR"));
+    const QCommandLineOption timeout(QStringLiteral("timeout"),
+                                     QStringLiteral("Seconds a command may take to its final result (10)."),
+                                     QStringLiteral("seconds"), QStringLiteral("10"));
+    const QCommandLineOption keepGoing(QStringLiteral("keep-going"),
+                                       QStringLiteral("Run every command even after one failed or timed out."));
+    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Write a JSON report to <file>."),
+                                  QStringLiteral("file"));
+    const QCommandLineOption junit(QStringLiteral("junit"), QStringLiteral("Write a JUnit XML report to <file>."),
+                                   QStringLiteral("file"));
+    const QCommandLineOption simDelay(QStringLiteral("sim-delay"),
+                                      QStringLiteral("Simulated module: wait <ms> before each reply (0)."),
+                                      QStringLiteral("ms"), QStringLiteral("0"));
+    parser.addOptions({port, speed, data, parity, stop, rts, dtr, end, timeout, keepGoing, json, junit, simDelay});
+    parser.process(app);
+
+    const auto usage = [](const QString &message) {
+        Print(stderr, (QStringLiteral("qrvterm-run: ") + message + QStringLiteral(" (see --help)")).toUtf8());
+        return 2;
+    };
+    if (parser.positionalArguments().size() != 1)
+        return usage(QStringLiteral("give one command-set file"));
+    if (!parser.isSet(port) || parser.value(port).trimmed().isEmpty())
+        return usage(QStringLiteral("--port is required"));
+
+    SerialSettings settings;
+    settings.portName = parser.value(port).trimmed();
+    bool ok = false;
+    settings.baudRate = parser.value(speed).toUInt(&ok);
+    if (!ok || settings.baudRate == 0)
+        return usage(QStringLiteral("invalid --speed: ") + parser.value(speed));
+    const uint bits = parser.value(data).toUInt(&ok);
+    if (!ok || bits < 5 || bits > 8)
+        return usage(QStringLiteral("invalid --data: ") + parser.value(data));
+    settings.dataBits = quint8(bits);
+    const QStringList parities = {QStringLiteral("NONE"), QStringLiteral("EVEN"), QStringLiteral("ODD")};
+    const qsizetype parityIndex = parities.indexOf(parser.value(parity).toUpper());
+    if (parityIndex < 0)
+        return usage(QStringLiteral("invalid --parity: ") + parser.value(parity));
+    settings.parity = SerialSettings::ParityFromIndex(int(parityIndex));
+    const QStringList stops = {QStringLiteral("1"), QStringLiteral("1.5"), QStringLiteral("2")};
+    const qsizetype stopIndex = stops.indexOf(parser.value(stop));
+    if (stopIndex < 0)
+        return usage(QStringLiteral("invalid --stop: ") + parser.value(stop));
+    settings.stopBits = SerialSettings::StopBitsFromIndex(int(stopIndex));
+    settings.rtsHandshake = parser.isSet(rts);
+    settings.dtrHandshake = parser.isSet(dtr);
+
+    CommandRunner::Options options;
+    if (!ParseEndChar(parser.value(end), &options.endChar, &options.customHex))
+        return usage(QStringLiteral("invalid --end: ") + parser.value(end));
+    const double seconds = parser.value(timeout).toDouble(&ok);
+    if (!ok || seconds <= 0 || seconds > 86400)
+        return usage(QStringLiteral("invalid --timeout: ") + parser.value(timeout));
+    options.timeoutMs = qint64(seconds * 1000);
+    options.keepGoing = parser.isSet(keepGoing);
+    const int simDelayMs = parser.value(simDelay).toInt(&ok);
+    if (!ok || simDelayMs < 0)
+        return usage(QStringLiteral("invalid --sim-delay: ") + parser.value(simDelay));
+
+    // The set: a file "<folder>/<name>.ini", or a module type of ./Module.
+    const QString given = parser.positionalArguments().constFirst();
+    QFileInfo file(given);
+    if (!file.exists() && !given.contains(QLatin1Char('/')))
+        file = QFileInfo(CommandSetPath(ModuleDirectory(), given));
+    if (!file.isFile())
+        return usage(QStringLiteral("no command-set file ") + given);
+    if (file.suffix() != QLatin1String("ini"))
+        return usage(QStringLiteral("a command-set file ends in .ini: ") + given);
+    const CommandSetContents set = ReadCommandSet(file.absolutePath(), file.completeBaseName());
+    if (!set.error.isEmpty())
+        return usage(set.error);
+
+    SerialSession session;
+    std::unique_ptr<SimPort> sim;
+    RunReport *report = nullptr;
+    CommandRunner runner(session, set.commands, options);
+    report = &runner.Report();
+    report->setFile = file.filePath();
+    report->port = settings.portName;
+    report->lineSettings = QStringLiteral("%1 %2%3%4")
+                               .arg(settings.baudRate)
+                               .arg(settings.dataBits)
+                               .arg(QStringLiteral("NEO").at(parityIndex))
+                               .arg(stops.at(stopIndex));
+    report->endChar = options.endChar == END_CUSTOM ? QString::fromLatin1(options.customHex)
+                                                    : parser.value(end).toUpper().remove(QLatin1Char(' '));
+    const auto writeReports = [&] {
+        bool written = true;
+        if (parser.isSet(json))
+            written = WriteFile(parser.value(json), ReportJson(*report)) && written;
+        if (parser.isSet(junit))
+            written = WriteFile(parser.value(junit), ReportJUnit(*report)) && written;
+        return written;
+    };
+
+    QString device = settings.portName;
+    if (settings.portName == kSimulatedPortName) {
+        sim = std::make_unique<SimPort>();
+        QString error;
+        if (!sim->start(&error)) {
+            Print(stderr, ("qrvterm-run: the simulated module did not start: " + error).toUtf8());
+            return 2;
+        }
+        sim->setLineRate(int(std::min<quint32>(settings.baudRate, 4000000)));
+        sim->setReplyDelay(simDelayMs);
+        device = sim->devicePath();
+    }
+    SerialSettings opened = settings;
+    opened.portName = device;
+    const SerialSession::OpenResult result = session.Open(opened);
+    report->device = session.IsOpen() ? session.DevicePath() : DevicePathForPort(device);
+    if (result != SerialSession::OpenResult::Opened) {
+        const QString why = result == SerialSession::OpenResult::SettingsRejected
+                                ? QStringLiteral("the device refused the line settings")
+                                : session.OpenFailure().Explanation();
+        Print(stderr, QStringLiteral("qrvterm-run: cannot open %1%2")
+                          .arg(settings.portName, why.isEmpty() ? QStringLiteral(": in use by another program")
+                                                                : QStringLiteral("\n") + why)
+                          .toUtf8());
+        report->stopReason = QStringLiteral("the port could not be opened");
+        report->exitStatus = 2;
+        writeReports();
+        return 2;
+    }
+
+    const int total = int(set.commands.size());
+    QObject::connect(&runner, &CommandRunner::TransactionDone,
+                     [total](const Transaction &t) { Print(stdout, TransactionLine(t, total)); });
+    QObject::connect(&runner, &CommandRunner::UrcReceived, [](const UrcRecord &u) {
+        Print(stdout, QStringLiteral("   URC %1 ms  %2").arg(u.atMs).arg(FromCodePage936(u.text)).toUtf8());
+    });
+    int status = 0;
+    QObject::connect(&runner, &CommandRunner::Finished, &app, [&](int exitStatus) {
+        status = exitStatus;
+        QCoreApplication::exit(0);
+    });
+    Print(stdout, QStringLiteral("%1: %2 commands on %3 (%4), end %5")
+                      .arg(report->setFile)
+                      .arg(total)
+                      .arg(settings.portName, report->lineSettings, report->endChar)
+                      .toUtf8());
+    runner.Start();
+    if (runner.Running())
+        app.exec();
+    session.Close();
+    Print(stdout, SummaryLine(*report, total));
+    if (!writeReports() && status == 0)
+        status = 2;
+    return status;
+}

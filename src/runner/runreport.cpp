@@ -1,0 +1,223 @@
+#include "runner/runreport.h"
+
+#include "commands/commandsetfiles.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QXmlStreamWriter>
+
+namespace {
+
+QString Text(const QByteArray &bytes)
+{
+    return FromCodePage936(bytes);
+}
+
+const char *OutcomeName(Transaction::Outcome outcome)
+{
+    switch (outcome) {
+    case Transaction::Outcome::Pending: return "pending";
+    case Transaction::Outcome::Passed: return "passed";
+    case Transaction::Outcome::Failed: return "failed";
+    case Transaction::Outcome::TimedOut: return "timeout";
+    case Transaction::Outcome::PortLost: return "port-lost";
+    }
+    return "";
+}
+
+// XML 1.0 cannot carry most control characters: they are shown as <XX>.
+QString XmlSafe(const QString &text)
+{
+    QString shown;
+    for (QChar c : text) {
+        if (c.unicode() < 0x20 && c != QLatin1Char('\n') && c != QLatin1Char('\t'))
+            shown += QStringLiteral("<%1>").arg(c.unicode(), 2, 16, QLatin1Char('0')).toUpper();
+        else if (c.isSurrogate() || c.unicode() >= 0xFFFE)
+            shown += QChar::ReplacementCharacter;
+        else
+            shown += c;
+    }
+    return shown;
+}
+
+QString Seconds(qint64 ms)
+{
+    return QString::number(double(ms) / 1000.0, 'f', 3);
+}
+
+} // namespace
+
+QString Transaction::ResultText() const
+{
+    switch (outcome) {
+    case Outcome::TimedOut: return QStringLiteral("TIMEOUT");
+    case Outcome::PortLost: return QStringLiteral("PORT LOST");
+    case Outcome::Pending: return QStringLiteral("NOT FINISHED");
+    default: break;
+    }
+    return final.code == AtFinalResult::Code::Prompt ? QStringLiteral("> (prompt)") : Text(final.text);
+}
+
+int RunReport::Count(Transaction::Outcome outcome) const
+{
+    return int(std::count_if(transactions.begin(), transactions.end(),
+                             [outcome](const Transaction &t) { return t.outcome == outcome; }));
+}
+
+QByteArray TransactionLine(const Transaction &t, int total)
+{
+    const int width = int(QString::number(total).size());
+    QString line = QStringLiteral("[%1/%2] %3 %4 %5")
+                       .arg(t.index, width)
+                       .arg(total)
+                       .arg(Text(t.command), -24)
+                       .arg(t.ResultText(), -16)
+                       .arg(t.elapsedMs >= 0 ? QStringLiteral("%1 ms").arg(t.elapsedMs, 6) : QString(9, QLatin1Char(' ')));
+    if (!t.info.isEmpty())
+        line += QStringLiteral("  ") + Text(t.info.first());
+    return line.trimmed().toUtf8();
+}
+
+QByteArray SummaryLine(const RunReport &report, int total)
+{
+    const int sent = int(report.transactions.size());
+    const int failed = report.Count(Transaction::Outcome::Failed) + report.Count(Transaction::Outcome::PortLost);
+    QString line = QStringLiteral("%1 command%2: %3 passed, %4 failed, %5 timed out, %6 not run; %7 URC%8; %9 s")
+                       .arg(total)
+                       .arg(total == 1 ? "" : "s")
+                       .arg(report.Count(Transaction::Outcome::Passed))
+                       .arg(failed)
+                       .arg(report.Count(Transaction::Outcome::TimedOut))
+                       .arg(total - sent)
+                       .arg(report.urcs.size())
+                       .arg(report.urcs.size() == 1 ? "" : "s")
+                       .arg(double(report.durationMs) / 1000.0, 0, 'f', 1);
+    if (!report.stopReason.isEmpty())
+        line += QStringLiteral(" (") + report.stopReason + QLatin1Char(')');
+    return line.toUtf8();
+}
+
+QByteArray ReportJson(const RunReport &report)
+{
+    QJsonArray transactions;
+    for (const Transaction &t : report.transactions) {
+        QJsonObject o;
+        o.insert(QStringLiteral("index"), t.index);
+        o.insert(QStringLiteral("command"), Text(t.command));
+        o.insert(QStringLiteral("echo"), t.echoed ? QJsonValue(Text(t.echo)) : QJsonValue());
+        QJsonArray info;
+        for (const QByteArray &line : t.info)
+            info.append(Text(line));
+        o.insert(QStringLiteral("reply"), info);
+        o.insert(QStringLiteral("result"), t.final.code == AtFinalResult::Code::None
+                                               ? QJsonValue()
+                                               : QJsonValue(QString::fromLatin1(AtFinalResult::Name(t.final.code))));
+        o.insert(QStringLiteral("resultText"), t.final.code == AtFinalResult::Code::None ? QJsonValue()
+                                                                                        : QJsonValue(Text(t.final.text)));
+        if (t.final.number >= 0)
+            o.insert(QStringLiteral("errorCode"), t.final.number);
+        o.insert(QStringLiteral("outcome"), QString::fromLatin1(OutcomeName(t.outcome)));
+        o.insert(QStringLiteral("sentAtMs"), t.sentAtMs);
+        o.insert(QStringLiteral("elapsedMs"), t.elapsedMs >= 0 ? QJsonValue(t.elapsedMs) : QJsonValue());
+        transactions.append(o);
+    }
+    QJsonArray urcs;
+    for (const UrcRecord &u : report.urcs) {
+        QJsonObject o;
+        o.insert(QStringLiteral("atMs"), u.atMs);
+        o.insert(QStringLiteral("text"), Text(u.text));
+        o.insert(QStringLiteral("duringCommand"), u.duringCommand > 0 ? QJsonValue(u.duringCommand) : QJsonValue());
+        urcs.append(o);
+    }
+    QJsonObject root;
+    root.insert(QStringLiteral("setFile"), report.setFile);
+    root.insert(QStringLiteral("port"), report.port);
+    root.insert(QStringLiteral("device"), report.device);
+    root.insert(QStringLiteral("lineSettings"), report.lineSettings);
+    root.insert(QStringLiteral("endChar"), report.endChar);
+    root.insert(QStringLiteral("timeoutMs"), report.timeoutMs);
+    root.insert(QStringLiteral("keepGoing"), report.keepGoing);
+    root.insert(QStringLiteral("started"), report.started.toString(Qt::ISODateWithMs));
+    root.insert(QStringLiteral("durationMs"), report.durationMs);
+    root.insert(QStringLiteral("commands"), transactions);
+    root.insert(QStringLiteral("urcs"), urcs);
+    root.insert(QStringLiteral("stopReason"), report.stopReason.isEmpty() ? QJsonValue() : QJsonValue(report.stopReason));
+    root.insert(QStringLiteral("exitStatus"), report.exitStatus);
+    return QJsonDocument(root).toJson(QJsonDocument::Indented);
+}
+
+QByteArray ReportJUnit(const RunReport &report)
+{
+    QByteArray out;
+    QXmlStreamWriter xml(&out);
+    xml.setAutoFormatting(true);
+    xml.writeStartDocument();
+    const QString suite = report.setFile.isEmpty() ? QStringLiteral("commands") : report.setFile;
+    const int failures = report.Count(Transaction::Outcome::Failed);
+    const int errors = report.Count(Transaction::Outcome::TimedOut) + report.Count(Transaction::Outcome::PortLost)
+                       + report.Count(Transaction::Outcome::Pending);
+    xml.writeStartElement(QStringLiteral("testsuites"));
+    xml.writeStartElement(QStringLiteral("testsuite"));
+    xml.writeAttribute(QStringLiteral("name"), XmlSafe(suite));
+    xml.writeAttribute(QStringLiteral("tests"), QString::number(report.transactions.size()));
+    xml.writeAttribute(QStringLiteral("failures"), QString::number(failures));
+    xml.writeAttribute(QStringLiteral("errors"), QString::number(errors));
+    xml.writeAttribute(QStringLiteral("skipped"), QStringLiteral("0"));
+    xml.writeAttribute(QStringLiteral("time"), Seconds(report.durationMs));
+    xml.writeAttribute(QStringLiteral("timestamp"), report.started.toString(Qt::ISODate));
+    xml.writeAttribute(QStringLiteral("hostname"), report.device);
+
+    xml.writeStartElement(QStringLiteral("properties"));
+    const QList<std::pair<QString, QString>> properties = {
+        {QStringLiteral("port"), report.port},
+        {QStringLiteral("lineSettings"), report.lineSettings},
+        {QStringLiteral("endChar"), report.endChar},
+        {QStringLiteral("timeoutMs"), QString::number(report.timeoutMs)},
+    };
+    for (const auto &[name, value] : properties) {
+        xml.writeStartElement(QStringLiteral("property"));
+        xml.writeAttribute(QStringLiteral("name"), name);
+        xml.writeAttribute(QStringLiteral("value"), XmlSafe(value));
+        xml.writeEndElement();
+    }
+    xml.writeEndElement();
+
+    for (const Transaction &t : report.transactions) {
+        xml.writeStartElement(QStringLiteral("testcase"));
+        xml.writeAttribute(QStringLiteral("name"),
+                           XmlSafe(QStringLiteral("%1 %2").arg(t.index, 3, 10, QLatin1Char('0')).arg(Text(t.command))));
+        xml.writeAttribute(QStringLiteral("classname"), XmlSafe(suite));
+        xml.writeAttribute(QStringLiteral("time"), Seconds(std::max<qint64>(t.elapsedMs, 0)));
+        if (t.outcome == Transaction::Outcome::Failed) {
+            xml.writeStartElement(QStringLiteral("failure"));
+            xml.writeAttribute(QStringLiteral("message"), XmlSafe(t.ResultText()));
+            xml.writeAttribute(QStringLiteral("type"), QString::fromLatin1(AtFinalResult::Name(t.final.code)));
+            xml.writeEndElement();
+        } else if (t.outcome != Transaction::Outcome::Passed) {
+            xml.writeStartElement(QStringLiteral("error"));
+            xml.writeAttribute(QStringLiteral("message"), XmlSafe(t.ResultText()));
+            xml.writeAttribute(QStringLiteral("type"), QString::fromLatin1(OutcomeName(t.outcome)));
+            xml.writeEndElement();
+        }
+        QStringList lines;
+        if (t.echoed)
+            lines << Text(t.echo);
+        for (const QByteArray &line : t.info)
+            lines << Text(line);
+        if (t.final.code != AtFinalResult::Code::None)
+            lines << Text(t.final.text);
+        xml.writeTextElement(QStringLiteral("system-out"), XmlSafe(lines.join(QLatin1Char('\n'))));
+        xml.writeEndElement();
+    }
+    if (!report.urcs.isEmpty()) {
+        QStringList lines;
+        for (const UrcRecord &u : report.urcs)
+            lines << QStringLiteral("%1 ms URC %2").arg(u.atMs).arg(Text(u.text));
+        xml.writeTextElement(QStringLiteral("system-out"), XmlSafe(lines.join(QLatin1Char('\n'))));
+    }
+    xml.writeEndElement();
+    xml.writeEndElement();
+    xml.writeEndDocument();
+    return out;
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "console/atreplyparser.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+
+// One AT transaction of a command-line run: a command, what the module
+// answered and how long it took.
+struct Transaction
+{
+    enum class Outcome { Pending, Passed, Failed, TimedOut, PortLost };
+
+    int index = 0;             // 1-based position in the set
+    QByteArray command;        // as sent, without the end character
+    QByteArray echo;           // empty when the module did not echo
+    bool echoed = false;
+    QList<QByteArray> info;    // information lines of the reply
+    AtFinalResult final;       // Code::None when no final result came
+    Outcome outcome = Outcome::Pending;
+    qint64 sentAtMs = 0;       // since the start of the run
+    qint64 elapsedMs = -1;     // last byte written to final result; -1 without one
+
+    // "OK", "+CME ERROR: 10", "TIMEOUT", "PORT LOST", ...
+    QString ResultText() const;
+};
+
+// A line the module sent on its own.
+struct UrcRecord
+{
+    qint64 atMs = 0;           // since the start of the run
+    QByteArray text;           // both lines of a two-line URC, joined by "\n"
+    int duringCommand = 0;     // index of the command that was waiting; 0 for none
+};
+
+struct RunReport
+{
+    QString setFile;
+    QString port;              // as given, e.g. "Simulated module" or /dev/ttyUSB0
+    QString device;            // the device path opened
+    QString lineSettings;      // e.g. "115200 8N1"
+    QString endChar;           // e.g. "CR"
+    qint64 timeoutMs = 0;
+    bool keepGoing = false;
+    QDateTime started;
+    qint64 durationMs = 0;
+    QList<Transaction> transactions;
+    QList<UrcRecord> urcs;
+    QString stopReason;        // why the run ended early; empty when the set ran through
+    int exitStatus = 0;
+
+    int Count(Transaction::Outcome outcome) const;
+};
+
+// The line printed as a command completes, e.g.
+// "[ 3/6] AT+CSQ                  OK               12 ms  +CSQ: 20,99".
+QByteArray TransactionLine(const Transaction &t, int total);
+// "6 commands: 5 passed, 1 failed, 0 timed out, 0 not run; 1 URC; 0.4 s".
+QByteArray SummaryLine(const RunReport &report, int total);
+// The whole run as JSON (UTF-8; module bytes read as code page 936).
+QByteArray ReportJson(const RunReport &report);
+// The run as a JUnit XML test suite, one test case per command sent.
+QByteArray ReportJUnit(const RunReport &report);

@@ -1,0 +1,249 @@
+// qrvterm-run end to end: the program itself, run against the simulated
+// module and against a pseudo-terminal the test plays, judged by its exit
+// status and its reports.
+#include "commands/commandsetfiles.h"
+#include "ptypair.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSocketNotifier>
+#include <QTemporaryDir>
+#include <QXmlStreamReader>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+struct Run
+{
+    int exitStatus = -1;
+    QByteArray out, err;
+    QJsonObject json;
+    QJsonArray commands() const { return json.value(QStringLiteral("commands")).toArray(); }
+    QJsonObject command(int i) const { return commands().at(i).toObject(); }
+};
+
+} // namespace
+
+class TestRunner : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+    QString WriteSet(const QString &name, const QList<QByteArray> &commands)
+    {
+        if (SaveCommandSet(m_dir.path(), name, commands) != SaveResult::Saved)
+            return QString();
+        return CommandSetPath(m_dir.path(), name);
+    }
+
+    // Runs the program to its end, the event loop turning meanwhile (the
+    // test may be playing the module on a pty).
+    Run Execute(QStringList arguments)
+    {
+        Run run;
+        const QString json = m_dir.filePath(QStringLiteral("report.json"));
+        QFile::remove(json);
+        arguments << QStringLiteral("--json") << json;
+        QProcess process;
+        process.start(QStringLiteral(QRV_RUNNER_PATH), arguments);
+        if (!process.waitForStarted())
+            return run;
+        QElapsedTimer clock;
+        clock.start();
+        while (process.state() != QProcess::NotRunning && clock.elapsed() < 60000)
+            QTest::qWait(10);
+        run.out = process.readAllStandardOutput();
+        run.err = process.readAllStandardError();
+        if (process.exitStatus() == QProcess::NormalExit && process.state() == QProcess::NotRunning)
+            run.exitStatus = process.exitCode();
+        QFile file(json);
+        if (file.open(QIODevice::ReadOnly))
+            run.json = QJsonDocument::fromJson(file.readAll()).object();
+        return run;
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+
+    void exampleSetPasses()
+    {
+        QVERIFY(WriteExampleCommandSet(m_dir.path()));
+        const QString junit = m_dir.filePath(QStringLiteral("report.xml"));
+        const Run run = Execute({QStringLiteral("--port"), QStringLiteral("Simulated module"), QStringLiteral("--speed"),
+                                 QStringLiteral("115200"), QStringLiteral("--end"), QStringLiteral("CR"),
+                                 QStringLiteral("--junit"), junit, CommandSetPath(m_dir.path(), QStringLiteral("example"))});
+        QVERIFY2(run.exitStatus == 0, run.out + run.err);
+        QCOMPARE(run.commands().size(), 6);
+        for (const QJsonValue &value : run.commands()) {
+            const QJsonObject c = value.toObject();
+            QCOMPARE(c.value(QStringLiteral("result")).toString(), QStringLiteral("OK"));
+            QCOMPARE(c.value(QStringLiteral("outcome")).toString(), QStringLiteral("passed"));
+            QVERIFY(c.value(QStringLiteral("elapsedMs")).toDouble() >= 0);
+        }
+        // Echo on until ATE0: "AT" and "ATE0" come back, later commands do not.
+        QCOMPARE(run.command(0).value(QStringLiteral("echo")).toString(), QStringLiteral("AT"));
+        QCOMPARE(run.command(1).value(QStringLiteral("echo")).toString(), QStringLiteral("ATE0"));
+        QVERIFY(run.command(2).value(QStringLiteral("echo")).isNull());
+        // Replies with information lines keep them, and only them.
+        const QJsonArray csca = run.command(3).value(QStringLiteral("reply")).toArray();
+        QCOMPARE(csca.size(), 1);
+        QVERIFY(csca.at(0).toString().startsWith(QLatin1String("+CSCA: ")));
+        const QJsonArray cmgr = run.command(4).value(QStringLiteral("reply")).toArray();
+        QVERIFY(cmgr.size() >= 2);
+        QVERIFY(cmgr.at(0).toString().startsWith(QLatin1String("+CMGR: ")));
+        QVERIFY(run.out.contains("6 commands: 6 passed, 0 failed, 0 timed out, 0 not run"));
+
+        // The JUnit report: one test case per command, none failed.
+        QFile file(junit);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QXmlStreamReader xml(&file);
+        int cases = 0, failures = -1;
+        while (!xml.atEnd()) {
+            if (xml.readNext() != QXmlStreamReader::StartElement)
+                continue;
+            if (xml.name() == QLatin1String("testsuite"))
+                failures = xml.attributes().value(QLatin1String("failures")).toInt();
+            cases += xml.name() == QLatin1String("testcase");
+        }
+        QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+        QCOMPARE(cases, 6);
+        QCOMPARE(failures, 0);
+    }
+
+    void refusedCommandStopsTheRun()
+    {
+        // The simulated module asks for no PIN: +CPIN=<pin> is refused with
+        // +CME ERROR: 3 once +CMEE=1 asks for numeric codes.
+        const QString set = WriteSet(QStringLiteral("refused"),
+                                     {"AT", "AT+CMEE=1", "AT+CPIN=\"1234\"", "AT+CSQ"});
+        const QStringList common = {QStringLiteral("--port"), QStringLiteral("Simulated module"),
+                                    QStringLiteral("--speed"), QStringLiteral("115200")};
+        Run run = Execute(common + QStringList {set});
+        QCOMPARE(run.exitStatus, 1);
+        QCOMPARE(run.commands().size(), 3);
+        QCOMPARE(run.command(2).value(QStringLiteral("result")).toString(), QStringLiteral("+CME ERROR"));
+        QCOMPARE(run.command(2).value(QStringLiteral("errorCode")).toInt(), 3);
+        QCOMPARE(run.command(2).value(QStringLiteral("outcome")).toString(), QStringLiteral("failed"));
+        QVERIFY(!run.json.value(QStringLiteral("stopReason")).toString().isEmpty());
+
+        // --keep-going runs on, and the status still tells of the failure.
+        run = Execute(common + QStringList {QStringLiteral("--keep-going"), set});
+        QCOMPARE(run.exitStatus, 1);
+        QCOMPARE(run.commands().size(), 4);
+        QCOMPARE(run.command(3).value(QStringLiteral("outcome")).toString(), QStringLiteral("passed"));
+        QCOMPARE(run.command(3).value(QStringLiteral("reply")).toArray().at(0).toString(), QStringLiteral("+CSQ: 20,99"));
+    }
+
+    void silentModuleTimesOut()
+    {
+        PtyPair pty;
+        QVERIFY(pty.isValid());
+        const QString set = WriteSet(QStringLiteral("silent"), {"AT", "AT+CSQ"});
+        QElapsedTimer clock;
+        clock.start();
+        const Run run = Execute({QStringLiteral("--port"), pty.slavePath(), QStringLiteral("--timeout"),
+                                 QStringLiteral("0.4"), set});
+        QCOMPARE(run.exitStatus, 1);
+        QCOMPARE(run.commands().size(), 1);
+        QCOMPARE(run.command(0).value(QStringLiteral("outcome")).toString(), QStringLiteral("timeout"));
+        QVERIFY(run.command(0).value(QStringLiteral("result")).isNull());
+        QVERIFY(clock.elapsed() >= 400);
+        // What the program wrote: the command and its end character only.
+        QCOMPARE(pty.readFor(50), QByteArray("AT\r"));
+    }
+
+    void urcsAreReportedApart()
+    {
+        // The module is asked for RING and +CREG: 1 while commands wait for
+        // their replies (each reply comes 300 ms late).
+        const QString set = WriteSet(QStringLiteral("urcs"), {"AT+QSIMURC=100,\"RING\"", "AT+QSIMURC=50,\"+CREG: 1\"",
+                                                              "AT+CSQ", "AT+CREG?"});
+        const Run run = Execute({QStringLiteral("--port"), QStringLiteral("Simulated module"), QStringLiteral("--speed"),
+                                 QStringLiteral("115200"), QStringLiteral("--sim-delay"), QStringLiteral("300"), set});
+        QVERIFY2(run.exitStatus == 0, run.out + run.err);
+        QCOMPARE(run.commands().size(), 4);
+        const QJsonArray urcs = run.json.value(QStringLiteral("urcs")).toArray();
+        QCOMPARE(urcs.size(), 2);
+        QCOMPARE(urcs.at(0).toObject().value(QStringLiteral("text")).toString(), QStringLiteral("RING"));
+        QCOMPARE(urcs.at(0).toObject().value(QStringLiteral("duringCommand")).toInt(), 1);
+        QCOMPARE(urcs.at(1).toObject().value(QStringLiteral("text")).toString(), QStringLiteral("+CREG: 1"));
+        for (int i = 0; i < 3; ++i) {
+            const QJsonObject c = run.command(i);
+            QCOMPARE(c.value(QStringLiteral("result")).toString(), QStringLiteral("OK"));
+            // A URC does not end a command: each waited for its late OK.
+            QVERIFY2(c.value(QStringLiteral("elapsedMs")).toDouble() >= 250, qPrintable(QString::number(i)));
+        }
+        QCOMPARE(run.command(2).value(QStringLiteral("reply")).toArray(), QJsonArray {QStringLiteral("+CSQ: 20,99")});
+        // The command's own name is its reply, not a URC.
+        QVERIFY(run.command(3).value(QStringLiteral("reply")).toArray().at(0).toString().startsWith(
+            QLatin1String("+CREG: ")));
+        QVERIFY(run.out.contains("URC"));
+    }
+
+    void portHangingUpEndsWithStatusTwo()
+    {
+        PtyPair pty;
+        QVERIFY(pty.isValid());
+        // The program must not inherit the master, or closing it here would
+        // not hang up its port.
+        ::fcntl(pty.masterFd(), F_SETFD, FD_CLOEXEC);
+        const QString set = WriteSet(QStringLiteral("hangup"), {"AT", "AT+CSQ", "AT"});
+        // The test answers the first command and hangs up on the second.
+        QByteArray heard;
+        int commands = 0;
+        QSocketNotifier notifier(pty.masterFd(), QSocketNotifier::Read);
+        connect(&notifier, &QSocketNotifier::activated, this, [&] {
+            char buffer[256];
+            const ssize_t n = ::read(pty.masterFd(), buffer, sizeof buffer);
+            if (n <= 0)
+                return;
+            heard.append(buffer, n);
+            while (heard.contains('\r')) {
+                heard.remove(0, heard.indexOf('\r') + 1);
+                if (++commands == 1) {
+                    pty.write("\r\nOK\r\n");
+                } else {
+                    notifier.setEnabled(false);
+                    pty.closeMaster();
+                    return;
+                }
+            }
+        });
+        const Run run = Execute({QStringLiteral("--port"), pty.slavePath(), set});
+        QVERIFY2(run.exitStatus == 2, run.out + run.err);
+        QCOMPARE(run.commands().size(), 2);
+        QCOMPARE(run.command(0).value(QStringLiteral("outcome")).toString(), QStringLiteral("passed"));
+        QCOMPARE(run.command(1).value(QStringLiteral("outcome")).toString(), QStringLiteral("port-lost"));
+        QVERIFY(run.json.value(QStringLiteral("stopReason")).toString().contains(QLatin1String("went away")));
+    }
+
+    void usageAndPortErrors()
+    {
+        const QString set = WriteSet(QStringLiteral("one"), {"AT"});
+        // No port, an unknown end character, no such file: usage errors.
+        QCOMPARE(Execute({set}).exitStatus, 2);
+        QCOMPARE(Execute({QStringLiteral("--port"), QStringLiteral("Simulated module"), QStringLiteral("--end"),
+                          QStringLiteral("CRX"), set})
+                     .exitStatus,
+                 2);
+        QCOMPARE(Execute({QStringLiteral("--port"), QStringLiteral("Simulated module"),
+                          m_dir.filePath(QStringLiteral("none.ini"))})
+                     .exitStatus,
+                 2);
+        // A port that does not open: status 2, the reason, and a report.
+        const Run run = Execute({QStringLiteral("--port"), m_dir.filePath(QStringLiteral("ttyUSB9")), set});
+        QCOMPARE(run.exitStatus, 2);
+        QVERIFY2(run.err.contains("no such device"), run.err);
+        QCOMPARE(run.json.value(QStringLiteral("exitStatus")).toInt(), 2);
+        QCOMPARE(run.commands().size(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRunner)
+#include "test_runner.moc"
