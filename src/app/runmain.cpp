@@ -3,7 +3,7 @@
 // command line").
 #include "commands/commandsetfiles.h"
 #include "console/commandframe.h"
-#include "runner/commandrunner.h"
+#include "console/commandrunner.h"
 #include "serial/serialsession.h"
 #include "sim/simport.h"
 

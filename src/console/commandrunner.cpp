@@ -1,4 +1,4 @@
-#include "runner/commandrunner.h"
+#include "console/commandrunner.h"
 
 #include "console/commandframe.h"
 #include "serial/serialsession.h"

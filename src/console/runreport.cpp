@@ -1,4 +1,4 @@
-#include "runner/runreport.h"
+#include "console/runreport.h"
 
 #include "commands/commandsetfiles.h"
 

@@ -3,7 +3,7 @@
 #include "console/atreplyparser.h"
 #include "console/replyflags.h"
 #include "console/sendallengine.h"
-#include "runner/runreport.h"
+#include "console/runreport.h"
 
 #include <QElapsedTimer>
 #include <QObject>
