@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdlib>
 #include <optional>
 #include <utility>
@@ -830,7 +831,21 @@ Result SimulatedModule::Impl::cmdQsimurc(Command &c)
     const auto delay = toInt(c.params[0]);
     if (!delay || *delay > kMaxDelayMs)
         return error();
-    scheduled.append({*delay, lineEnd() + c.params[1].text + lineEnd()});
+    // "\XX" (two hex digits) stands for that byte, as in 27.007 strings, so
+    // that the text can hold quotes: "+CMTI: \22SM\22,3".
+    const QByteArray &given = c.params[1].text;
+    QByteArray text;
+    for (qsizetype i = 0; i < given.size(); ++i) {
+        const bool hex = i + 2 < given.size() && given[i] == '\\' && std::isxdigit(quint8(given[i + 1]))
+                         && std::isxdigit(quint8(given[i + 2]));
+        if (hex) {
+            text.append(char(given.mid(i + 1, 2).toInt(nullptr, 16)));
+            i += 2;
+        } else {
+            text.append(given[i]);
+        }
+    }
+    scheduled.append({*delay, lineEnd() + text + lineEnd()});
     return ok();
 }
 

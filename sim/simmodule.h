@@ -23,7 +23,8 @@
 // A command of the simulator's own, AT+QSIMURC=<ms>,"<text>" (ms up to
 // 600000), answers OK and has the module send <text> as an unsolicited
 // result code (between line ends) ms milliseconds later, so that a terminal's
-// handling of RING, +CMTI and the like can be tried on demand.
+// handling of RING, +CMTI and the like can be tried on demand. In <text>,
+// "\XX" (two hex digits) stands for that byte: "+CMTI: \22SM\22,3".
 //
 // Character sets (+CSCS): "IRA" carries text as ASCII and "GSM" as 8-bit
 // Latin-1 (characters that do not fit become '?'); "UCS2" carries every

@@ -2,6 +2,7 @@
 // module and against a pseudo-terminal the test plays, judged by its exit
 // status and its reports.
 #include "commands/commandsetfiles.h"
+#include "console/runreport.h"
 #include "ptypair.h"
 
 #include <QJsonArray>
@@ -221,6 +222,44 @@ private slots:
         QCOMPARE(run.command(0).value(QStringLiteral("outcome")).toString(), QStringLiteral("passed"));
         QCOMPARE(run.command(1).value(QStringLiteral("outcome")).toString(), QStringLiteral("port-lost"));
         QVERIFY(run.json.value(QStringLiteral("stopReason")).toString().contains(QLatin1String("went away")));
+    }
+
+    void reportsCarryAnyBytes()
+    {
+        // Replies may hold bytes XML cannot carry and Chinese text (code page
+        // 936): both reports stay readable and keep the text.
+        RunReport report;
+        report.setName = QStringLiteral("测试");
+        Transaction t;
+        t.index = 1;
+        t.command = "AT+CMGR=1";
+        t.info = {QByteArray("bad\0\x1b[0m\x1a", 9), ToCodePage936(QStringLiteral("你好"))};
+        t.final = AtFinalResult::Classify("+CMS ERROR: 321");
+        t.outcome = Transaction::Outcome::Failed;
+        report.transactions = {t};
+        report.urcs = {{5, "RING\x07", 1}};
+
+        QXmlStreamReader xml(ReportJUnit(report));
+        QStringList out;
+        QString failure;
+        while (!xml.atEnd()) {
+            xml.readNext();
+            if (xml.isStartElement() && xml.name() == QLatin1String("failure"))
+                failure = xml.attributes().value(QLatin1String("message")).toString();
+            if (xml.isStartElement() && xml.name() == QLatin1String("system-out"))
+                out << xml.readElementText();
+        }
+        QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+        QCOMPARE(failure, QStringLiteral("+CMS ERROR: 321"));
+        QCOMPARE(out.size(), 2);
+        QCOMPARE(out[0], QStringLiteral("bad<00><1B>[0m<1A>\n你好\n+CMS ERROR: 321"));
+        QVERIFY(out[1].contains(QStringLiteral("RING<07>")));
+
+        const QJsonObject json = QJsonDocument::fromJson(ReportJson(report)).object();
+        const QJsonObject c = json.value(QStringLiteral("commands")).toArray().at(0).toObject();
+        QCOMPARE(c.value(QStringLiteral("reply")).toArray().at(1).toString(), QStringLiteral("你好"));
+        QCOMPARE(c.value(QStringLiteral("errorCode")).toInt(), 321);
+        QCOMPARE(c.value(QStringLiteral("result")).toString(), QStringLiteral("+CMS ERROR"));
     }
 
     void usageAndPortErrors()

@@ -632,11 +632,11 @@ private slots:
     void unsolicitedOnRequest()
     {
         Quiet m;
-        SimulatedModule::Output o = m.step("AT+QSIMURC=250,\"+CMTI: SM,3\"\r");
+        SimulatedModule::Output o = m.step("AT+QSIMURC=250,\"+CMTI: \\22SM\\22,3\\2\"\r");
         QCOMPARE(o.reply, OK);
         QCOMPARE(o.unsolicited.size(), 1);
         QCOMPARE(o.unsolicited[0].delayMs, 250);
-        QCOMPARE(o.unsolicited[0].bytes, "\r\n+CMTI: SM,3\r\n");
+        QCOMPARE(o.unsolicited[0].bytes, "\r\n+CMTI: \"SM\",3\\2\r\n");
         // Only the line that asked schedules anything.
         QVERIFY(m.step("AT\r").unsolicited.isEmpty());
         for (const char *bad : {"AT+QSIMURC=RING\r", "AT+QSIMURC=10,RING\r", "AT+QSIMURC=600001,\"RING\"\r",

@@ -163,8 +163,12 @@ int main(int argc, char **argv)
     // The set: a file "<folder>/<name>.ini", or a module type of ./Module.
     const QString given = parser.positionalArguments().constFirst();
     QFileInfo file(given);
-    if (!file.exists() && !given.contains(QLatin1Char('/')))
+    if (!file.exists() && !given.contains(QLatin1Char('/'))) {
+        // A module type: ./Module is made with the example set when missing,
+        // as the window does at start.
+        PrepareModuleDirectory(ModuleDirectory());
         file = QFileInfo(CommandSetPath(ModuleDirectory(), given));
+    }
     if (!file.isFile())
         return usage(QStringLiteral("no command-set file ") + given);
     if (file.suffix() != QLatin1String("ini"))
@@ -179,6 +183,7 @@ int main(int argc, char **argv)
     CommandRunner runner(session, set.commands, options);
     report = &runner.Report();
     report->setFile = file.filePath();
+    report->setName = file.completeBaseName();
     report->port = settings.portName;
     report->lineSettings = QStringLiteral("%1 %2%3%4")
                                .arg(settings.baudRate)
@@ -230,7 +235,8 @@ int main(int argc, char **argv)
     QObject::connect(&runner, &CommandRunner::TransactionDone,
                      [total](const Transaction &t) { Print(stdout, TransactionLine(t, total)); });
     QObject::connect(&runner, &CommandRunner::UrcReceived, [](const UrcRecord &u) {
-        Print(stdout, QStringLiteral("   URC %1 ms  %2").arg(u.atMs).arg(FromCodePage936(u.text)).toUtf8());
+        const QString during = u.duringCommand > 0 ? QStringLiteral(", during %1").arg(u.duringCommand) : QString();
+        Print(stdout, QStringLiteral("  URC (%1 ms%2)  %3").arg(u.atMs).arg(during, FromCodePage936(u.text)).toUtf8());
     });
     int status = 0;
     QObject::connect(&runner, &CommandRunner::Finished, &app, [&](int exitStatus) {

@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSysInfo>
 #include <QXmlStreamWriter>
 
 namespace {
@@ -132,6 +133,7 @@ QByteArray ReportJson(const RunReport &report)
     }
     QJsonObject root;
     root.insert(QStringLiteral("setFile"), report.setFile);
+    root.insert(QStringLiteral("setName"), report.setName);
     root.insert(QStringLiteral("port"), report.port);
     root.insert(QStringLiteral("device"), report.device);
     root.insert(QStringLiteral("lineSettings"), report.lineSettings);
@@ -153,7 +155,7 @@ QByteArray ReportJUnit(const RunReport &report)
     QXmlStreamWriter xml(&out);
     xml.setAutoFormatting(true);
     xml.writeStartDocument();
-    const QString suite = report.setFile.isEmpty() ? QStringLiteral("commands") : report.setFile;
+    const QString suite = report.setName.isEmpty() ? QStringLiteral("commands") : report.setName;
     const int failures = report.Count(Transaction::Outcome::Failed);
     const int errors = report.Count(Transaction::Outcome::TimedOut) + report.Count(Transaction::Outcome::PortLost)
                        + report.Count(Transaction::Outcome::Pending);
@@ -166,11 +168,13 @@ QByteArray ReportJUnit(const RunReport &report)
     xml.writeAttribute(QStringLiteral("skipped"), QStringLiteral("0"));
     xml.writeAttribute(QStringLiteral("time"), Seconds(report.durationMs));
     xml.writeAttribute(QStringLiteral("timestamp"), report.started.toString(Qt::ISODate));
-    xml.writeAttribute(QStringLiteral("hostname"), report.device);
+    xml.writeAttribute(QStringLiteral("hostname"), QSysInfo::machineHostName());
 
     xml.writeStartElement(QStringLiteral("properties"));
     const QList<std::pair<QString, QString>> properties = {
+        {QStringLiteral("setFile"), report.setFile},
         {QStringLiteral("port"), report.port},
+        {QStringLiteral("device"), report.device},
         {QStringLiteral("lineSettings"), report.lineSettings},
         {QStringLiteral("endChar"), report.endChar},
         {QStringLiteral("timeoutMs"), QString::number(report.timeoutMs)},
@@ -187,7 +191,7 @@ QByteArray ReportJUnit(const RunReport &report)
         xml.writeStartElement(QStringLiteral("testcase"));
         xml.writeAttribute(QStringLiteral("name"),
                            XmlSafe(QStringLiteral("%1 %2").arg(t.index, 3, 10, QLatin1Char('0')).arg(Text(t.command))));
-        xml.writeAttribute(QStringLiteral("classname"), XmlSafe(suite));
+        xml.writeAttribute(QStringLiteral("classname"), XmlSafe(QStringLiteral("qrvterm-run.") + suite));
         xml.writeAttribute(QStringLiteral("time"), Seconds(std::max<qint64>(t.elapsedMs, 0)));
         if (t.outcome == Transaction::Outcome::Failed) {
             xml.writeStartElement(QStringLiteral("failure"));

@@ -38,6 +38,7 @@ struct UrcRecord
 struct RunReport
 {
     QString setFile;
+    QString setName;           // the module type: the file's name without .ini
     QString port;              // as given, e.g. "Simulated module" or /dev/ttyUSB0
     QString device;            // the device path opened
     QString lineSettings;      // e.g. "115200 8N1"
