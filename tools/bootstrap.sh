@@ -37,7 +37,7 @@ jobs=$(nproc)
 case "$mode" in
   run)
     cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-    cmake --build build -j"$jobs" --target qrvterm qrvsim-cli
+    cmake --build build -j"$jobs" --target qrvterm qrvterm-run qrvsim-cli
     exec build/src/qrvterm --port "Simulated module"
     ;;
   test)
