@@ -12,17 +12,12 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <memory>
 
 namespace {
-
-const QString kSimulatedPortName = QStringLiteral("Simulated module");
-
-struct Usage
-{
-    QString error;
-};
 
 void Print(FILE *stream, const QByteArray &line)
 {
@@ -179,9 +174,8 @@ int main(int argc, char **argv)
 
     SerialSession session;
     std::unique_ptr<SimPort> sim;
-    RunReport *report = nullptr;
     CommandRunner runner(session, set.commands, options);
-    report = &runner.Report();
+    RunReport *report = &runner.Report();
     report->setFile = file.filePath();
     report->setName = file.completeBaseName();
     report->port = settings.portName;
@@ -202,7 +196,7 @@ int main(int argc, char **argv)
     };
 
     QString device = settings.portName;
-    if (settings.portName == kSimulatedPortName) {
+    if (settings.portName == SimPort::PortName()) {
         sim = std::make_unique<SimPort>();
         QString error;
         if (!sim->start(&error)) {

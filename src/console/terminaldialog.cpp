@@ -62,7 +62,7 @@ TerminalDialog::PortLister &PortListerSlot()
 
 } // namespace
 
-const QString TerminalDialog::kSimulatedPortName = QStringLiteral("Simulated module");
+const QString TerminalDialog::kSimulatedPortName = SimPort::PortName();
 
 void TerminalDialog::SetPortLister(PortLister lister)
 {

@@ -2,7 +2,6 @@
 
 #include <QLabel>
 #include <QOpenGLContext>
-#include <QShowEvent>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -58,11 +57,11 @@ void WebPanel::Navigate(const QString &address)
     m_address = address;
 #ifdef QRV_HAVE_WEBENGINE
     if (UseWebView()) {
-        // The view is embedded once the panel is on screen (see showEvent).
+        // The view is made once the panel has been painted (see paintEvent).
         if (m_view)
             m_view->load(QUrl::fromUserInput(address));
-        else if (isVisible())
-            QTimer::singleShot(0, this, &WebPanel::EmbedWebView);
+        else
+            update();
         return;
     }
 #endif
@@ -83,12 +82,16 @@ void WebPanel::Navigate(const QString &address)
     m_link->setToolTip(address);
 }
 
-void WebPanel::showEvent(QShowEvent *event)
+void WebPanel::paintEvent(QPaintEvent *event)
 {
-    QFrame::showEvent(event);
+    QFrame::paintEvent(event);
 #ifdef QRV_HAVE_WEBENGINE
-    if (UseWebView() && !m_view && !m_address.isEmpty())
+    // Making the view holds the event loop for a quarter of a second: it is
+    // made once the window is on screen and this first frame is out.
+    if (UseWebView() && !m_view && !m_embedQueued && !m_address.isEmpty()) {
+        m_embedQueued = true;
         QTimer::singleShot(0, this, &WebPanel::EmbedWebView);
+    }
 #endif
 }
 
@@ -96,19 +99,14 @@ void WebPanel::showEvent(QShowEvent *event)
 // compose the whole main window through OpenGL on every repaint (in software
 // where there is no GPU), so it lives in a window of its own, a native child
 // window inside the panel: the main window keeps its plain raster repaints.
-// The host window is made only once the panel's own window exists, or it
-// would be shown as a top-level window.
+// The host window is made only once the panel's own window is on screen, or
+// it would be shown as a top-level window.
 void WebPanel::EmbedWebView()
 {
 #ifdef QRV_HAVE_WEBENGINE
+    m_embedQueued = false;
     if (m_view || !isVisible())
         return;
-    // Making the view holds the event loop for a quarter of a second: the
-    // window is painted first.
-    if (QWindow *shown = window()->windowHandle(); !shown || !shown->isExposed()) {
-        QTimer::singleShot(20, this, &WebPanel::EmbedWebView);
-        return;
-    }
     m_host = new QWidget;
     auto *hostLayout = new QVBoxLayout(m_host);
     hostLayout->setContentsMargins(0, 0, 0, 0);

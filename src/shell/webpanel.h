@@ -35,13 +35,14 @@ public:
     bool ShowsWebView() const { return m_view != nullptr; }
 
 protected:
-    void showEvent(QShowEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     void EmbedWebView();
 
     QLabel *m_link = nullptr;
     QWidget *m_host = nullptr;
+    bool m_embedQueued = false;
     QWebEngineView *m_view = nullptr;
     QString m_address;
     int m_navigations = 0;
