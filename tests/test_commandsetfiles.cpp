@@ -1,6 +1,7 @@
 // Command-set files and the INI reader, run against a temporary current
 // directory.
 #include "commands/commandsetfiles.h"
+#include "commands/commandtext.h"
 #include "commands/inireader.h"
 
 #include <QDir>
@@ -378,6 +379,55 @@ private slots:
             QVERIFY2(set.error.contains(m_module + "/" + name + ".ini"), qPrintable(set.error));
         }
         QVERIFY(timer.elapsed() < kSecond);
+    }
+
+    // How a command's bytes are shown, and which bytes an edit of the shown
+    // text gives: what the edit did not touch keeps its bytes.
+    void commandText_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("edited");
+        QTest::addColumn<QByteArray>("result");
+        const QString ff = QStringLiteral("AT\\xFF");
+        QTest::newRow("unchanged") << QByteArray("AT\xFF") << ff << ff << QByteArray("AT\xFF");
+        QTest::newRow("typed before") << QByteArray("AT\xFF") << ff << QStringLiteral("ATI\\xFF")
+                                      << QByteArray("ATI\xFF");
+        QTest::newRow("typed after") << QByteArray("\xFF=1") << QStringLiteral("\\xFF=1")
+                                     << QStringLiteral("\\xFF=12") << QByteArray("\xFF=12");
+        QTest::newRow("escape deleted") << QByteArray("AT\xFF;") << QStringLiteral("AT\\xFF;")
+                                        << QStringLiteral("AT;") << QByteArray("AT;");
+        QTest::newRow("escape broken") << QByteArray("A\xFF") << QStringLiteral("A\\xFF")
+                                       << QStringLiteral("A\\xF") << QByteArray("A\\xF");
+        QTest::newRow("typed escape is text") << QByteArray("AT") << QStringLiteral("AT")
+                                              << QStringLiteral("AT\\x41") << QByteArray("AT\\x41");
+        QTest::newRow("gbk around an edit") << QByteArray("\xC4\xE3X\xBA\xC3") << QString::fromUtf8("你X好")
+                                            << QString::fromUtf8("你Y中好")
+                                            << QByteArray("\xC4\xE3Y\xD6\xD0\xBA\xC3");
+        QTest::newRow("lone lead at the end") << QByteArray("AT\x81") << QStringLiteral("AT\\x81")
+                                              << QStringLiteral("AT\\x81") << QByteArray("AT\x81");
+        QTest::newRow("lead without trail") << QByteArray("\x81\x30") << QStringLiteral("\\x810")
+                                            << QStringLiteral("\\x811") << QByteArray("\x81\x31");
+        QTest::newRow("utf-8 text") << QByteArray("\"\xE4\xBD\xA0\"") << QString::fromUtf8("\"浣\\xA0\"")
+                                    << QString::fromUtf8("\"浣\\xA0\"") << QByteArray("\"\xE4\xBD\xA0\"");
+        QTest::newRow("control bytes") << QByteArray("AT\x1A\0", 4) << QString::fromLatin1("AT\x1A\0", 4)
+                                       << QString::fromLatin1("AT\x1A\0", 4) << QByteArray("AT\x1A\0", 4);
+        QTest::newRow("one more of the same") << QByteArray("AA") << QStringLiteral("AA") << QStringLiteral("AAA")
+                                              << QByteArray("AAA");
+        QTest::newRow("one less of the same") << QByteArray("AAA") << QStringLiteral("AAA") << QStringLiteral("AA")
+                                              << QByteArray("AA");
+        QTest::newRow("cleared") << QByteArray("AT\xFF") << ff << QString() << QByteArray();
+        QTest::newRow("new command") << QByteArray() << QString() << QStringLiteral("AT") << QByteArray("AT");
+    }
+
+    void commandText()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, shown);
+        QFETCH(QString, edited);
+        QFETCH(QByteArray, result);
+        QCOMPARE(CommandDisplayText(bytes), shown);
+        QCOMPARE(EditedCommandBytes(bytes, edited), result);
     }
 
     void thousandsOfFilesListQuickly()
