@@ -4,6 +4,8 @@
 
 #include "dialogsupport.h"
 #include "messageboxcatcher.h"
+#include "widgets/editablelistctrl.h"
+#include "widgets/inplaceeditors.h"
 
 #include <QDir>
 #include <QFile>
@@ -108,6 +110,8 @@ private slots:
     void damagedCountAndFailedSave();
     void listEditing();
     void portBoxShowsTheStart();
+    void commandsKeptByteForByte();
+    void longCommandEditedWhole();
 };
 
 void TestCommandSets::firstStartLoadAndSave()
@@ -269,6 +273,97 @@ void TestCommandSets::portBoxShowsTheStart()
     r.d->SelectPort(path);
     QCOMPARE(port->lineEdit()->cursorPosition(), 0);
     QVERIFY(port->toolTip().startsWith(path));
+}
+
+
+// A command is stored and sent byte for byte, whatever its bytes: code page
+// 936 text, bytes that are not (shown as \xHH), hand-written UTF-8.
+void TestCommandSets::commandsKeptByteForByte()
+{
+    const QList<QByteArray> commands = {
+        "AT+CMGS=\"\xC4\xE3\xBA\xC3\"", // GBK
+        "AT\xFF",
+        "AT+CMGS=\"\xE4\xBD\xA0\"", // UTF-8
+        "AT\x81",
+        "AT+X=\x80\x81\x30",
+    };
+    QByteArray file = "[bytes]\r\ncmdnum=5\r\n";
+    for (int k = 0; k < commands.size(); ++k)
+        file += "cmd" + QByteArray::number(k + 1) + '=' + commands[k] + "\r\n";
+    Rig r([&](const QString &dir) {
+        QDir(dir).mkdir("Module");
+        WriteFile(dir + "/Module/bytes.ini", file);
+    });
+    PtyPair pty;
+    UsePtyPort(*r.d, pty.slavePath());
+    r.Click("startStopButton");
+    QVERIFY(r.d->Session().IsOpen());
+    MessageBoxCatcher boxes;
+    r.Choose("bytes");
+    QCOMPARE(r.list->rowCount(), 5);
+    QCOMPARE(r.Column(1).at(0), QString::fromUtf8("AT+CMGS=\"你好\""));
+    QCOMPARE(r.Column(1).at(1), QString("AT\\xFF"));
+    QVERIFY2(r.Column(1).at(2).endsWith("\\xA0\""), qPrintable(r.Column(1).at(2)));
+    QCOMPARE(r.Column(1).at(3), QString("AT\\x81"));
+    QVERIFY2(r.Column(1).at(4).endsWith("\\x810"), qPrintable(r.Column(1).at(4)));
+
+    // Saved unchanged: the same bytes.
+    r.Click("saveSetButton");
+    QCOMPARE(ReadAll(r.module("bytes.ini")), file);
+    // Each row double-clicked puts its exact bytes on the wire (end: NULL).
+    for (int k = 0; k < commands.size(); ++k) {
+        r.Select({k});
+        r.d->CommandListDoubleClicked();
+        QCOMPARE(pty.read(int(commands[k].size()), 1000) + pty.readFor(20), commands[k]);
+    }
+    // Send All sends the same bytes.
+    r.d->SendAllClicked();
+    QCOMPARE(pty.read(int(commands[0].size()), 1000), commands[0]);
+    r.d->Flags().okSeen = true;
+    QCOMPARE(pty.read(int(commands[1].size()), 1000), commands[1]);
+
+    // An edit keeps the bytes it did not touch; Up moves the bytes too.
+    auto *list = static_cast<EditableListCtrl *>(r.list);
+    list->EndCellEdit(1, 1, QStringLiteral("ATI\\xFF"));
+    QString fifth = r.Column(1).at(4);
+    fifth.insert(fifth.size() - 5, QString::fromUtf8("中")); // before the \x81 shown
+    list->EndCellEdit(4, 1, fifth);
+    r.Select({1});
+    r.Click("upButton");
+    r.Click("saveSetButton");
+    QCOMPARE(ReadAll(r.module("bytes.ini")),
+             QByteArray("[bytes]\r\ncmdnum=5\r\ncmd1=ATI\xFF\r\ncmd2=AT+CMGS=\"\xC4\xE3\xBA\xC3\"\r\n"
+                        "cmd3=AT+CMGS=\"\xE4\xBD\xA0\"\r\ncmd4=AT\x81\r\ncmd5=AT+X=\x80\xD6\xD0\x81\x30\r\n"));
+    QCOMPARE(boxes.texts, QStringList({"save success!", "save success!"}));
+}
+
+// The in-place editor takes a command of any length whole: a click into it
+// and a click elsewhere store nothing cut.
+void TestCommandSets::longCommandEditedWhole()
+{
+    const QByteArray command = "AT+" + QByteArray(40000, 'A') + "\xFF";
+    Rig r([&](const QString &dir) {
+        QDir(dir).mkdir("Module");
+        WriteFile(dir + "/Module/long.ini", "[long]\r\ncmdnum=1\r\ncmd1=" + command + "\r\n");
+    });
+    r.d->show();
+    QVERIFY(QTest::qWaitForWindowExposed(r.d.get()));
+    MessageBoxCatcher boxes;
+    r.Choose("long");
+    QCOMPARE(r.list->rowCount(), 1);
+    const QRect cell = r.list->visualRect(r.list->model()->index(0, 1));
+    QTest::mouseClick(r.list->viewport(), Qt::LeftButton, {}, cell.center());
+    InPlaceEdit *editor = InPlaceEdit::OpenInstance();
+    QVERIFY(editor);
+    QCOMPARE(editor->text().size(), qsizetype(command.size() - 1 + 4));
+    auto *other = FindControl<QLineEdit>(*r.d, "commandEdit");
+    QTest::mouseClick(other, Qt::LeftButton);
+    QVERIFY(!InPlaceEdit::OpenInstance());
+    r.Click("saveSetButton");
+    QCOMPARE(ReadAll(r.module("long.ini")), "[long]\r\ncmdnum=1\r\ncmd1=" + command + "\r\n");
+    // The AT Command box keeps such a command whole too.
+    other->setText(QString(40000, QLatin1Char('B')));
+    QCOMPARE(other->text().size(), qsizetype(40000));
 }
 
 QTEST_MAIN(TestCommandSets)

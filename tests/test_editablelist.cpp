@@ -69,6 +69,7 @@ private slots:
     void escapeRestoresAndStillSignals();
     void focusLossCommits();
     void clicksThatOpenNothing();
+    void clickOnNoCellKeepsFocus();
     void perCellTableAndDeletedRows();
     void cellRectScrolling();
     void comboHeightsAndChoice();
@@ -184,6 +185,33 @@ void TestEditableList::clicksThatOpenNothing()
     QCOMPARE(h.list->selectionModel()->selectedRows().size(), 3);
 }
 
+// A click on no cell is dropped whole: the focus stays where it was, and an
+// open edit stays open with what was typed.
+void TestEditableList::clickOnNoCellKeepsFocus()
+{
+    Host h(3);
+    const QPoint belowRows = h.At(QPoint(60, h.list->rowViewportPosition(2) + 45));
+    h.other->setFocus();
+    QVERIFY(h.other->hasFocus());
+    h.Click(belowRows);
+    QVERIFY(h.other->hasFocus());
+    QCOMPARE(h.list->currentRow(), -1);
+
+    h.Click(h.CellCentre(1, 1));
+    QVERIFY(Host::Editor());
+    QTest::keyClicks(Host::Editor(), "AT+CSQ");
+    h.Click(belowRows);
+    QVERIFY(Host::Editor());
+    QVERIFY(Host::Editor()->hasFocus());
+    QCOMPARE(Host::Editor()->text(), QString("AT+CSQ"));
+    QCOMPARE(h.Cell(1), QString("AT+CMD1"));
+    // A click on a cell still takes the focus and ends the edit.
+    h.Click(h.CellCentre(0, 0));
+    QVERIFY(!Host::Editor());
+    QVERIFY(h.list->hasFocus());
+    QCOMPARE(h.Cell(1), QString("AT+CSQ"));
+}
+
 void TestEditableList::perCellTableAndDeletedRows()
 {
     Host h(4);
@@ -198,8 +226,16 @@ void TestEditableList::perCellTableAndDeletedRows()
     InPlaceCombo *combo = InPlaceCombo::OpenInstance(h.list);
     QVERIFY(combo);
     QCOMPARE(combo->currentText(), QString("4")); // the choice the cell's text begins with
+    QSignalSpy edited(h.list, &EditableListCtrl::CellEdited);
+    // Escape after the choice was moved gives the cell back its start text.
+    QTest::keyClick(combo, Qt::Key_Up);
+    QTest::keyClick(combo, Qt::Key_Up);
+    QCOMPARE(combo->currentText(), QString("2"));
     QTest::keyClick(combo, Qt::Key_Escape);
     QVERIFY(!InPlaceCombo::OpenInstance());
+    QCOMPARE(h.Cell(3, 0), QString("4"));
+    QCOMPARE(edited.size(), 1);
+    QCOMPARE(edited.first().at(2).toString(), QString("4"));
 
     // Entries keep their row numbers: after deleting row 0, row index 2 is
     // still editable in column 1 (and row 3 no longer exists).

@@ -9,6 +9,7 @@
 #include <QRadioButton>
 #include <QTableWidget>
 #include <QTest>
+#include <limits>
 
 namespace {
 
@@ -117,6 +118,8 @@ private slots:
     void rowsAddedOrDeletedDuringARun();
     void simulatedModuleInPieces();
     void closingTheWindowEndsTheRun();
+    void pollsAreNeverEarly();
+    void stopEndsTheRunWithoutAnotherCommand();
 };
 
 void TestSendAll::engineRules()
@@ -161,6 +164,19 @@ void TestSendAll::engineRules()
     QVERIFY(!t.Poll(25000));
     QCOMPARE(t.engine.Reason(), SendAllEngine::EndReason::TimeLimit);
     QCOMPARE(t.sent.size(), 1);
+    // ... also when a later command went out late in the run: an OK at 15 s
+    // sends the second command, and the run still ends at 20 s.
+    EngineRig late;
+    late.engine.Start(late.flags, late.rows.size(), 0);
+    late.Poll(0);
+    QVERIFY(late.Poll(14900));
+    late.flags.okSeen = true;
+    QVERIFY(late.Poll(15000));
+    QCOMPARE(late.sent.size(), 2);
+    QVERIFY(late.Poll(19999));
+    QVERIFY(!late.Poll(20000));
+    QCOMPARE(late.engine.Reason(), SendAllEngine::EndReason::TimeLimit);
+    QCOMPARE(late.sent.size(), 2);
 
     // Rows deleted during the run: it ends without reading past the list.
     EngineRig g;
@@ -340,6 +356,51 @@ void TestSendAll::closingTheWindowEndsTheRun()
     QVERIFY(!b.d.Session().IsOpen());
     b.pty.write("OK\r\n");
     QCOMPARE(b.pty.readFor(300), QByteArray());
+}
+
+// Two commands of a run never go out less than a poll interval apart, even
+// when the module answers at once.
+void TestSendAll::pollsAreNeverEarly()
+{
+    Bench b;
+    b.EndChar("endCrRadio");
+    const QStringList rows(25, QStringLiteral("AT"));
+    b.SetRows(rows);
+    QElapsedTimer clock;
+    clock.start();
+    QList<qint64> sentNs;
+    connect(&b.d, &TerminalDialog::CommandSent, this, [&] { sentNs << clock.nsecsElapsed(); });
+    qint64 ended = 0;
+    const auto got = b.Play([](int) { return QByteArray("OK\r\n"); }, &ended, 15000);
+    QCOMPARE(got.size(), rows.size());
+    QCOMPARE(sentNs.size(), rows.size());
+    qint64 shortest = std::numeric_limits<qint64>::max();
+    for (int i = 1; i < sentNs.size(); ++i)
+        shortest = std::min(shortest, sentNs[i] - sentNs[i - 1]);
+    QVERIFY2(shortest >= qint64(SendAllEngine::kPollMs) * 1000000, qPrintable(QString::number(shortest)));
+}
+
+// Stop during a run ends it: no poll frames or logs a command during the
+// close sequence's pause, nor after it.
+void TestSendAll::stopEndsTheRunWithoutAnotherCommand()
+{
+    Bench b;
+    b.EndChar("endSubRadio"); // every command sent is logged
+    b.SetRows({"AT", "ATE0"});
+    b.d.SetSendAllTiming(200, 20000); // the next poll falls inside the 500 ms pause
+    b.sendAll->click();
+    QCOMPARE(b.pty.read(3, 1000), QByteArray("AT\x1A"));
+    b.pty.write("OK\r\n");
+    QTRY_VERIFY_WITH_TIMEOUT(b.d.Flags().okSeen, 150); // the reply is in, the poll not yet due
+    b.ClickStartStop();
+    QVERIFY(!b.d.Session().IsOpen());
+    QVERIFY(!b.d.SendAllActive());
+    QVERIFY(b.sendAll->isEnabled());
+    const QByteArray logged("AT\x1AOK\r\n");
+    QCOMPARE(b.log.Text(), logged);
+    QTest::qWait(400);
+    QCOMPARE(b.log.Text(), logged);
+    QCOMPARE(b.pty.readFor(50), QByteArray());
 }
 
 QTEST_MAIN(TestSendAll)

@@ -5,14 +5,21 @@
 #include "widgets/editablelistctrl.h"
 #include "widgets/inplaceeditors.h"
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
 
 class TestSending : public QObject
 {
@@ -28,6 +35,7 @@ class TestSending : public QObject
     // A window whose port is open on a fresh pty.
     struct Rig : PtyDialog
     {
+        explicit Rig(bool start = true) : PtyDialog(start) {}
         void Choose(int endChar, const QString &custom = QString())
         {
             Find<QRadioButton>(d, RadioName(endChar))->setChecked(true);
@@ -159,6 +167,117 @@ private slots:
         QTest::keyClick(edit, Qt::Key_Return);
         QCOMPARE(r.pty.read(4, 1000) + r.pty.readFor(100), QByteArray("ATI\r"));
         QVERIFY(r.d.isVisible());
+    }
+
+    // Enter on a focused push button presses it; Enter anywhere else never
+    // ends the window.
+    void enterPressesTheFocusedButton()
+    {
+        Rig r;
+        r.Choose(1);
+        r.d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&r.d));
+        auto *startStop = Find<QPushButton>(r.d, "startStopButton");
+        QCOMPARE(startStop->text(), QStringLiteral("Stop"));
+        MessageBoxCatcher boxes;
+        startStop->setFocus();
+        QTest::keyClick(startStop, Qt::Key_Return);
+        QCOMPARE(startStop->text(), QStringLiteral("Start"));
+        QVERIFY(!r.d.Session().IsOpen());
+        QTest::keyClick(startStop, Qt::Key_Enter); // the keypad's Enter too
+        QCOMPARE(startStop->text(), QStringLiteral("Stop"));
+
+        auto *send = Find<QPushButton>(r.d, "sendButton");
+        Find<QLineEdit>(r.d, "commandEdit")->setText(QStringLiteral("AT"));
+        send->setFocus();
+        QTest::keyClick(send, Qt::Key_Return);
+        QCOMPARE(r.pty.read(3, 1000) + r.pty.readFor(100), QByteArray("AT\r"));
+
+        auto *rts = Find<QCheckBox>(r.d, "rtsCheck");
+        rts->setFocus();
+        QTest::keyClick(rts, Qt::Key_Return);
+        QVERIFY(!rts->isChecked());
+        QVERIFY(r.d.isVisible());
+        QCOMPARE(startStop->text(), QStringLiteral("Stop"));
+        QVERIFY(boxes.texts.isEmpty());
+    }
+
+    // Stop lets a frame that is still going out finish before the port is
+    // purged, and says so when it cannot go out at all.
+    void stopSendsWhatWasSent()
+    {
+        Rig r(false);
+        r.Choose(1);
+        Find<QComboBox>(r.d, "speedList")->setCurrentIndex(4); // 4800
+        r.ClickStartStop();
+        QVERIFY(r.d.Session().IsOpen());
+        MessageBoxCatcher boxes;
+        const QByteArray command = "AT+" + QByteArray(3000, 'X');
+        Find<QLineEdit>(r.d, "commandEdit")->setText(QString::fromLatin1(command));
+        Find<QPushButton>(r.d, "sendButton")->click();
+        r.ClickStartStop(); // at once: nothing has gone out yet
+        QVERIFY(!r.d.Session().IsOpen());
+        QCOMPARE(r.pty.readFor(200), command + '\r');
+        QVERIFY(boxes.texts.isEmpty());
+
+        // The same when the window closes with the frame still queued.
+        r.ClickStartStop();
+        Find<QPushButton>(r.d, "sendButton")->click();
+        r.d.close();
+        QVERIFY(!r.d.Session().IsOpen());
+        QCOMPARE(r.pty.readFor(200), command + '\r');
+        QVERIFY(boxes.texts.isEmpty());
+    }
+
+    void stopTellsOutputThatCannotGoOut()
+    {
+        Rig r(false);
+        r.Choose(1);
+        Find<QComboBox>(r.d, "speedList")->setCurrentIndex(10); // 115200
+        r.ClickStartStop();
+        MessageBoxCatcher boxes;
+        // More than the pty holds while the module reads nothing: the rest
+        // stays stuck as behind a flow-control line that never rises.
+        const QByteArray command(32 * 1024, 'Y');
+        Find<QLineEdit>(r.d, "commandEdit")->setText(QString::fromLatin1(command));
+        Find<QPushButton>(r.d, "sendButton")->click();
+        QElapsedTimer t;
+        t.start();
+        r.ClickStartStop();
+        const qint64 took = t.elapsed();
+        QVERIFY(!r.d.Session().IsOpen());
+        // Bounded: the frame's time on the wire (about 2.8 s), the margin and
+        // the close pause.
+        QVERIFY2(took < 2850 + SerialSession::kDrainMarginMs + SerialSession::kClosePauseMs + 1000,
+                 qPrintable(QString::number(took)));
+        QTRY_COMPARE(boxes.texts.size(), 1);
+        // What did not go out is told; what the pty took is the rest at most.
+        const QRegularExpressionMatch told =
+            QRegularExpression(QStringLiteral("^发送超时!\n.+\n(\\d+) bytes were not sent")).match(boxes.texts[0]);
+        QVERIFY2(told.hasMatch(), qPrintable(boxes.texts[0]));
+        const qint64 unsent = told.captured(1).toLongLong();
+        QVERIFY(unsent > 0 && unsent < command.size());
+        const QByteArray got = r.pty.readFor(200);
+        QVERIFY(got.size() <= command.size() + 1 - unsent);
+    }
+
+    // RTS ticked raises RTS; it never turns on CTS output flow control, which
+    // would stop all output to a module whose CTS never rises.
+    void rtsTickedIsNoCtsFlowControl()
+    {
+        Rig r(false);
+        r.Choose(1);
+        Find<QCheckBox>(r.d, "rtsCheck")->setChecked(true);
+        r.ClickStartStop();
+        QVERIFY(r.d.Session().IsOpen());
+        const int fd = ::open(r.pty.slavePath().toLocal8Bit().constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(fd >= 0);
+        termios t {};
+        const bool read = ::tcgetattr(fd, &t) == 0;
+        ::close(fd);
+        QVERIFY(read);
+        QVERIFY(!(t.c_cflag & CRTSCTS));
+        QCOMPARE(r.Send(QStringLiteral("AT"), 3), QByteArray("AT\r"));
     }
 
     void receivedZeroBytesAreKept()

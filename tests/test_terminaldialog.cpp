@@ -315,6 +315,7 @@ private slots:
         SerialSession &session = d.Session();
         session.SetWriteTimeouts(0, 300);
         QSignalSpy timedOut(&session, &SerialSession::WriteTimedOut);
+        MessageBoxCatcher boxes;
         // The module reads nothing: the pty fills up and output stays queued.
         const QByteArray block(512 * 1024, 'x');
         QCOMPARE(session.Write(block.constData(), block.size()), qint64(block.size()));
@@ -322,8 +323,14 @@ private slots:
         QVERIFY(session.BytesToWrite() > 0);
         QVERIFY(timedOut.isEmpty());
         QTRY_COMPARE_WITH_TIMEOUT(timedOut.size(), 1, 1000);
-        QVERIFY(timedOut.first().first().toLongLong() > 0);
+        const qint64 dropped = timedOut.first().first().toLongLong();
+        QVERIFY(dropped > 0);
         QCOMPARE(session.BytesToWrite(), qint64(0));
+        // The user is told, once, how much did not go out.
+        QTRY_COMPARE(boxes.texts.size(), 1);
+        QVERIFY2(boxes.texts[0].startsWith(QStringLiteral("发送超时!"))
+                     && boxes.texts[0].contains(QStringLiteral("%1 bytes were not sent").arg(dropped)),
+                 qPrintable(boxes.texts[0]));
         // The line is usable again: what the pty held, then the next frame.
         const QByteArray held = pty.readFor(200);
         QVERIFY(!held.isEmpty() && held.size() < block.size());

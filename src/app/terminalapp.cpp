@@ -3,6 +3,7 @@
 #include "console/terminaldialog.h"
 
 #include <QCommandLineParser>
+#include <cstdio>
 
 TerminalApp::TerminalApp(int &argc, char **argv)
     : QApplication(argc, argv)
@@ -24,7 +25,12 @@ bool TerminalApp::InitInstance()
     const QCommandLineOption webView(QStringLiteral("no-web-view"),
                                      QStringLiteral("Show the maker's address as a link instead of loading its page in the web panel."));
     parser.addOption(webView);
-    parser.process(*this);
+    // Desktop launchers and scripts may pass arguments this program does not
+    // know: they are told on standard error and the window opens anyway.
+    if (!parser.parse(arguments()))
+        std::fprintf(stderr, "%s: %s (ignored)\n", qPrintable(applicationName()), qPrintable(parser.errorText()));
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(0);
 
     TerminalDialog dialog(m_log);
     if (parser.isSet(port))

@@ -2,6 +2,7 @@
 // AT command list, saving it back, and the list's Up, Down, Del and Add.
 
 #include "commands/commandsetfiles.h"
+#include "commands/commandtext.h"
 #include "console/terminaldialog.h"
 #include "ui_terminaldialog.h"
 
@@ -11,6 +12,12 @@
 namespace {
 
 enum Column { ID_COLUMN = 0, COMMAND_COLUMN = 1 };
+
+// A command cell keeps the command's bytes beside the text it shows, and the
+// text shown for them, so that a cell whose text is still that one gives
+// those bytes back exactly.
+constexpr int kBytesRole = Qt::UserRole;
+constexpr int kShownRole = Qt::UserRole + 1;
 
 QTableWidgetItem *IdItem(int id)
 {
@@ -75,7 +82,7 @@ void TerminalDialog::LoadCommandSet()
     list->setRowCount(int(set.commands.size()));
     for (int k = 0; k < set.commands.size(); ++k) {
         list->setItem(k, ID_COLUMN, IdItem(k + 1));
-        SetCommandText(k, FromCodePage936(set.commands[k]));
+        SetCommandBytes(k, set.commands[k]);
         list->AddCellEditor(k, COMMAND_COLUMN, EditableListCtrl::CELL_EDIT);
     }
 }
@@ -87,15 +94,22 @@ void TerminalDialog::SaveCommandSet()
         return;
     QList<QByteArray> commands;
     for (int row = 0; row < ui->commandList->rowCount(); ++row)
-        commands.append(ToLocal8Bit(CommandText(row)));
+        commands.append(CommandBytes(row));
     const SaveResult result = ::SaveCommandSet(ModuleDirectory(), name, commands);
     ShowMessage(result == SaveResult::Saved ? QStringLiteral("save success!") : QStringLiteral("save failed!"));
 }
 
-QString TerminalDialog::CommandText(int row) const
+QByteArray TerminalDialog::CommandBytes(int row) const
 {
     const QTableWidgetItem *cell = ui->commandList->item(row, COMMAND_COLUMN);
-    return cell ? cell->text() : QString();
+    if (!cell)
+        return QByteArray();
+    const QByteArray bytes = cell->data(kBytesRole).toByteArray();
+    const QString text = cell->text();
+    if (text == cell->data(kShownRole).toString())
+        return bytes;
+    // Edited since: what was typed, around the bytes it left alone.
+    return EditedCommandBytes(bytes, text);
 }
 
 int TerminalDialog::FirstSelectedRow() const
@@ -117,21 +131,26 @@ void TerminalDialog::RenumberIds()
     }
 }
 
-void TerminalDialog::SetCommandText(int row, const QString &text)
+void TerminalDialog::SetCommandBytes(int row, const QByteArray &bytes)
 {
-    if (QTableWidgetItem *cell = ui->commandList->item(row, COMMAND_COLUMN))
-        cell->setText(text);
-    else
-        ui->commandList->setItem(row, COMMAND_COLUMN, new QTableWidgetItem(text));
+    QTableWidgetItem *cell = ui->commandList->item(row, COMMAND_COLUMN);
+    if (!cell) {
+        cell = new QTableWidgetItem;
+        ui->commandList->setItem(row, COMMAND_COLUMN, cell);
+    }
+    const QString shown = CommandDisplayText(bytes);
+    cell->setData(kBytesRole, bytes);
+    cell->setData(kShownRole, shown);
+    cell->setText(shown);
 }
 
 // Swaps the commands of two rows; the selection stays where it was.
 void TerminalDialog::SwapCommands(int a, int b)
 {
-    const QString textA = CommandText(a);
-    const QString textB = CommandText(b);
-    SetCommandText(a, textB);
-    SetCommandText(b, textA);
+    const QByteArray bytesA = CommandBytes(a);
+    const QByteArray bytesB = CommandBytes(b);
+    SetCommandBytes(a, bytesB);
+    SetCommandBytes(b, bytesA);
     RenumberIds();
 }
 
@@ -166,6 +185,6 @@ void TerminalDialog::AddClicked()
     const int n = list->rowCount();
     list->insertRow(n);
     list->setItem(n, ID_COLUMN, IdItem(n + 1));
-    SetCommandText(n, QString());
+    SetCommandBytes(n, QByteArray());
     list->AddCellEditor(n, COMMAND_COLUMN, EditableListCtrl::CELL_EDIT);
 }

@@ -11,6 +11,7 @@
 
 #include <QCloseEvent>
 #include <array>
+#include <limits>
 #include <QFileDialog>
 #include <QDir>
 #include <QFileInfo>
@@ -130,9 +131,15 @@ void TerminalDialog::SetupWindow()
     connect(ui->saveLogButton, &QPushButton::clicked, this, &TerminalDialog::SaveLogClicked);
     connect(ui->sendButton, &QPushButton::clicked, this, &TerminalDialog::SendClicked);
     connect(ui->commandEdit, &QLineEdit::returnPressed, this, &TerminalDialog::SendClicked);
+    // A command of any length stays whole (QLineEdit cuts at 32767 by default).
+    ui->commandEdit->setMaxLength(std::numeric_limits<int>::max());
     connect(ui->commandList, &QTableWidget::cellDoubleClicked, this, &TerminalDialog::CommandListDoubleClicked);
     connect(ui->sendAllButton, &QPushButton::clicked, this, &TerminalDialog::SendAllClicked);
     connect(ui->helpButton, &QPushButton::clicked, this, &TerminalDialog::HelpClicked);
+    // One poll at a time, each at least the interval after the one before
+    // (a coarse or repeating timer may fire a little early).
+    m_sendAllTimer.setSingleShot(true);
+    m_sendAllTimer.setTimerType(Qt::PreciseTimer);
     m_sendAllTimer.setInterval(SendAllEngine::kPollMs);
     connect(&m_sendAllTimer, &QTimer::timeout, this, &TerminalDialog::PollSendAll);
     connect(ui->moduleTypeList, &RefreshingComboBox::PopupAboutToShow, this, &TerminalDialog::ListModuleTypes);
@@ -152,6 +159,7 @@ void TerminalDialog::SetupWindow()
     });
     connect(&m_session, &SerialSession::ReceiveReady, this, &TerminalDialog::OnReceiveReady);
     connect(&m_session, &SerialSession::DeviceLost, this, &TerminalDialog::OnDeviceLost);
+    connect(&m_session, &SerialSession::WriteTimedOut, this, &TerminalDialog::ShowUnsent);
 }
 
 void TerminalDialog::FillLineSettingLists()
@@ -315,9 +323,14 @@ void TerminalDialog::SetLineSettingListsEnabled(bool enabled)
 void TerminalDialog::StartStopClicked()
 {
     if (ui->startStopButton->text() != QLatin1String("Start")) {
-        m_session.Close();
+        // A run in progress ends with the port: nothing is framed or logged
+        // during the close sequence, and a closed port could answer nothing.
+        StopSendAll();
+        const qint64 unsent = m_session.Close();
         SetLineSettingListsEnabled(true);
         ui->startStopButton->setText(QStringLiteral("Start"));
+        if (unsent > 0)
+            ShowUnsent(unsent);
         return;
     }
 
@@ -466,9 +479,9 @@ void TerminalDialog::CommandListDoubleClicked()
     const int first = FirstSelectedRow();
     if (first < 0)
         return;
-    const QString text = CommandText(first);
+    const QByteArray command = CommandBytes(first);
     UpdateDataFromControls();
-    SendCommandText(ToLocal8Bit(text), false);
+    SendCommandText(command, false);
 }
 
 void TerminalDialog::SendCommandText(const QByteArray &command, bool nullLineBreak)
@@ -479,6 +492,14 @@ void TerminalDialog::SendCommandText(const QByteArray &command, bool nullLineBre
         m_log.AppendLineBreak();
     m_log.Append(frame.logText);
     m_session.Write(frame.bytes.constData(), frame.bytes.size());
+    emit CommandSent(frame.bytes);
+}
+
+void TerminalDialog::ShowUnsent(qint64 bytes)
+{
+    ShowMessage(QStringLiteral("发送超时!\n%1\n%2 bytes were not sent: the port did not take them in time")
+                    .arg(m_session.DevicePath())
+                    .arg(bytes));
 }
 
 void TerminalDialog::ShowMessage(const QString &text)
@@ -524,8 +545,6 @@ void TerminalDialog::SendAllClicked()
     ui->sendAllButton->setEnabled(false);
     // The first poll at once: the first command goes out now.
     PollSendAll();
-    if (m_sendAll.Active())
-        m_sendAllTimer.start();
 }
 
 void TerminalDialog::PollSendAll()
@@ -535,13 +554,21 @@ void TerminalDialog::PollSendAll()
         [this](qsizetype row) -> std::optional<QByteArray> {
             if (row >= ui->commandList->rowCount())
                 return std::nullopt;
-            return ToLocal8Bit(CommandText(int(row)));
+            return CommandBytes(int(row));
         },
         [this](const QByteArray &command) { SendCommandText(command, true); });
-    if (!going) {
-        m_sendAllTimer.stop();
-        ui->sendAllButton->setEnabled(true);
-    }
+    if (going)
+        m_sendAllTimer.start();
+    else
+        StopSendAll();
+}
+
+void TerminalDialog::StopSendAll()
+{
+    m_sendAllTimer.stop();
+    if (m_sendAll.Active())
+        m_sendAll.Stop();
+    ui->sendAllButton->setEnabled(true);
 }
 
 void TerminalDialog::SetSendAllTiming(int pollMs, qint64 timeLimitMs)
@@ -553,20 +580,24 @@ void TerminalDialog::SetSendAllTiming(int pollMs, qint64 timeLimitMs)
 void TerminalDialog::closeEvent(QCloseEvent *event)
 {
     // A run in progress ends before the port is released.
-    m_sendAllTimer.stop();
-    m_sendAll.Stop();
-    ui->sendAllButton->setEnabled(true);
-    m_session.Close();
+    StopSendAll();
+    if (const qint64 unsent = m_session.Close(); unsent > 0)
+        ShowUnsent(unsent);
     QDialog::closeEvent(event);
 }
 
 void TerminalDialog::keyPressEvent(QKeyEvent *event)
 {
     // Enter and Esc never end the window: it ends only through a close
-    // request, which closes the port properly first.
+    // request, which closes the port properly first. Enter on a focused push
+    // button presses it, as in any dialog.
     switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
+        if (auto *button = qobject_cast<QPushButton *>(focusWidget()); button && button->isEnabled())
+            button->click();
+        event->accept();
+        return;
     case Qt::Key_Escape:
         event->accept();
         return;

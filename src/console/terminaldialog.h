@@ -95,6 +95,11 @@ public:
 
     static QString LogFileTarget(const QString &chosenPath);
 
+signals:
+    // A command's frame was handed to the port (by Send, double-click or
+    // Send All).
+    void CommandSent(const QByteArray &frame);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
@@ -110,11 +115,15 @@ private:
     void SetupCommandList();
     void ShowPortStart();
     void SetPortToolTip(const QString &entry);
-    QString CommandText(int row) const;
-    void SetCommandText(int row, const QString &text);
+    // A row's command, byte for byte; set from bytes, shown as text.
+    QByteArray CommandBytes(int row) const;
+    void SetCommandBytes(int row, const QByteArray &bytes);
     int FirstSelectedRow() const;
     void SwapCommands(int a, int b);
     void PollSendAll();
+    void StopSendAll();
+    // Tells that bytes written to the port never went out.
+    void ShowUnsent(qint64 bytes);
     void NavigateWebPanel();
     void AddSystemMenuItem();
     void UpdateDataFromControls();

@@ -5,6 +5,11 @@
 #include <algorithm>
 #include <limits>
 
+#ifdef Q_OS_UNIX
+#include <sys/ioctl.h>
+#include <termios.h>
+#endif
+
 SerialSession::SerialSession(QObject *parent)
     : QObject(parent)
 {
@@ -46,6 +51,10 @@ SerialSession::OpenResult SerialSession::Open(const SerialSettings &settings)
     }
     m_port->clear(QSerialPort::AllDirections);
     m_writeDeadline = 0;
+    m_baudRate = std::max<quint32>(settings.baudRate, 1);
+    // Start bit, data bits, parity bit, stop bits (1.5 counted as 2).
+    m_bitsPerChar = 1 + settings.dataBits + (settings.parity == SerialSettings::Parity::None ? 0 : 1)
+        + (settings.stopBits == SerialSettings::StopBits::One ? 1 : 2);
     connect(m_port, &QSerialPort::readyRead, this, &SerialSession::ReceiveReady);
     connect(m_port, &QSerialPort::errorOccurred, this, &SerialSession::OnError);
     connect(m_port, &QSerialPort::bytesWritten, this, &SerialSession::OnBytesWritten);
@@ -76,10 +85,15 @@ bool SerialSession::ApplySettings(const SerialSettings &s)
                                                                                     : QSerialPort::OneStop;
     if (!m_port->setStopBits(stop))
         return false;
-    // RTS handshake is hardware (RTS/CTS) flow control. Without it the port
-    // runs with no flow control.
-    if (!m_port->setFlowControl(s.rtsHandshake ? QSerialPort::HardwareControl : QSerialPort::NoFlowControl))
+    // No output flow control, ever: a module whose CTS never rises (a
+    // three-wire cable) must still receive. RTS handshake tells the module
+    // that the terminal can take data; termios has no receive-only RTS mode,
+    // so RTS is held raised while the port is open. Ptys and many adapters
+    // have no modem lines and refuse the request, which is no error.
+    if (!m_port->setFlowControl(QSerialPort::NoFlowControl))
         return false;
+    if (s.rtsHandshake)
+        m_port->setRequestToSend(true);
     // DTR handshake: Linux (termios) has no DTR/DSR flow control, so the
     // nearest behaviour is to keep DTR raised while the port is open, telling
     // the module the terminal is ready. Ptys and many USB adapters have no
@@ -90,18 +104,23 @@ bool SerialSession::ApplySettings(const SerialSettings &s)
     return true;
 }
 
-void SerialSession::Close()
+qint64 SerialSession::Close()
 {
     if (!m_port || m_closing)
-        return;
+        return 0;
     m_closing = true;
     // Stop watching: no more receive announcements from this port.
     disconnect(m_port, nullptr, this, nullptr);
     m_writeTimer.stop();
+    // What was already sent goes out before the purge below would drop it.
+    const qint64 unsent = DrainOutput();
     // Lower DTR and purge; ptys refuse the modem-line request, and the
-    // sequence goes on regardless.
+    // sequence goes on regardless. Output that went out leaves nothing to
+    // purge on a serial line, but on a pty the purge would take back what
+    // the other side has not read yet: output is purged only when some of it
+    // is stuck.
     m_port->setDataTerminalReady(false);
-    m_port->clear(QSerialPort::AllDirections);
+    m_port->clear(unsent > 0 ? QSerialPort::AllDirections : QSerialPort::Input);
     // Pause before release. The window still repaints, but neither user input
     // nor the port's notifiers are handled meanwhile.
     QElapsedTimer pause;
@@ -114,6 +133,47 @@ void SerialSession::Close()
     }
     Release();
     m_closing = false;
+    return unsent;
+}
+
+qint64 SerialSession::KernelOutputQueued() const
+{
+#ifdef Q_OS_UNIX
+    int queued = 0;
+    if (m_port && m_port->handle() >= 0 && ::ioctl(m_port->handle(), TIOCOUTQ, &queued) == 0)
+        return std::max(queued, 0);
+#endif
+    return 0;
+}
+
+qint64 SerialSession::OutputQueued() const
+{
+    return m_port ? m_port->bytesToWrite() + KernelOutputQueued() : 0;
+}
+
+qint64 SerialSession::DrainOutput()
+{
+    const qint64 queued = OutputQueued();
+    if (queued == 0)
+        return 0;
+    // As long as the queued bytes take on the wire at the port's speed, and
+    // a margin for the driver and the adapter.
+    const qint64 wireMs = queued * m_bitsPerChar * 1000 / m_baudRate;
+    QElapsedTimer clock;
+    clock.start();
+    const qint64 limit = wireMs + kDrainMarginMs;
+    while (m_port->bytesToWrite() > 0 && clock.elapsed() < limit) {
+        const qint64 before = m_port->bytesToWrite();
+        const int left = int(std::min<qint64>(limit - clock.elapsed(), std::numeric_limits<int>::max()));
+        // A port that fails (rather than waits) will not drain: stop asking.
+        if (!m_port->waitForBytesWritten(std::max(left, 1)) && m_port->bytesToWrite() == before
+            && m_port->error() != QSerialPort::TimeoutError)
+            break;
+    }
+    // Then the driver's own queue, down to the last byte on the wire.
+    while (m_port->bytesToWrite() == 0 && KernelOutputQueued() > 0 && clock.elapsed() < limit)
+        QThread::msleep(1);
+    return OutputQueued();
 }
 
 void SerialSession::Release()
@@ -139,7 +199,8 @@ qint64 SerialSession::Read(char *buffer, qint64 n)
 
 qint64 SerialSession::Write(const char *data, qint64 n)
 {
-    if (!m_port || n <= 0)
+    // Nothing new goes in while the close sequence runs.
+    if (!m_port || m_closing || n <= 0)
         return 0;
     const qint64 accepted = m_port->write(data, n);
     if (accepted <= 0)

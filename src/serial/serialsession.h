@@ -29,9 +29,12 @@ public:
     ~SerialSession() override;
 
     OpenResult Open(const SerialSettings &settings);
-    // The close sequence: stop watching, lower DTR, purge both directions,
-    // pause 500 ms, release the port. Does nothing when closed.
-    void Close();
+    // The close sequence: stop watching, let what was written go out (at most
+    // its time on the wire at the port's speed plus kDrainMarginMs), lower
+    // DTR, purge both directions, pause 500 ms, release the port. Returns the
+    // bytes that were written but could not go out (a stuck flow-control
+    // line) and were purged; 0 when everything went, or when already closed.
+    qint64 Close();
     // Takes at most n waiting bytes without waiting for more; 0 when nothing
     // was waiting, the port is closed or the read failed.
     qint64 Read(char *buffer, qint64 n);
@@ -52,6 +55,7 @@ public:
     const PortOpenFailure &OpenFailure() const { return m_openFailure; }
 
     static constexpr int kClosePauseMs = 500;
+    static constexpr int kDrainMarginMs = 1000;
     static constexpr int kWriteTimeoutPerByteMs = 150;
     static constexpr int kWriteTimeoutConstantMs = 2000;
     // How long queued output may take: perByteMs for each byte plus
@@ -75,6 +79,10 @@ private:
     void OnBytesWritten();
     void OnWriteTimeout();
     void Release();
+    qint64 DrainOutput();
+    // Written but not yet on the wire: in the port's buffer and the driver's.
+    qint64 OutputQueued() const;
+    qint64 KernelOutputQueued() const;
 
     QPointer<QSerialPort> m_port;
     QString m_devicePath;
@@ -86,4 +94,6 @@ private:
     int m_writePerByteMs = kWriteTimeoutPerByteMs;
     int m_writeConstantMs = kWriteTimeoutConstantMs;
     bool m_closing = false;
+    quint32 m_baudRate = 1;
+    int m_bitsPerChar = 10;
 };

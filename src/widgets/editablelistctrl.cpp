@@ -17,6 +17,9 @@ EditableListCtrl::EditableListCtrl(QWidget *parent) : QTableWidget(parent)
     // Tab leaves the list (and ends an edit) as it leaves any control.
     setTabKeyNavigation(false);
     setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    // A click takes the focus only when it lands on a cell (mousePressEvent);
+    // Qt would give it before the press is seen, also for a click on no cell.
+    setFocusPolicy(Qt::TabFocus);
 }
 
 EditableListCtrl::~EditableListCtrl()
@@ -178,8 +181,9 @@ void EditableListCtrl::mousePressEvent(QMouseEvent *event)
         event->accept();
         return;
     }
-    // Selects and focuses the row and takes the keyboard focus, which ends
-    // (and commits) an edit that was open.
+    // Takes the keyboard focus, which ends (and commits) an edit that was
+    // open, then selects and focuses the row.
+    setFocus(Qt::MouseFocusReason);
     QTableWidget::mousePressEvent(event);
     if (event->button() != Qt::LeftButton || (event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier)))
         return;

@@ -7,6 +7,7 @@
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <limits>
 
 namespace {
 
@@ -40,6 +41,9 @@ void PlaceOver(QWidget *editor, EditableListCtrl *list, const QRect &rect)
 InPlaceEdit::InPlaceEdit()
 {
     setFrame(false);
+    // A cell's text of any length is edited whole (QLineEdit cuts at 32767
+    // characters by default, and the cut text would be stored).
+    setMaxLength(std::numeric_limits<int>::max());
     hide();
     connect(this, &QLineEdit::textChanged, this, &InPlaceEdit::RemoveLineBreaks);
 }
