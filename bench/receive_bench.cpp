@@ -217,7 +217,7 @@ int main(int argc, char **argv)
     }
     dialog.show();
     dialog.StartStopClicked();
-    if (!dialog.Session().IsOpen()) {
+    if (!dialog.Session().isOpen()) {
         std::fprintf(stderr, "could not open %s\n", name);
         return 1;
     }
@@ -255,7 +255,7 @@ int main(int argc, char **argv)
         } counter;
         view->viewport()->installEventFilter(&counter);
         qint64 reads = 0;
-        QObject::connect(&dialog.Session(), &SerialSession::ReceiveReady, [&] { ++reads; });
+        QObject::connect(&dialog.Session().serial(), &SerialSession::ReceiveReady, [&] { ++reads; });
 
         std::atomic<bool> stop { false };
         const qint64 log0 = log.size();
@@ -331,10 +331,10 @@ int main(int argc, char **argv)
         QByteArray chunk = pattern.mid(1000, 511);
         for (int i = 0; i < 200; ++i) {
             {
-                const QSignalBlocker quiet(&dialog.Session());
+                const QSignalBlocker quiet(&dialog.Session().serial());
                 if (::write(master, chunk.constData(), size_t(chunk.size())) != chunk.size())
                     std::perror("write");
-                while (dialog.Session().BytesAvailable() < chunk.size())
+                while (dialog.Session().serial().BytesAvailable() < chunk.size())
                     app.processEvents(QEventLoop::AllEvents, 5);
             }
             QElapsedTimer t;

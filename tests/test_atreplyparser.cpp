@@ -2,7 +2,7 @@
 // final result codes, the prompt and URCs, the same events for any split of
 // the input, every byte accounted for, and its tables.
 
-#include "console/atreplyparser.h"
+#include "at/atreplyparser.h"
 
 #include <QTest>
 #include <vector>

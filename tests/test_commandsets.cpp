@@ -297,7 +297,7 @@ void TestCommandSets::commandsKeptByteForByte()
     PtyPair pty;
     UsePtyPort(*r.d, pty.slavePath());
     r.Click("startStopButton");
-    QVERIFY(r.d->Session().IsOpen());
+    QVERIFY(r.d->Session().isOpen());
     MessageBoxCatcher boxes;
     r.Choose("bytes");
     QCOMPARE(r.list->rowCount(), 5);
@@ -319,7 +319,7 @@ void TestCommandSets::commandsKeptByteForByte()
     // Send All sends the same bytes.
     r.d->SendAllClicked();
     QCOMPARE(pty.read(int(commands[0].size()), 1000), commands[0]);
-    r.d->Flags().okSeen = true;
+    r.d->Session().flags().okSeen = true;
     QCOMPARE(pty.read(int(commands[1].size()), 1000), commands[1]);
 
     // An edit keeps the bytes it did not touch; Up moves the bytes too.

@@ -1,8 +1,8 @@
 // Tests of the receive view: GBK units, the incremental line index and the
 // LogView widget (painting, selection, copy, scrolling, accessibility).
 
-#include "console/gbk.h"
-#include "console/sessionlog.h"
+#include "text/gbk.h"
+#include "session/sessionlog.h"
 #include "widgets/lineindex.h"
 #include "widgets/logview.h"
 

@@ -2,7 +2,7 @@
 // module and against a pseudo-terminal the test plays, judged by its exit
 // status and its reports.
 #include "commands/commandsetfiles.h"
-#include "console/runreport.h"
+#include "runner/runreport.h"
 #include "ptypair.h"
 
 #include <QJsonArray>

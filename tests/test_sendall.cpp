@@ -1,9 +1,9 @@
 // Tests of Send All: the sequencing rules on their own (a fake clock), and
 // the button's runs against a scripted pty peer and the simulated module.
 
+#include "app/simulatedport.h"
 #include "dialogsupport.h"
-#include "console/sendallengine.h"
-#include "sim/simport.h"
+#include "at/sendallengine.h"
 
 #include <QElapsedTimer>
 #include <QRadioButton>
@@ -81,7 +81,7 @@ struct Bench : PtyDialog
                 if (!answer.isEmpty())
                     pty.write(answer);
             }
-            if (!d.SendAllActive()) {
+            if (!d.Session().sendAllActive()) {
                 *endedMs = clock.elapsed();
                 break;
             }
@@ -107,7 +107,11 @@ class TestSendAll : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { TerminalDialog::SetPortLister([] { return QStringList(); }); }
+    void initTestCase()
+    {
+        TerminalDialog::SetPortLister([] { return QStringList(); });
+        UseSimulatedModule();
+    }
 
     void engineRules();
     void engineReplyDuringWriteCounts();
@@ -224,7 +228,7 @@ void TestSendAll::allCommandsInOrderOnePerReply()
     QCOMPARE(Commands(got), kExample);
     QVERIFY(greyedDuringRun);
     QVERIFY(b.sendAll->isEnabled());
-    QCOMPARE(b.d.SendAll().Reason(), SendAllEngine::EndReason::EndOfList);
+    QCOMPARE(b.d.Session().sendAll().Reason(), SendAllEngine::EndReason::EndOfList);
     // One command per reply, each at a later poll; the run ends about one
     // poll after the last write.
     for (int i = 1; i < got.size(); ++i)
@@ -241,7 +245,7 @@ void TestSendAll::errorStopsTheRun()
     qint64 ended = 0;
     const auto got = b.Play([](int i) { return QByteArray(i == 2 ? "\r\nERROR\r\n" : "\r\nOK\r\n"); }, &ended);
     QCOMPARE(Commands(got), kExample.mid(0, 3));
-    QCOMPARE(b.d.SendAll().Reason(), SendAllEngine::EndReason::Error);
+    QCOMPARE(b.d.Session().sendAll().Reason(), SendAllEngine::EndReason::Error);
     QCOMPARE(b.pty.readFor(300), QByteArray()); // the fourth never goes
 }
 
@@ -250,11 +254,11 @@ void TestSendAll::silentModuleTimesOut()
     Bench b;
     b.EndChar("endCrRadio");
     b.SetRows(kExample);
-    b.d.SetSendAllTiming(100, 1000);
+    b.d.Session().setSendAllTiming(100, 1000);
     qint64 ended = 0;
     const auto got = b.Play([](int) { return QByteArray(); }, &ended);
     QCOMPARE(Commands(got), QStringList({"AT"}));
-    QCOMPARE(b.d.SendAll().Reason(), SendAllEngine::EndReason::TimeLimit);
+    QCOMPARE(b.d.Session().sendAll().Reason(), SendAllEngine::EndReason::TimeLimit);
     QVERIFY2(ended >= 1000 && ended < 1600, qPrintable(QString::number(ended)));
 }
 
@@ -271,7 +275,7 @@ void TestSendAll::nullEndCharLineBreaks()
     QCOMPARE(b.log.Text(), QByteArray("ready\r\n"));
     b.pty.write("OK");
     QCOMPARE(b.pty.read(3, 1000), QByteArray("ATI"));
-    QTRY_VERIFY(!b.d.SendAllActive());
+    QTRY_VERIFY(!b.d.Session().sendAllActive());
     QCOMPARE(b.log.Text(), QByteArray("ready\r\nOK\r\n"));
 }
 
@@ -290,7 +294,7 @@ void TestSendAll::rowsAddedOrDeletedDuringARun()
             },
             &ended);
         QCOMPARE(Commands(got), QStringList({"AT", "ATE0"}));
-        QCOMPARE(b.d.SendAll().Reason(), SendAllEngine::EndReason::EndOfList);
+        QCOMPARE(b.d.Session().sendAll().Reason(), SendAllEngine::EndReason::EndOfList);
     }
     {
         Bench b;
@@ -305,7 +309,7 @@ void TestSendAll::rowsAddedOrDeletedDuringARun()
             },
             &ended);
         QCOMPARE(Commands(got), QStringList({"AT"}));
-        QCOMPARE(b.d.SendAll().Reason(), SendAllEngine::EndReason::RowsGone);
+        QCOMPARE(b.d.Session().sendAll().Reason(), SendAllEngine::EndReason::RowsGone);
         QVERIFY(b.sendAll->isEnabled());
     }
 }
@@ -319,17 +323,17 @@ void TestSendAll::simulatedModuleInPieces()
     d.SelectPort(TerminalDialog::kSimulatedPortName);
     FindControl<QRadioButton>(d, "endCrRadio")->setChecked(true);
     FindControl<QPushButton>(d, "startStopButton")->click();
-    QVERIFY(d.Session().IsOpen());
-    QVERIFY(d.Simulator());
+    QVERIFY(d.Session().isOpen());
+    QVERIFY(d.Session().ports().simulator());
     auto *list = FindControl<QTableWidget>(d, "commandList");
     for (const QString &c : kExample) {
         FindControl<QPushButton>(d, "addButton")->click();
         list->item(list->rowCount() - 1, 1)->setText(c);
     }
     d.SendAllClicked();
-    QTRY_VERIFY_WITH_TIMEOUT(!d.SendAllActive(), 15000);
-    QCOMPARE(d.SendAll().Reason(), SendAllEngine::EndReason::EndOfList);
-    QCOMPARE(d.SendAll().Sent(), kExample.size());
+    QTRY_VERIFY_WITH_TIMEOUT(!d.Session().sendAllActive(), 15000);
+    QCOMPARE(d.Session().sendAll().Reason(), SendAllEngine::EndReason::EndOfList);
+    QCOMPARE(d.Session().sendAll().Sent(), kExample.size());
     // Every command was answered before the next went out: the last one's
     // reply arrives after the run ends, so wait for it.
     QTRY_VERIFY(log.Text().endsWith("OK\r\n"));
@@ -350,10 +354,10 @@ void TestSendAll::closingTheWindowEndsTheRun()
     b.SetRows(kExample);
     b.sendAll->click();
     QCOMPARE(b.pty.read(3, 1000), QByteArray("AT\r"));
-    QVERIFY(b.d.SendAllActive());
+    QVERIFY(b.d.Session().sendAllActive());
     b.d.close();
-    QVERIFY(!b.d.SendAllActive());
-    QVERIFY(!b.d.Session().IsOpen());
+    QVERIFY(!b.d.Session().sendAllActive());
+    QVERIFY(!b.d.Session().isOpen());
     b.pty.write("OK\r\n");
     QCOMPARE(b.pty.readFor(300), QByteArray());
 }
@@ -387,14 +391,14 @@ void TestSendAll::stopEndsTheRunWithoutAnotherCommand()
     Bench b;
     b.EndChar("endSubRadio"); // every command sent is logged
     b.SetRows({"AT", "ATE0"});
-    b.d.SetSendAllTiming(200, 20000); // the next poll falls inside the 500 ms pause
+    b.d.Session().setSendAllTiming(200, 20000); // the next poll falls inside the 500 ms pause
     b.sendAll->click();
     QCOMPARE(b.pty.read(3, 1000), QByteArray("AT\x1A"));
     b.pty.write("OK\r\n");
-    QTRY_VERIFY_WITH_TIMEOUT(b.d.Flags().okSeen, 150); // the reply is in, the poll not yet due
+    QTRY_VERIFY_WITH_TIMEOUT(b.d.Session().flags().okSeen, 150); // the reply is in, the poll not yet due
     b.ClickStartStop();
-    QVERIFY(!b.d.Session().IsOpen());
-    QVERIFY(!b.d.SendAllActive());
+    QVERIFY(!b.d.Session().isOpen());
+    QVERIFY(!b.d.Session().sendAllActive());
     QVERIFY(b.sendAll->isEnabled());
     const QByteArray logged("AT\x1AOK\r\n");
     QCOMPARE(b.log.Text(), logged);

@@ -1,6 +1,7 @@
 // Sending commands, the receive path into the log, saving the log, and a
 // conversation with the simulated module — all through the main window.
 #include "messageboxcatcher.h"
+#include "app/simulatedport.h"
 #include "dialogsupport.h"
 #include "widgets/editablelistctrl.h"
 #include "widgets/inplaceeditors.h"
@@ -52,7 +53,11 @@ class TestSending : public QObject
     };
 
 private slots:
-    void initTestCase() { TerminalDialog::SetPortLister([] { return QStringList(); }); }
+    void initTestCase()
+    {
+        TerminalDialog::SetPortLister([] { return QStringList(); });
+        UseSimulatedModule();
+    }
 
     void endCharactersOnTheWire_data()
     {
@@ -183,7 +188,7 @@ private slots:
         startStop->setFocus();
         QTest::keyClick(startStop, Qt::Key_Return);
         QCOMPARE(startStop->text(), QStringLiteral("Start"));
-        QVERIFY(!r.d.Session().IsOpen());
+        QVERIFY(!r.d.Session().isOpen());
         QTest::keyClick(startStop, Qt::Key_Enter); // the keypad's Enter too
         QCOMPARE(startStop->text(), QStringLiteral("Stop"));
 
@@ -210,13 +215,13 @@ private slots:
         r.Choose(1);
         Find<QComboBox>(r.d, "speedList")->setCurrentIndex(4); // 4800
         r.ClickStartStop();
-        QVERIFY(r.d.Session().IsOpen());
+        QVERIFY(r.d.Session().isOpen());
         MessageBoxCatcher boxes;
         const QByteArray command = "AT+" + QByteArray(3000, 'X');
         Find<QLineEdit>(r.d, "commandEdit")->setText(QString::fromLatin1(command));
         Find<QPushButton>(r.d, "sendButton")->click();
         r.ClickStartStop(); // at once: nothing has gone out yet
-        QVERIFY(!r.d.Session().IsOpen());
+        QVERIFY(!r.d.Session().isOpen());
         QCOMPARE(r.pty.readFor(200), command + '\r');
         QVERIFY(boxes.texts.isEmpty());
 
@@ -224,7 +229,7 @@ private slots:
         r.ClickStartStop();
         Find<QPushButton>(r.d, "sendButton")->click();
         r.d.close();
-        QVERIFY(!r.d.Session().IsOpen());
+        QVERIFY(!r.d.Session().isOpen());
         QCOMPARE(r.pty.readFor(200), command + '\r');
         QVERIFY(boxes.texts.isEmpty());
     }
@@ -245,7 +250,7 @@ private slots:
         t.start();
         r.ClickStartStop();
         const qint64 took = t.elapsed();
-        QVERIFY(!r.d.Session().IsOpen());
+        QVERIFY(!r.d.Session().isOpen());
         // Bounded: the frame's time on the wire (about 2.8 s), the margin and
         // the close pause.
         QVERIFY2(took < 2850 + SerialSession::kDrainMarginMs + SerialSession::kClosePauseMs + 1000,
@@ -269,7 +274,7 @@ private slots:
         r.Choose(1);
         Find<QCheckBox>(r.d, "rtsCheck")->setChecked(true);
         r.ClickStartStop();
-        QVERIFY(r.d.Session().IsOpen());
+        QVERIFY(r.d.Session().isOpen());
         const int fd = ::open(r.pty.slavePath().toLocal8Bit().constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
         QVERIFY(fd >= 0);
         termios t {};
@@ -286,18 +291,18 @@ private slots:
         QVERIFY(r.pty.write(QByteArray("AB\0CD\r\nOK\r\n", 11)));
         QTRY_COMPARE(r.log.size(), qsizetype(11));
         QCOMPARE(r.log.Text(), QByteArray("AB\0CD\r\nOK\r\n", 11));
-        QVERIFY(r.d.Flags().okSeen);
+        QVERIFY(r.d.Session().flags().okSeen);
     }
 
     void okSplitAcrossReads()
     {
         Rig r;
-        r.d.Flags().okSeen = false;
+        r.d.Session().flags().okSeen = false;
         QVERIFY(r.pty.write("\r\nO"));
         QTRY_COMPARE(r.log.size(), qsizetype(3));
-        QVERIFY(!r.d.Flags().okSeen);
+        QVERIFY(!r.d.Session().flags().okSeen);
         QVERIFY(r.pty.write("K\r\n"));
-        QTRY_VERIFY(r.d.Flags().okSeen);
+        QTRY_VERIFY(r.d.Session().flags().okSeen);
     }
 
     void clearEmptiesTheLog()
@@ -307,7 +312,7 @@ private slots:
         QTRY_COMPARE(r.log.size(), qsizetype(5));
         Find<QPushButton>(r.d, "clearButton")->click();
         QVERIFY(r.log.isEmpty());
-        QVERIFY(r.d.Session().IsOpen());
+        QVERIFY(r.d.Session().isOpen());
     }
 
     void savingTheLog()
@@ -386,8 +391,8 @@ private slots:
         d.SelectPort(TerminalDialog::kSimulatedPortName);
         Find<QComboBox>(d, "speedList")->setCurrentIndex(10); // 115200
         Find<QPushButton>(d, "startStopButton")->click();
-        QVERIFY(d.Session().IsOpen());
-        QVERIFY(d.Simulator() != nullptr);
+        QVERIFY(d.Session().isOpen());
+        QVERIFY(d.Session().ports().simulator() != nullptr);
 
         Find<QRadioButton>(d, "endCrRadio")->setChecked(true);
         Find<QLineEdit>(d, "commandEdit")->setText(QStringLiteral("AT"));
@@ -407,9 +412,9 @@ private slots:
         QTRY_VERIFY(log.Text().endsWith("OK\r\n"));
         // Stop and Start again on the same simulated module.
         Find<QPushButton>(d, "startStopButton")->click();
-        QVERIFY(!d.Session().IsOpen());
+        QVERIFY(!d.Session().isOpen());
         Find<QPushButton>(d, "startStopButton")->click();
-        QVERIFY(d.Session().IsOpen());
+        QVERIFY(d.Session().isOpen());
         Find<QRadioButton>(d, "endCrRadio")->setChecked(true);
         Find<QLineEdit>(d, "commandEdit")->setText(QStringLiteral("AT+CSQ"));
         Find<QPushButton>(d, "sendButton")->click();

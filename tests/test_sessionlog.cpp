@@ -1,6 +1,6 @@
 // The session log and the recognition of replies: plain classes, no window.
-#include "console/replyflags.h"
-#include "console/sessionlog.h"
+#include "at/replyflags.h"
+#include "session/sessionlog.h"
 
 #include <QBuffer>
 #include <QTest>

@@ -102,7 +102,7 @@ private slots:
     {
         PtyDialog rig;
         auto &[pty, log, d] = rig;
-        QVERIFY(d.Session().IsOpen());
+        QVERIFY(d.Session().isOpen());
         QCOMPARE(Find<QPushButton>(d, "startStopButton")->text(), QStringLiteral("Stop"));
         for (QComboBox *list : SettingLists(d))
             QVERIFY(!list->isEnabled());
@@ -116,13 +116,13 @@ private slots:
         t.start();
         Start(d);
         QVERIFY(t.elapsed() >= 500);
-        QVERIFY(!d.Session().IsOpen());
+        QVERIFY(!d.Session().isOpen());
         QVERIFY(CanOpen(pty.slavePath()));
         QCOMPARE(Find<QPushButton>(d, "startStopButton")->text(), QStringLiteral("Start"));
         for (QComboBox *list : SettingLists(d))
             QVERIFY(list->isEnabled());
         // A closed session writes nothing.
-        QCOMPARE(d.Session().Write("AT\r", 3), qint64(0));
+        QCOMPARE(d.Session().serial().Write("AT\r", 3), qint64(0));
     }
 
     void portInUseElsewhere()
@@ -141,7 +141,7 @@ private slots:
         MessageBoxCatcher boxes;
         Start(d);
         QCOMPARE(boxes.texts, QStringList({ "串口被占用!" }));
-        QVERIFY(!d.Session().IsOpen());
+        QVERIFY(!d.Session().isOpen());
         QCOMPARE(Find<QPushButton>(d, "startStopButton")->text(), QStringLiteral("Start"));
         QStringList after;
         for (QComboBox *list : SettingLists(d)) {
@@ -158,7 +158,7 @@ private slots:
         Start(d);
         QFile::remove(link);
         QCOMPARE(boxes.texts, QStringList({ "串口被占用!", "串口被占用!" }));
-        QVERIFY(!d.Session().IsOpen());
+        QVERIFY(!d.Session().isOpen());
     }
 
     void rejectedSettingThenValidStart()
@@ -171,11 +171,11 @@ private slots:
             Start(d);
             QCOMPARE(boxes.texts, QStringList({ "设置串口参数失败!", "串口被占用!" }));
         }
-        QVERIFY(!d.Session().IsOpen());
+        QVERIFY(!d.Session().isOpen());
         QVERIFY(CanOpen(pty.slavePath())); // released after the refusal
         Find<QComboBox>(d, "stopList")->setCurrentIndex(0);
         Start(d);
-        QVERIFY(d.Session().IsOpen());
+        QVERIFY(d.Session().isOpen());
     }
 
     // Any cause but "in use" is told on a line below the message; a failure
@@ -199,7 +199,7 @@ private slots:
             } else {
                 Start(d);
             }
-            QVERIFY(!d.Session().IsOpen());
+            QVERIFY(!d.Session().isOpen());
             QCOMPARE(Find<QPushButton>(d, "startStopButton")->text(), QStringLiteral("Start"));
             QVERIFY(Find<QComboBox>(d, "portList")->isEnabled());
         }
@@ -270,19 +270,19 @@ private slots:
     {
         PtyDialog rig;
         auto &[pty, log, d] = rig;
-        QVERIFY(d.Session().IsOpen());
+        QVERIFY(d.Session().isOpen());
 
         QByteArray burst;
         for (int i = 0; i < 1200; ++i)
             burst.append(char('A' + i % 26));
         {
             // Hold back the announcements so that all 1200 bytes wait at once.
-            const QSignalBlocker quiet(&d.Session());
+            const QSignalBlocker quiet(&d.Session().serial());
             QVERIFY(pty.write(burst));
-            QTRY_COMPARE(d.Session().BytesAvailable(), qint64(1200));
+            QTRY_COMPARE(d.Session().serial().BytesAvailable(), qint64(1200));
         }
         QList<qsizetype> sizes;
-        while (d.Session().BytesAvailable() > 0) {
+        while (d.Session().serial().BytesAvailable() > 0) {
             d.ReceiveChunk();
             sizes << log.size();
         }
@@ -303,8 +303,8 @@ private slots:
         PtyDialog rig;
         auto &[pty, log, d] = rig;
         QByteArray a(3000, 'a'), b(3000, 'b');
-        QCOMPARE(d.Session().Write(a.constData(), a.size()), qint64(a.size()));
-        QCOMPARE(d.Session().Write(b.constData(), b.size()), qint64(b.size()));
+        QCOMPARE(d.Session().serial().Write(a.constData(), a.size()), qint64(a.size()));
+        QCOMPARE(d.Session().serial().Write(b.constData(), b.size()), qint64(b.size()));
         QCOMPARE(pty.read(6000), a + b);
     }
 
@@ -312,7 +312,7 @@ private slots:
     {
         PtyDialog rig;
         auto &[pty, log, d] = rig;
-        SerialSession &session = d.Session();
+        SerialSession &session = d.Session().serial();
         session.SetWriteTimeouts(0, 300);
         QSignalSpy timedOut(&session, &SerialSession::WriteTimedOut);
         MessageBoxCatcher boxes;
@@ -343,7 +343,7 @@ private slots:
     {
         PtyDialog rig;
         auto &[pty, log, d] = rig;
-        QVERIFY(d.Session().IsOpen());
+        QVERIFY(d.Session().isOpen());
 
         MessageBoxCatcher boxes;
         const std::clock_t cpuBefore = std::clock();
@@ -353,7 +353,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!boxes.texts.isEmpty(), 1000);
         QVERIFY(t.elapsed() < 1000);
         QVERIFY(boxes.texts.first().startsWith(QStringLiteral("串口已断开!")));
-        QVERIFY(!d.Session().IsOpen());
+        QVERIFY(!d.Session().isOpen());
         QCOMPARE(Find<QPushButton>(d, "startStopButton")->text(), QStringLiteral("Start"));
         for (QComboBox *list : SettingLists(d))
             QVERIFY(list->isEnabled());
@@ -385,12 +385,12 @@ private slots:
         auto &[pty, log, d] = rig;
         d.show();
         Start(d);
-        QVERIFY(d.Session().IsOpen());
+        QVERIFY(d.Session().isOpen());
         QElapsedTimer t;
         t.start();
         QVERIFY(d.close());
         QVERIFY(t.elapsed() >= 500);
-        QVERIFY(!d.Session().IsOpen());
+        QVERIFY(!d.Session().isOpen());
         QVERIFY(CanOpen(pty.slavePath()));
     }
 

@@ -1,3 +1,4 @@
+#include "app/simulatedport.h"
 #include "app/terminalapp.h"
 #include "shell/webpanel.h"
 
@@ -19,6 +20,7 @@ int main(int argc, char **argv)
         QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
         WebPanel::EnableWebView(true);
     }
+    UseSimulatedModule();
     TerminalApp app(argc, argv);
     return app.InitInstance() ? app.exec() : 0;
 }

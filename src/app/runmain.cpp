@@ -1,11 +1,12 @@
 // qrvterm-run: runs a command set against a module without a window and
 // reports every AT transaction (see README, "Running a command set from the
 // command line").
+#include "app/simulatedport.h"
+#include "at/commandframe.h"
 #include "commands/commandsetfiles.h"
-#include "console/commandframe.h"
-#include "console/commandrunner.h"
+#include "runner/commandrunner.h"
 #include "serial/serialsession.h"
-#include "sim/simport.h"
+#include "session/portopener.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -15,7 +16,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <memory>
 
 namespace {
 
@@ -173,7 +173,7 @@ int main(int argc, char **argv)
         return usage(set.error);
 
     SerialSession session;
-    std::unique_ptr<SimPort> sim;
+    PortOpener ports;
     CommandRunner runner(session, set.commands, options);
     RunReport *report = &runner.Report();
     report->setFile = file.filePath();
@@ -195,17 +195,12 @@ int main(int argc, char **argv)
         return written;
     };
 
-    QString device = settings.portName;
-    if (settings.portName == SimPort::PortName()) {
-        sim = std::make_unique<SimPort>();
-        QString error;
-        if (!sim->start(&error)) {
-            Print(stderr, ("qrvterm-run: the simulated module did not start: " + error).toUtf8());
-            return 2;
-        }
-        sim->setLineRate(int(std::min<quint32>(settings.baudRate, 4000000)));
-        sim->setReplyDelay(simDelayMs);
-        device = sim->devicePath();
+    UseSimulatedModule(simDelayMs);
+    QString error;
+    const QString device = ports.deviceFor(settings, &error);
+    if (device.isEmpty()) {
+        Print(stderr, ("qrvterm-run: the simulated module did not start: " + error).toUtf8());
+        return 2;
     }
     SerialSettings opened = settings;
     opened.portName = device;

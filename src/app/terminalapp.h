@@ -1,6 +1,6 @@
 #pragma once
 
-#include "console/sessionlog.h"
+#include "session/sessionlog.h"
 
 #include <QApplication>
 

@@ -6,8 +6,6 @@
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QStringDecoder>
-#include <QStringEncoder>
 #include <cstdio>
 #include <limits>
 
@@ -48,22 +46,6 @@ QString ModuleDirectory()
 QString CommandSetPath(const QString &folder, const QString &name)
 {
     return folder + u'/' + name + QStringLiteral(".ini");
-}
-
-QByteArray ToCodePage936(const QString &text)
-{
-    QStringEncoder encoder("GBK");
-    if (!encoder.isValid())
-        return text.toLocal8Bit();
-    return encoder.encode(text);
-}
-
-QString FromCodePage936(const QByteArray &bytes)
-{
-    QStringDecoder decoder("GBK");
-    if (!decoder.isValid())
-        return QString::fromLocal8Bit(bytes);
-    return decoder.decode(bytes);
 }
 
 bool WriteExampleCommandSet(const QString &folder)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "text/codepage936.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QDateTime>
@@ -21,10 +23,6 @@ constexpr qint64 kMaxCommandCount = 100000;
 QString ModuleDirectory();
 // The file of a module type: folder + "/" + name + ".ini".
 QString CommandSetPath(const QString &folder, const QString &name);
-// Text to and from code page 936, the encoding of commands, command-set files
-// and the port (the local 8-bit encoding where no GBK codec exists).
-QByteArray ToCodePage936(const QString &text);
-QString FromCodePage936(const QByteArray &bytes);
 // The name as it stands in the file's section line: code page 936 bytes.
 inline QByteArray SectionName(const QString &name) { return ToCodePage936(name); }
 

@@ -1,6 +1,7 @@
 #include "commands/commandtext.h"
 
-#include "commands/commandsetfiles.h"
+#include "text/codepage936.h"
+#include "text/gbk.h"
 
 #include <QStringDecoder>
 #include <QStringEncoder>
@@ -15,8 +16,6 @@ struct Piece
     int bytes;
     int chars;
 };
-
-constexpr bool IsLead(uchar b) { return b >= 0x81 && b <= 0xFE; }
 
 class Decoder
 {
@@ -71,10 +70,10 @@ QString Show(const QByteArray &bytes, std::vector<Piece> *pieces)
         QChar c;
         if (b < 0x80) {
             out += QLatin1Char(char(b));
-        } else if (IsLead(b) && i + 1 < n && decoder.Decode(p + i, 2, &c)) {
+        } else if (Gbk::isLead(b) && i + 1 < n && decoder.Decode(p + i, 2, &c)) {
             out += c;
             piece.bytes = 2;
-        } else if (!IsLead(b) && decoder.Decode(p + i, 1, &c)) {
+        } else if (!Gbk::isLead(b) && decoder.Decode(p + i, 1, &c)) {
             out += c; // 0x80, where the code page has the euro sign
         } else {
             AppendEscape(out, b);

@@ -1,12 +1,10 @@
 #include "console/terminaldialog.h"
 
-#include "app/aboutdialog.h"
-#include "commands/commandsetfiles.h"
-#include "console/commandframe.h"
+#include "commands/commandlist.h"
+#include "shell/aboutdialog.h"
 #include "shell/helptext.h"
 #include "shell/webpanel.h"
-#include "sim/simport.h"
-#include "widgets/dialogunits.h"
+#include "text/codepage936.h"
 #include "ui_terminaldialog.h"
 
 #include <QCloseEvent>
@@ -63,8 +61,6 @@ TerminalDialog::PortLister &PortListerSlot()
 
 } // namespace
 
-const QString TerminalDialog::kSimulatedPortName = SimPort::PortName();
-
 void TerminalDialog::SetPortLister(PortLister lister)
 {
     PortListerSlot() = lister ? std::move(lister) : PortLister(SystemPorts);
@@ -74,6 +70,7 @@ TerminalDialog::TerminalDialog(SessionLog &log, QWidget *parent)
     : QDialog(parent)
     , ui(std::make_unique<Ui::TerminalDialog>())
     , m_log(log)
+    , m_session(log)
 {
     SetupWindow();
 }
@@ -81,6 +78,19 @@ TerminalDialog::TerminalDialog(SessionLog &log, QWidget *parent)
 TerminalDialog::~TerminalDialog()
 {
     m_session.disconnect(this);
+}
+
+SerialSettings TerminalDialog::SettingsFromControls() const
+{
+    SerialSettings settings;
+    settings.portName = ui->portList->currentText().trimmed();
+    settings.baudRate = SerialSettings::LeadingNumber(ui->speedList->currentText());
+    settings.dataBits = quint8(std::min<quint32>(SerialSettings::LeadingNumber(ui->dataList->currentText()), 255));
+    settings.parity = SerialSettings::ParityFromIndex(ui->parityList->currentIndex());
+    settings.stopBits = SerialSettings::StopBitsFromIndex(ui->stopList->currentIndex());
+    settings.rtsHandshake = ui->rtsCheck->isChecked();
+    settings.dtrHandshake = ui->dtrCheck->isChecked();
+    return settings;
 }
 
 // The receive view shows the session log and colours the AT vocabulary.
@@ -113,7 +123,7 @@ void TerminalDialog::SetupWindow()
                                          ui->endCrLfRadio, ui->endSubRadio, ui->endCustomRadio };
     for (int i = 0; i < radios.size(); ++i)
         m_endCharGroup.addButton(radios[i], i);
-    m_endCharGroup.button(m_endChar)->setChecked(true);
+    m_endCharGroup.button(m_session.endChar())->setChecked(true);
 
     // The "Module" folder, with the example set when it is first made.
     PrepareModuleDirectory(ModuleDirectory());
@@ -136,12 +146,6 @@ void TerminalDialog::SetupWindow()
     connect(ui->commandList, &QTableWidget::cellDoubleClicked, this, &TerminalDialog::CommandListDoubleClicked);
     connect(ui->sendAllButton, &QPushButton::clicked, this, &TerminalDialog::SendAllClicked);
     connect(ui->helpButton, &QPushButton::clicked, this, &TerminalDialog::HelpClicked);
-    // One poll at a time, each at least the interval after the one before
-    // (a coarse or repeating timer may fire a little early).
-    m_sendAllTimer.setSingleShot(true);
-    m_sendAllTimer.setTimerType(Qt::PreciseTimer);
-    m_sendAllTimer.setInterval(SendAllEngine::kPollMs);
-    connect(&m_sendAllTimer, &QTimer::timeout, this, &TerminalDialog::PollSendAll);
     connect(ui->moduleTypeList, &RefreshingComboBox::PopupAboutToShow, this, &TerminalDialog::ListModuleTypes);
     connect(ui->moduleTypeList, &QComboBox::activated, this, &TerminalDialog::LoadCommandSet);
     connect(ui->saveSetButton, &QPushButton::clicked, this, &TerminalDialog::SaveCommandSet);
@@ -157,9 +161,18 @@ void TerminalDialog::SetupWindow()
         AboutDialog about(this);
         about.exec();
     });
-    connect(&m_session, &SerialSession::ReceiveReady, this, &TerminalDialog::OnReceiveReady);
-    connect(&m_session, &SerialSession::DeviceLost, this, &TerminalDialog::OnDeviceLost);
-    connect(&m_session, &SerialSession::WriteTimedOut, this, &TerminalDialog::ShowUnsent);
+    // The custom end's text is read as it stands at each send.
+    connect(ui->customEndEdit, &QLineEdit::textChanged, this,
+            [this](const QString &text) { m_session.setCustomEnd(ToCodePage936(text)); });
+    m_session.setCustomEnd(ToCodePage936(ui->customEndEdit->text()));
+    connect(&m_session, &TerminalSession::logGrew, this, &TerminalDialog::RefreshReceiveView);
+    connect(&m_session, &TerminalSession::commandSent, this, &TerminalDialog::CommandSent);
+    connect(&m_session, &TerminalSession::opened, this, [this] { ShowPortOpen(true); });
+    connect(&m_session, &TerminalSession::openFailed, this, &TerminalDialog::OnOpenFailed);
+    connect(&m_session, &TerminalSession::deviceLost, this, &TerminalDialog::OnDeviceLost);
+    connect(&m_session, &TerminalSession::writeTimedOut, this, &TerminalDialog::ShowUnsent);
+    connect(&m_session, &TerminalSession::sendAllStarted, this, [this] { ui->sendAllButton->setEnabled(false); });
+    connect(&m_session, &TerminalSession::sendAllEnded, this, [this] { ui->sendAllButton->setEnabled(true); });
 }
 
 void TerminalDialog::FillLineSettingLists()
@@ -308,7 +321,7 @@ void TerminalDialog::SetPortToolTip(const QString &entry)
 
 void TerminalDialog::UpdateDataFromControls()
 {
-    m_endChar = std::max(0, m_endCharGroup.checkedId());
+    m_session.setEndChar(std::max(0, m_endCharGroup.checkedId()));
 }
 
 void TerminalDialog::SetLineSettingListsEnabled(bool enabled)
@@ -323,85 +336,27 @@ void TerminalDialog::SetLineSettingListsEnabled(bool enabled)
 void TerminalDialog::StartStopClicked()
 {
     if (ui->startStopButton->text() != QLatin1String("Start")) {
-        // A run in progress ends with the port: nothing is framed or logged
-        // during the close sequence, and a closed port could answer nothing.
-        StopSendAll();
         const qint64 unsent = m_session.Close();
-        SetLineSettingListsEnabled(true);
-        ui->startStopButton->setText(QStringLiteral("Start"));
+        ShowPortOpen(false);
         if (unsent > 0)
             ShowUnsent(unsent);
         return;
     }
-
-    SerialSettings settings;
-    settings.portName = ui->portList->currentText().trimmed();
-    settings.baudRate = SerialSettings::LeadingNumber(ui->speedList->currentText());
-    settings.dataBits = quint8(std::min<quint32>(SerialSettings::LeadingNumber(ui->dataList->currentText()), 255));
-    settings.parity = SerialSettings::ParityFromIndex(ui->parityList->currentIndex());
-    settings.stopBits = SerialSettings::StopBitsFromIndex(ui->stopList->currentIndex());
-    settings.rtsHandshake = ui->rtsCheck->isChecked();
-    settings.dtrHandshake = ui->dtrCheck->isChecked();
-
-    SerialSession::OpenResult result = SerialSession::OpenResult::Failed;
-    QString why; // the system's reason when the device did not open
-    const auto openPort = [&] {
-        result = m_session.Open(settings);
-        if (result == SerialSession::OpenResult::Failed)
-            why = m_session.OpenFailure().Explanation();
-    };
-    if (settings.portName == kSimulatedPortName) {
-        if (QString path; PrepareSimulator(settings, &path)) {
-            settings.portName = path;
-            openPort();
-        }
-    } else {
-        openPort();
-    }
-
-    if (result != SerialSession::OpenResult::Opened) {
-        if (result == SerialSession::OpenResult::SettingsRejected)
-            ShowMessage(QStringLiteral("设置串口参数失败!"));
-        // A port in use says only that; any other cause is told below it.
-        ShowMessage(why.isEmpty() ? QStringLiteral("串口被占用!") : QStringLiteral("串口被占用!\n") + why);
-        return;
-    }
-    m_scanner.Reset();
-    SetLineSettingListsEnabled(false);
-    ui->startStopButton->setText(QStringLiteral("Stop"));
+    m_session.Open(SettingsFromControls());
 }
 
-bool TerminalDialog::PrepareSimulator(const SerialSettings &settings, QString *devicePath)
+void TerminalDialog::ShowPortOpen(bool open)
 {
-    if (!m_sim) {
-        auto sim = std::make_unique<SimPort>();
-        if (!sim->start())
-            return false;
-        m_sim = std::move(sim);
-    }
-    // The module answers at the byte rate of the chosen speed, so replies
-    // arrive in pieces as they do from real hardware.
-    m_sim->setLineRate(int(std::min<quint32>(settings.baudRate, 4000000)));
-    *devicePath = m_sim->devicePath();
-    return true;
+    SetLineSettingListsEnabled(!open);
+    ui->startStopButton->setText(open ? QStringLiteral("Stop") : QStringLiteral("Start"));
 }
 
-void TerminalDialog::OnReceiveReady()
+void TerminalDialog::OnOpenFailed(SerialSession::OpenResult result, const QString &why)
 {
-    // Take everything that is waiting, at most 511 bytes per chunk, so that
-    // nothing stays behind until the next announcement.
-    while (m_session.IsOpen() && m_session.BytesAvailable() > 0)
-        ReceiveChunk();
-}
-
-void TerminalDialog::ReceiveChunk()
-{
-    char buffer[kReceiveChunkMax + 1] = {};
-    const qint64 n = m_session.Read(buffer, kReceiveChunkMax);
-    // Every byte goes into the log, zero bytes included.
-    m_log.Append(buffer, n);
-    RefreshReceiveView(true);
-    m_scanner.Scan(buffer, n, m_flags);
+    if (result == SerialSession::OpenResult::SettingsRejected)
+        ShowMessage(QStringLiteral("设置串口参数失败!"));
+    // A port in use says only that; any other cause is told below it.
+    ShowMessage(why.isEmpty() ? QStringLiteral("串口被占用!") : QStringLiteral("串口被占用!\n") + why);
 }
 
 void TerminalDialog::RefreshReceiveView(bool scrollToEnd)
@@ -409,11 +364,10 @@ void TerminalDialog::RefreshReceiveView(bool scrollToEnd)
     ui->receiveView->logChanged(scrollToEnd);
 }
 
-void TerminalDialog::OnDeviceLost(const QString &reason)
+void TerminalDialog::OnDeviceLost(const QString &devicePath, const QString &reason)
 {
-    SetLineSettingListsEnabled(true);
-    ui->startStopButton->setText(QStringLiteral("Start"));
-    ShowMessage(QStringLiteral("串口已断开!\n%1\n%2").arg(m_session.DevicePath(), reason));
+    ShowPortOpen(false);
+    ShowMessage(QStringLiteral("串口已断开!\n%1\n%2").arg(devicePath, reason));
 }
 
 void TerminalDialog::ClearClicked()
@@ -459,46 +413,30 @@ bool TerminalDialog::SaveLogTo(const QString &chosenPath)
     return true;
 }
 
-QByteArray TerminalDialog::ToLocal8Bit(const QString &text) const
-{
-    // Commands are 8-bit text in code page 936.
-    return ToCodePage936(text);
-}
-
 void TerminalDialog::SendClicked()
 {
     UpdateDataFromControls();
     const QString text = ui->commandEdit->text();
     if (text.isEmpty())
         return;
-    SendCommandText(ToLocal8Bit(text), true);
+    // Commands are 8-bit text in code page 936.
+    m_session.SendCommandText(ToCodePage936(text), true);
 }
 
 void TerminalDialog::CommandListDoubleClicked()
 {
-    const int first = FirstSelectedRow();
+    const int first = m_commands->firstSelectedRow();
     if (first < 0)
         return;
-    const QByteArray command = CommandBytes(first);
+    const QByteArray command = m_commands->commandBytes(first);
     UpdateDataFromControls();
-    SendCommandText(command, false);
-}
-
-void TerminalDialog::SendCommandText(const QByteArray &command, bool nullLineBreak)
-{
-    const CommandFrame frame =
-        BuildCommandFrame(command, m_endChar, ToLocal8Bit(ui->customEndEdit->text()), nullLineBreak);
-    if (frame.logLineBreak)
-        m_log.AppendLineBreak();
-    m_log.Append(frame.logText);
-    m_session.Write(frame.bytes.constData(), frame.bytes.size());
-    emit CommandSent(frame.bytes);
+    m_session.SendCommandText(command, false);
 }
 
 void TerminalDialog::ShowUnsent(qint64 bytes)
 {
     ShowMessage(QStringLiteral("发送超时!\n%1\n%2 bytes were not sent: the port did not take them in time")
-                    .arg(m_session.DevicePath())
+                    .arg(m_session.serial().DevicePath())
                     .arg(bytes));
 }
 
@@ -537,50 +475,19 @@ void TerminalDialog::HelpClicked()
 
 void TerminalDialog::SendAllClicked()
 {
-    if (m_sendAll.Active())
+    if (m_session.sendAllActive())
         return; // one run at a time
     UpdateDataFromControls();
-    m_sendAllClock.start();
-    m_sendAll.Start(m_flags, ui->commandList->rowCount(), 0);
-    ui->sendAllButton->setEnabled(false);
-    // The first poll at once: the first command goes out now.
-    PollSendAll();
-}
-
-void TerminalDialog::PollSendAll()
-{
-    const bool going = m_sendAll.Poll(
-        m_sendAllClock.elapsed(),
-        [this](qsizetype row) -> std::optional<QByteArray> {
-            if (row >= ui->commandList->rowCount())
-                return std::nullopt;
-            return CommandBytes(int(row));
-        },
-        [this](const QByteArray &command) { SendCommandText(command, true); });
-    if (going)
-        m_sendAllTimer.start();
-    else
-        StopSendAll();
-}
-
-void TerminalDialog::StopSendAll()
-{
-    m_sendAllTimer.stop();
-    if (m_sendAll.Active())
-        m_sendAll.Stop();
-    ui->sendAllButton->setEnabled(true);
-}
-
-void TerminalDialog::SetSendAllTiming(int pollMs, qint64 timeLimitMs)
-{
-    m_sendAllTimer.setInterval(pollMs);
-    m_sendAll.SetTimeLimit(timeLimitMs);
+    m_session.startSendAll(m_commands->rowCount(), [this](qsizetype row) -> std::optional<QByteArray> {
+        if (row >= m_commands->rowCount())
+            return std::nullopt;
+        return m_commands->commandBytes(int(row));
+    });
 }
 
 void TerminalDialog::closeEvent(QCloseEvent *event)
 {
     // A run in progress ends before the port is released.
-    StopSendAll();
     if (const qint64 unsent = m_session.Close(); unsent > 0)
         ShowUnsent(unsent);
     QDialog::closeEvent(event);

@@ -1,23 +1,18 @@
 #pragma once
 
-#include "console/replyflags.h"
-#include "console/sendallengine.h"
-#include "console/sessionlog.h"
-#include "serial/serialsession.h"
+#include "session/terminalsession.h"
 #include "shell/linkcipher.h"
 #include "widgets/dialogunits.h"
 
 #include <QButtonGroup>
 #include <QDialog>
-#include <QElapsedTimer>
-#include <QTimer>
 #include <QStringList>
 #include <functional>
 #include <memory>
 
 class QLabel;
 class QStatusBar;
-class SimPort;
+class CommandRows;
 namespace Ui { class TerminalDialog; }
 
 // The main window: line settings, the port's Start/Stop, the receive view
@@ -28,9 +23,7 @@ class TerminalDialog : public QDialog
 public:
     // The entry at the end of the Port list that starts the built-in
     // simulated module and opens it like any port.
-    static const QString kSimulatedPortName;
-    // At most this many bytes are taken from the port per ReceiveChunk.
-    static constexpr qint64 kReceiveChunkMax = 511;
+    static inline const QString &kSimulatedPortName = PortOpener::kSimulatedPortName;
 
     explicit TerminalDialog(SessionLog &log, QWidget *parent = nullptr);
     ~TerminalDialog() override;
@@ -44,7 +37,7 @@ public:
 
     // Handlers, public so that tests can drive them like the buttons do.
     void StartStopClicked();
-    void ReceiveChunk();
+    void ReceiveChunk() { m_session.ReceiveChunk(); }
     void RefreshReceiveView(bool scrollToEnd);
     void ClearClicked();
     void SaveLogClicked();
@@ -65,26 +58,15 @@ public:
     void OnCellGetChoices(int column, QStringList *choices);
     void OnCellEdited(int row, int column, const QString &text);
     void CommandListDoubleClicked();
-    // Sends the whole command list in sequence (SendAllEngine), polling on a
-    // timer of the window's thread.
+    // Sends the whole command list in sequence (the session's Send All).
     void SendAllClicked();
     void HelpClicked();
     // The web panel's address, enciphered, and the key that deciphers it.
     static const char kStoredLink[];
     static const char kLinkKey[9];
-    bool SendAllActive() const { return m_sendAll.Active(); }
-    const SendAllEngine &SendAll() const { return m_sendAll; }
-    // Replaces the poll interval and the run's time limit (tests).
-    void SetSendAllTiming(int pollMs, qint64 timeLimitMs);
-    // Frames one command under the current end character, makes its log
-    // additions and writes it.
-    void SendCommandText(const QByteArray &command, bool nullLineBreak);
 
-    SerialSession &Session() { return m_session; }
-    SessionLog &Log() { return m_log; }
-    ReplyFlags &Flags() { return m_flags; }
-    int EndCharChoice() const { return m_endChar; }
-    SimPort *Simulator() const { return m_sim.get(); }
+    // The session behind the window: port, log, reply flags, Send All.
+    TerminalSession &Session() { return m_session; }
 
     // Where the ports that the system reports come from; replaceable so that
     // tests never probe the machine's real serial devices.
@@ -115,39 +97,26 @@ private:
     void SetupCommandList();
     void ShowPortStart();
     void SetPortToolTip(const QString &entry);
-    // A row's command, byte for byte; set from bytes, shown as text.
-    QByteArray CommandBytes(int row) const;
-    void SetCommandBytes(int row, const QByteArray &bytes);
-    int FirstSelectedRow() const;
-    void SwapCommands(int a, int b);
-    void PollSendAll();
-    void StopSendAll();
+    SerialSettings SettingsFromControls() const;
     // Tells that bytes written to the port never went out.
     void ShowUnsent(qint64 bytes);
     void NavigateWebPanel();
     void AddSystemMenuItem();
     void UpdateDataFromControls();
     void SetLineSettingListsEnabled(bool enabled);
-    void OnReceiveReady();
-    void OnDeviceLost(const QString &reason);
-    bool PrepareSimulator(const SerialSettings &settings, QString *devicePath);
-    QByteArray ToLocal8Bit(const QString &text) const;
+    void ShowPortOpen(bool open);
+    void OnOpenFailed(SerialSession::OpenResult result, const QString &why);
+    void OnDeviceLost(const QString &devicePath, const QString &reason);
     void ShowMessage(const QString &text);
     bool AskYesNo(const QString &text);
 
     std::unique_ptr<Ui::TerminalDialog> ui;
     SessionLog &m_log;
-    SerialSession m_session;
-    ReplyFlags m_flags;
-    ReplyScanner m_scanner;
-    int m_endChar = 0;
+    TerminalSession m_session;
+    std::unique_ptr<CommandRows> m_commands;
     QButtonGroup m_endCharGroup;
     DialogUnits m_units;
     QStatusBar *m_statusBar = nullptr;
-    std::unique_ptr<SimPort> m_sim;
     std::function<QString()> m_askSavePath;
     LinkCipher m_linkCipher { kLinkKey };
-    SendAllEngine m_sendAll;
-    QTimer m_sendAllTimer;
-    QElapsedTimer m_sendAllClock;
 };

@@ -58,7 +58,12 @@ void EditableListCtrl::SetComboColumn(int column, bool add)
 
 void EditableListCtrl::AddCellEditor(int row, int column, CellEditorKind kind)
 {
+    // The first entry of a cell decides, so a cell already entered needs no
+    // second one: loading a set again does not grow the table.
+    if (m_cellEditorKinds.contains({row, column}))
+        return;
     m_cellEditors.push_back({row, column, quint8(kind)});
+    m_cellEditorKinds.insert({row, column}, quint8(kind));
 }
 
 void EditableListCtrl::SetValidChars(int column, const QString &chars)
@@ -160,9 +165,9 @@ EditableListCtrl::CellEditorKind EditableListCtrl::EditorKindFor(int row, int co
     if (column < 0 || column >= kMaxEditColumns)
         return CELL_NO_EDIT;
     if (m_cellMode) {
-        for (const CellEditorEntry &e : m_cellEditors) {
-            if (e.row == row && e.column == column)
-                return e.kind == CELL_EDIT || e.kind == CELL_COMBO ? CellEditorKind(e.kind) : CELL_NO_EDIT;
+        if (const auto it = m_cellEditorKinds.constFind({row, column}); it != m_cellEditorKinds.constEnd()) {
+            const quint8 kind = it.value();
+            return kind == CELL_EDIT || kind == CELL_COMBO ? CellEditorKind(kind) : CELL_NO_EDIT;
         }
         return CELL_NO_EDIT;
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QHash>
+#include <QPair>
 #include <QStringList>
 #include <QTableWidget>
 #include <array>
@@ -39,7 +41,10 @@ public:
     bool CellMode() const { return m_cellMode; }
     void SetReadOnlyColumn(int column, bool add);
     void SetComboColumn(int column, bool add);
+    // Enters a cell for in-place editing; a cell already entered keeps its
+    // first kind.
     void AddCellEditor(int row, int column, CellEditorKind kind);
+    qsizetype CellEditorCount() const { return qsizetype(m_cellEditors.size()); }
     bool IsReadOnlyColumn(int column) const { return m_readOnlyColumns.contains(column); }
     bool IsComboColumn(int column) const { return m_comboColumns.contains(column); }
     // Characters the edit box accepts in a column (empty: all).
@@ -92,7 +97,9 @@ private:
 
     QList<int> m_comboColumns;
     QList<int> m_readOnlyColumns;
+    // The cells entered, in order, and the kind of each by (row, column).
     std::vector<CellEditorEntry> m_cellEditors;
+    QHash<QPair<int, int>, quint8> m_cellEditorKinds;
     bool m_cellMode = false;
     std::array<QString, kMaxEditColumns> m_validChars;
     bool m_placingEditor = false; // our own scroll while an editor is being placed

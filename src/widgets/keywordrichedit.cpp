@@ -1,6 +1,6 @@
 #include "widgets/keywordrichedit.h"
 
-#include "console/sessionlog.h"
+#include "session/sessionlog.h"
 
 #include <QFontDatabase>
 

@@ -1,7 +1,7 @@
 #include "widgets/lineindex.h"
 
-#include "console/gbk.h"
-#include "console/sessionlog.h"
+#include "text/gbk.h"
+#include "session/sessionlog.h"
 
 #include <QByteArray>
 #include <algorithm>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "console/gbk.h"
+#include "text/gbk.h"
 
 #include <QByteArray>
 #include <QtGlobal>

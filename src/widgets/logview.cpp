@@ -1,7 +1,7 @@
 #include "widgets/logview.h"
 
-#include "console/gbk.h"
-#include "console/sessionlog.h"
+#include "text/gbk.h"
+#include "session/sessionlog.h"
 #include "widgets/logviewaccessible.h"
 #include "widgets/logviewlayout.h"
 

@@ -3,7 +3,7 @@
 // Pieces shared by the units of LogView: the placement of a line's bytes on
 // rows of cells, and small helpers.
 
-#include "console/gbk.h"
+#include "text/gbk.h"
 
 #include <QtGlobal>
 #include <algorithm>

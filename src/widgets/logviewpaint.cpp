@@ -1,6 +1,6 @@
 #include "widgets/logview.h"
 
-#include "console/gbk.h"
+#include "text/gbk.h"
 #include "widgets/logviewlayout.h"
 
 #include <QElapsedTimer>

@@ -10,7 +10,7 @@
 //  - at most one final result per BeginCommand, and only while it waits;
 //  - the input fed whole and fed in pieces gives the very same events.
 
-#include "console/atreplyparser.h"
+#include "at/atreplyparser.h"
 
 #include <cstdint>
 #include <vector>

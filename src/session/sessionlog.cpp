@@ -1,4 +1,4 @@
-#include "console/sessionlog.h"
+#include "session/sessionlog.h"
 
 #include <QMutexLocker>
 #include <algorithm>

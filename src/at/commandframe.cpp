@@ -1,4 +1,4 @@
-#include "console/commandframe.h"
+#include "at/commandframe.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "console/runreport.h"
+#include "runner/runreport.h"
 
-#include "commands/commandsetfiles.h"
+#include "text/codepage936.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

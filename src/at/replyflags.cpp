@@ -1,4 +1,4 @@
-#include "console/replyflags.h"
+#include "at/replyflags.h"
 
 #include <QByteArrayView>
 #include <algorithm>

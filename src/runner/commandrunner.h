@@ -1,9 +1,9 @@
 #pragma once
 
-#include "console/atreplyparser.h"
-#include "console/replyflags.h"
-#include "console/sendallengine.h"
-#include "console/runreport.h"
+#include "at/atreplyparser.h"
+#include "at/replyflags.h"
+#include "at/sendallengine.h"
+#include "runner/runreport.h"
 
 #include <QElapsedTimer>
 #include <QObject>

@@ -1,6 +1,6 @@
-#include "console/commandrunner.h"
+#include "runner/commandrunner.h"
 
-#include "console/commandframe.h"
+#include "at/commandframe.h"
 #include "serial/serialsession.h"
 
 #include <limits>

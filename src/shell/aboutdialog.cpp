@@ -1,4 +1,4 @@
-#include "app/aboutdialog.h"
+#include "shell/aboutdialog.h"
 
 #include "ui_aboutdialog.h"
 #include "widgets/dialogunits.h"

@@ -1,4 +1,4 @@
-#include "console/atreplyparser.h"
+#include "at/atreplyparser.h"
 
 #include <QByteArrayView>
 #include <utility>

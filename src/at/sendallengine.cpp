@@ -1,4 +1,4 @@
-#include "console/sendallengine.h"
+#include "at/sendallengine.h"
 
 void SendAllEngine::Start(ReplyFlags &flags, qsizetype rowCount, qint64 nowMs)
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "console/atreplyparser.h"
+#include "at/atreplyparser.h"
 
 #include <QByteArray>
 #include <QDateTime>

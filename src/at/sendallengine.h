@@ -1,6 +1,6 @@
 #pragma once
 
-#include "console/replyflags.h"
+#include "at/replyflags.h"
 
 #include <QByteArray>
 #include <QtGlobal>

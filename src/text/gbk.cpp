@@ -1,4 +1,4 @@
-#include "console/gbk.h"
+#include "text/gbk.h"
 
 #include <QByteArray>
 #include <QStringDecoder>

@@ -1,0 +1,121 @@
+#include "session/terminalsession.h"
+
+#include "at/commandframe.h"
+
+TerminalSession::TerminalSession(SessionLog &log, QObject *parent)
+    : QObject(parent)
+    , m_log(log)
+{
+    // One poll at a time, each at least the interval after the one before
+    // (a coarse or repeating timer may fire a little early).
+    m_sendAllTimer.setSingleShot(true);
+    m_sendAllTimer.setTimerType(Qt::PreciseTimer);
+    m_sendAllTimer.setInterval(SendAllEngine::kPollMs);
+    connect(&m_sendAllTimer, &QTimer::timeout, this, &TerminalSession::pollSendAll);
+    connect(&m_serial, &SerialSession::ReceiveReady, this, &TerminalSession::onReceiveReady);
+    connect(&m_serial, &SerialSession::DeviceLost, this,
+            [this](const QString &reason) { emit deviceLost(m_serial.DevicePath(), reason); });
+    connect(&m_serial, &SerialSession::WriteTimedOut, this, &TerminalSession::writeTimedOut);
+}
+
+TerminalSession::~TerminalSession()
+{
+    m_serial.disconnect(this);
+}
+
+SerialSession::OpenResult TerminalSession::Open(const SerialSettings &settings)
+{
+    SerialSettings device = settings;
+    device.portName = m_ports.deviceFor(settings);
+    SerialSession::OpenResult result = SerialSession::OpenResult::Failed;
+    QString why; // the system's reason when the device did not open
+    if (!device.portName.isEmpty()) {
+        result = m_serial.Open(device);
+        if (result == SerialSession::OpenResult::Failed)
+            why = m_serial.OpenFailure().Explanation();
+    }
+    if (result != SerialSession::OpenResult::Opened) {
+        emit openFailed(result, why);
+        return result;
+    }
+    m_scanner.Reset();
+    emit opened();
+    return result;
+}
+
+qint64 TerminalSession::Close()
+{
+    // A run in progress ends with the port: nothing is framed or logged
+    // during the close sequence, and a closed port could answer nothing.
+    stopSendAll();
+    return m_serial.Close();
+}
+
+void TerminalSession::onReceiveReady()
+{
+    // Take everything that is waiting, at most 511 bytes per chunk, so that
+    // nothing stays behind until the next announcement.
+    while (m_serial.IsOpen() && m_serial.BytesAvailable() > 0)
+        ReceiveChunk();
+}
+
+void TerminalSession::ReceiveChunk()
+{
+    char buffer[kReceiveChunkMax + 1] = {};
+    const qint64 n = m_serial.Read(buffer, kReceiveChunkMax);
+    // Every byte goes into the log, zero bytes included.
+    m_log.Append(buffer, n);
+    emit logGrew(true);
+    m_scanner.Scan(buffer, n, m_flags);
+}
+
+void TerminalSession::SendCommandText(const QByteArray &command, bool nullLineBreak)
+{
+    const CommandFrame frame = BuildCommandFrame(command, m_endChar, m_customEnd, nullLineBreak);
+    if (frame.logLineBreak)
+        m_log.AppendLineBreak();
+    m_log.Append(frame.logText);
+    m_serial.Write(frame.bytes.constData(), frame.bytes.size());
+    emit commandSent(frame.bytes);
+}
+
+bool TerminalSession::startSendAll(qsizetype rowCount, SendAllEngine::CommandAt commandAt)
+{
+    if (m_sendAll.Active())
+        return false; // one run at a time
+    m_commandAt = std::move(commandAt);
+    m_sendAllClock.start();
+    m_sendAll.Start(m_flags, rowCount, 0);
+    m_sendAllRunning = true;
+    emit sendAllStarted();
+    // The first poll at once: the first command goes out now.
+    pollSendAll();
+    return true;
+}
+
+void TerminalSession::pollSendAll()
+{
+    const bool going = m_sendAll.Poll(m_sendAllClock.elapsed(), m_commandAt,
+                                      [this](const QByteArray &command) { SendCommandText(command, true); });
+    if (going)
+        m_sendAllTimer.start();
+    else
+        stopSendAll();
+}
+
+void TerminalSession::stopSendAll()
+{
+    m_sendAllTimer.stop();
+    if (m_sendAll.Active())
+        m_sendAll.Stop();
+    if (m_sendAllRunning) {
+        m_sendAllRunning = false;
+        emit sendAllEnded(m_sendAll.Reason());
+    }
+}
+
+void TerminalSession::setSendAllTiming(int pollMs, qint64 timeLimitMs)
+{
+    m_sendAllTimer.setInterval(pollMs);
+    m_sendAll.SetTimeLimit(timeLimitMs);
+}

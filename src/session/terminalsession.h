@@ -1,0 +1,100 @@
+#pragma once
+
+#include "at/replyflags.h"
+#include "at/sendallengine.h"
+#include "serial/serialsession.h"
+#include "session/portopener.h"
+#include "session/sessionlog.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+// The terminal's session without its window: the port (opened through a
+// PortOpener, so "Simulated module" works as any entry), the session log that
+// every received byte and every sent command goes into, the reply flags, the
+// framing of commands under the chosen end character, and Send All on its
+// poll timer. The window connects its controls to it; the signals tell what
+// happened.
+class TerminalSession : public QObject
+{
+    Q_OBJECT
+public:
+    // At most this many bytes are taken from the port per ReceiveChunk.
+    static constexpr qint64 kReceiveChunkMax = 511;
+
+    explicit TerminalSession(SessionLog &log, QObject *parent = nullptr);
+    ~TerminalSession() override;
+
+    // Opens the port of settings.portName (a device name or path, or the
+    // simulated module). Emits opened() or openFailed().
+    SerialSession::OpenResult Open(const SerialSettings &settings);
+    // Ends a Send All run, then runs the port's close sequence. Returns the
+    // bytes that were written but could not go out (see SerialSession).
+    qint64 Close();
+    bool isOpen() const { return m_serial.IsOpen(); }
+
+    // Takes at most kReceiveChunkMax waiting bytes into the log and the reply
+    // flags; emits logGrew(true).
+    void ReceiveChunk();
+
+    // The end character (EndChar) and the custom box's hex text that
+    // SendCommandText frames under.
+    void setEndChar(int endChar) { m_endChar = endChar; }
+    int endChar() const { return m_endChar; }
+    void setCustomEnd(const QByteArray &hexText) { m_customEnd = hexText; }
+    // Frames one command under the end character, makes its log additions
+    // and writes it; emits commandSent. The view shows the additions with the
+    // next received chunk.
+    void SendCommandText(const QByteArray &command, bool nullLineBreak);
+
+    // Send All: the rows' commands read through commandAt at each send (so
+    // that edits made during the run count), rowCount read now. The first
+    // command goes at once. False when a run is already going.
+    bool startSendAll(qsizetype rowCount, SendAllEngine::CommandAt commandAt);
+    void stopSendAll();
+    bool sendAllActive() const { return m_sendAll.Active(); }
+    const SendAllEngine &sendAll() const { return m_sendAll; }
+    // Replaces the poll interval and the run's time limit (tests).
+    void setSendAllTiming(int pollMs, qint64 timeLimitMs);
+
+    SessionLog &log() { return m_log; }
+    ReplyFlags &flags() { return m_flags; }
+    SerialSession &serial() { return m_serial; }
+    const SerialSession &serial() const { return m_serial; }
+    PortOpener &ports() { return m_ports; }
+
+signals:
+    void opened();
+    // The port did not open: result SettingsRejected when the device refused
+    // the line settings; reason is the system's explanation, empty when the
+    // port is only in use (or the simulated module did not start).
+    void openFailed(SerialSession::OpenResult result, const QString &reason);
+    // The device went away while open; the port is already closed.
+    void deviceLost(const QString &devicePath, const QString &reason);
+    // Received bytes went into the log.
+    void logGrew(bool scrollToEnd);
+    // A command's frame was handed to the port.
+    void commandSent(const QByteArray &frame);
+    void sendAllStarted();
+    void sendAllEnded(SendAllEngine::EndReason reason);
+    // Written bytes that never went out.
+    void writeTimedOut(qint64 bytes);
+
+private:
+    void onReceiveReady();
+    void pollSendAll();
+
+    SessionLog &m_log;
+    SerialSession m_serial;
+    PortOpener m_ports;
+    ReplyFlags m_flags;
+    ReplyScanner m_scanner;
+    int m_endChar = 0;
+    QByteArray m_customEnd;
+    SendAllEngine m_sendAll;
+    SendAllEngine::CommandAt m_commandAt;
+    bool m_sendAllRunning = false; // between sendAllStarted and sendAllEnded
+    QTimer m_sendAllTimer;
+    QElapsedTimer m_sendAllClock;
+};
