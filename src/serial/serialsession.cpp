@@ -1,6 +1,6 @@
 #include "serial/serialsession.h"
 
-#include <QCoreApplication>
+#include <QEventLoop>
 #include <QThread>
 #include <algorithm>
 #include <limits>
@@ -121,16 +121,12 @@ qint64 SerialSession::Close()
     // is stuck.
     m_port->setDataTerminalReady(false);
     m_port->clear(unsent > 0 ? QSerialPort::AllDirections : QSerialPort::Input);
-    // Pause before release. The window still repaints, but neither user input
-    // nor the port's notifiers are handled meanwhile.
-    QElapsedTimer pause;
-    pause.start();
-    while (pause.elapsed() < kClosePauseMs) {
-        const int left = int(kClosePauseMs - pause.elapsed());
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::ExcludeSocketNotifiers,
-                                        std::max(left, 1));
-        QThread::msleep(ulong(std::clamp(left, 0, 5)));
-    }
+    // Pause before release, asleep until the timer ends it. The window still
+    // repaints, but neither user input nor the port's notifiers are handled
+    // meanwhile.
+    QEventLoop pause;
+    QTimer::singleShot(kClosePauseMs, Qt::PreciseTimer, &pause, &QEventLoop::quit);
+    pause.exec(QEventLoop::ExcludeUserInputEvents | QEventLoop::ExcludeSocketNotifiers);
     Release();
     m_closing = false;
     return unsent;
