@@ -23,10 +23,6 @@ class SimPort : public QObject
     Q_OBJECT
 
 public:
-    // The name under which the terminal's programs offer the simulator as a
-    // port.
-    static QString PortName() { return QStringLiteral("Simulated module"); }
-
     explicit SimPort(QObject *parent = nullptr);
     ~SimPort() override;
 

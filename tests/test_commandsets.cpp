@@ -147,6 +147,8 @@ void TestCommandSets::firstStartLoadAndSave()
     r.Click("clearButton");
     r.Choose("example");
     QVERIFY(r.log.Text().startsWith("----- example "));
+    // Loading the set again enters no cell a second time.
+    QCOMPARE(static_cast<EditableListCtrl *>(r.list)->CellEditorCount(), 6);
 }
 
 void TestCommandSets::boxRebuiltWhenOpened()

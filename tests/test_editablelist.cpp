@@ -218,6 +218,10 @@ void TestEditableList::perCellTableAndDeletedRows()
     // The first entry for a cell wins: a drop-down here.
     h.list->AddCellEditor(3, 0, EditableListCtrl::CELL_COMBO);
     h.list->AddCellEditor(3, 0, EditableListCtrl::CELL_EDIT);
+    // ... and the second adds no entry to the table.
+    const qsizetype entries = h.list->CellEditorCount();
+    h.list->AddCellEditor(3, 0, EditableListCtrl::CELL_COMBO);
+    QCOMPARE(h.list->CellEditorCount(), entries);
     QObject::connect(h.list, &EditableListCtrl::CellGetChoices, [](int, QStringList *choices) {
         *choices << "1" << "2" << "3" << "4";
     });

@@ -217,6 +217,18 @@ private slots:
     }
 
     // What is not classified is told in the system's words.
+    void writeGoesOutWholeAndInOrder()
+    {
+        PtyPair pty;
+        SerialSession session;
+        QCOMPARE(session.Open(Port(pty.slavePath())), SerialSession::OpenResult::Opened);
+        QByteArray a(3000, 'a'), b(3000, 'b');
+        QCOMPARE(session.Write(a.constData(), a.size()), qint64(a.size()));
+        QCOMPARE(session.Write(b.constData(), b.size()), qint64(b.size()));
+        QCOMPARE(pty.read(6000), a + b);
+        session.Close();
+    }
+
     void otherFailuresKeepTheSystemsText()
     {
         PortOpenFailure f;

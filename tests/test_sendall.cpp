@@ -1,5 +1,5 @@
-// Tests of Send All: the sequencing rules on their own (a fake clock), and
-// the button's runs against a scripted pty peer and the simulated module.
+// Send All from the window: the button's runs against a scripted pty peer
+// and the simulated module, with the command list as the window holds it.
 
 #include "app/simulatedport.h"
 #include "dialogsupport.h"
@@ -9,35 +9,8 @@
 #include <QRadioButton>
 #include <QTableWidget>
 #include <QTest>
-#include <limits>
 
 namespace {
-
-// The engine over a fixed list, recording what it sends.
-struct EngineRig
-{
-    ReplyFlags flags;
-    SendAllEngine engine{20000};
-    QList<QByteArray> rows{"AT", "ATE0", "AT+CMGF=1", "AT+CSCA?"};
-    QList<QByteArray> sent;
-    std::function<void()> duringWrite;
-
-    bool Poll(qint64 now)
-    {
-        return engine.Poll(
-            now,
-            [this](qsizetype r) -> std::optional<QByteArray> {
-                if (r >= rows.size())
-                    return std::nullopt;
-                return rows[r];
-            },
-            [this](const QByteArray &c) {
-                sent << c;
-                if (duringWrite)
-                    duringWrite();
-            });
-    }
-};
 
 // A main window on a pty whose module side the test plays.
 struct Bench : PtyDialog
@@ -113,104 +86,13 @@ private slots:
         UseSimulatedModule();
     }
 
-    void engineRules();
-    void engineReplyDuringWriteCounts();
     void allCommandsInOrderOnePerReply();
-    void errorStopsTheRun();
-    void silentModuleTimesOut();
     void nullEndCharLineBreaks();
     void rowsAddedOrDeletedDuringARun();
     void simulatedModuleInPieces();
     void closingTheWindowEndsTheRun();
-    void pollsAreNeverEarly();
     void stopEndsTheRunWithoutAnotherCommand();
 };
-
-void TestSendAll::engineRules()
-{
-    EngineRig r;
-    r.engine.Start(r.flags, r.rows.size(), 1000);
-    QVERIFY(r.flags.okSeen && r.flags.noError);
-    QVERIFY(r.Poll(1000)); // the first command at once
-    QCOMPARE(r.sent, QList<QByteArray>({"AT"}));
-    QVERIFY(!r.flags.okSeen);
-    QVERIFY(r.Poll(1100)); // no reply yet: nothing
-    QCOMPARE(r.sent.size(), 1);
-    r.flags.okSeen = true;
-    QVERIFY(r.Poll(1200));
-    QCOMPARE(r.sent.size(), 2);
-    // A new row does not count: the row count was read at the start.
-    r.rows << "ATI";
-    r.flags.okSeen = true;
-    QVERIFY(r.Poll(1300));
-    r.flags.okSeen = true;
-    QVERIFY(r.Poll(1400));
-    QCOMPARE(r.sent, QList<QByteArray>({"AT", "ATE0", "AT+CMGF=1", "AT+CSCA?"}));
-    // After the last write the next poll ends the run, reply or not.
-    QVERIFY(!r.Poll(1500));
-    QCOMPARE(r.engine.Reason(), SendAllEngine::EndReason::EndOfList);
-
-    // ERROR ends it before anything else is sent.
-    EngineRig e;
-    e.engine.Start(e.flags, e.rows.size(), 0);
-    e.Poll(0);
-    e.flags.okSeen = true;
-    e.flags.noError = false;
-    QVERIFY(!e.Poll(100));
-    QCOMPARE(e.sent.size(), 1);
-    QCOMPARE(e.engine.Reason(), SendAllEngine::EndReason::Error);
-
-    // The limit holds for the whole run, from its start.
-    EngineRig t;
-    t.engine.Start(t.flags, t.rows.size(), 5000);
-    t.Poll(5000);
-    QVERIFY(t.Poll(24999));
-    QVERIFY(!t.Poll(25000));
-    QCOMPARE(t.engine.Reason(), SendAllEngine::EndReason::TimeLimit);
-    QCOMPARE(t.sent.size(), 1);
-    // ... also when a later command went out late in the run: an OK at 15 s
-    // sends the second command, and the run still ends at 20 s.
-    EngineRig late;
-    late.engine.Start(late.flags, late.rows.size(), 0);
-    late.Poll(0);
-    QVERIFY(late.Poll(14900));
-    late.flags.okSeen = true;
-    QVERIFY(late.Poll(15000));
-    QCOMPARE(late.sent.size(), 2);
-    QVERIFY(late.Poll(19999));
-    QVERIFY(!late.Poll(20000));
-    QCOMPARE(late.engine.Reason(), SendAllEngine::EndReason::TimeLimit);
-    QCOMPARE(late.sent.size(), 2);
-
-    // Rows deleted during the run: it ends without reading past the list.
-    EngineRig g;
-    g.engine.Start(g.flags, g.rows.size(), 0);
-    g.Poll(0);
-    g.rows.clear();
-    g.flags.okSeen = true;
-    QVERIFY(!g.Poll(100));
-    QCOMPARE(g.engine.Reason(), SendAllEngine::EndReason::RowsGone);
-    QCOMPARE(g.sent.size(), 1);
-
-    // An empty list ends at once without writing.
-    EngineRig empty;
-    empty.rows.clear();
-    empty.engine.Start(empty.flags, 0, 0);
-    QVERIFY(!empty.Poll(0));
-    QVERIFY(empty.sent.isEmpty());
-}
-
-// A reply taken while a command is being written counts for that command.
-void TestSendAll::engineReplyDuringWriteCounts()
-{
-    EngineRig r;
-    r.duringWrite = [&] { r.flags.okSeen = true; };
-    r.engine.Start(r.flags, r.rows.size(), 0);
-    r.Poll(0);
-    QVERIFY(r.flags.okSeen);
-    r.Poll(100);
-    QCOMPARE(r.sent.size(), 2);
-}
 
 void TestSendAll::allCommandsInOrderOnePerReply()
 {
@@ -235,31 +117,6 @@ void TestSendAll::allCommandsInOrderOnePerReply()
         QVERIFY2(got[i].ms - got[i - 1].ms >= 50, qPrintable(QString::number(got[i].ms - got[i - 1].ms)));
     QVERIFY(ended >= got.last().ms);
     QVERIFY2(ended - got.last().ms <= 400, qPrintable(QString::number(ended - got.last().ms)));
-}
-
-void TestSendAll::errorStopsTheRun()
-{
-    Bench b;
-    b.EndChar("endCrRadio");
-    b.SetRows(kExample);
-    qint64 ended = 0;
-    const auto got = b.Play([](int i) { return QByteArray(i == 2 ? "\r\nERROR\r\n" : "\r\nOK\r\n"); }, &ended);
-    QCOMPARE(Commands(got), kExample.mid(0, 3));
-    QCOMPARE(b.d.Session().sendAll().Reason(), SendAllEngine::EndReason::Error);
-    QCOMPARE(b.pty.readFor(300), QByteArray()); // the fourth never goes
-}
-
-void TestSendAll::silentModuleTimesOut()
-{
-    Bench b;
-    b.EndChar("endCrRadio");
-    b.SetRows(kExample);
-    b.d.Session().setSendAllTiming(100, 1000);
-    qint64 ended = 0;
-    const auto got = b.Play([](int) { return QByteArray(); }, &ended);
-    QCOMPARE(Commands(got), QStringList({"AT"}));
-    QCOMPARE(b.d.Session().sendAll().Reason(), SendAllEngine::EndReason::TimeLimit);
-    QVERIFY2(ended >= 1000 && ended < 1600, qPrintable(QString::number(ended)));
 }
 
 // Under NULL each command of the run first adds CR LF to a log that is not
@@ -360,28 +217,6 @@ void TestSendAll::closingTheWindowEndsTheRun()
     QVERIFY(!b.d.Session().isOpen());
     b.pty.write("OK\r\n");
     QCOMPARE(b.pty.readFor(300), QByteArray());
-}
-
-// Two commands of a run never go out less than a poll interval apart, even
-// when the module answers at once.
-void TestSendAll::pollsAreNeverEarly()
-{
-    Bench b;
-    b.EndChar("endCrRadio");
-    const QStringList rows(25, QStringLiteral("AT"));
-    b.SetRows(rows);
-    QElapsedTimer clock;
-    clock.start();
-    QList<qint64> sentNs;
-    connect(&b.d, &TerminalDialog::CommandSent, this, [&] { sentNs << clock.nsecsElapsed(); });
-    qint64 ended = 0;
-    const auto got = b.Play([](int) { return QByteArray("OK\r\n"); }, &ended, 15000);
-    QCOMPARE(got.size(), rows.size());
-    QCOMPARE(sentNs.size(), rows.size());
-    qint64 shortest = std::numeric_limits<qint64>::max();
-    for (int i = 1; i < sentNs.size(); ++i)
-        shortest = std::min(shortest, sentNs[i] - sentNs[i - 1]);
-    QVERIFY2(shortest >= qint64(SendAllEngine::kPollMs) * 1000000, qPrintable(QString::number(shortest)));
 }
 
 // Stop during a run ends it: no poll frames or logs a command during the

@@ -285,26 +285,6 @@ private slots:
         QCOMPARE(r.Send(QStringLiteral("AT"), 3), QByteArray("AT\r"));
     }
 
-    void receivedZeroBytesAreKept()
-    {
-        Rig r;
-        QVERIFY(r.pty.write(QByteArray("AB\0CD\r\nOK\r\n", 11)));
-        QTRY_COMPARE(r.log.size(), qsizetype(11));
-        QCOMPARE(r.log.Text(), QByteArray("AB\0CD\r\nOK\r\n", 11));
-        QVERIFY(r.d.Session().flags().okSeen);
-    }
-
-    void okSplitAcrossReads()
-    {
-        Rig r;
-        r.d.Session().flags().okSeen = false;
-        QVERIFY(r.pty.write("\r\nO"));
-        QTRY_COMPARE(r.log.size(), qsizetype(3));
-        QVERIFY(!r.d.Session().flags().okSeen);
-        QVERIFY(r.pty.write("K\r\n"));
-        QTRY_VERIFY(r.d.Session().flags().okSeen);
-    }
-
     void clearEmptiesTheLog()
     {
         Rig r;

@@ -266,48 +266,6 @@ private slots:
         TerminalDialog::SetPortLister([] { return QStringList(); });
     }
 
-    void receivedBytesArriveInOrderInChunks()
-    {
-        PtyDialog rig;
-        auto &[pty, log, d] = rig;
-        QVERIFY(d.Session().isOpen());
-
-        QByteArray burst;
-        for (int i = 0; i < 1200; ++i)
-            burst.append(char('A' + i % 26));
-        {
-            // Hold back the announcements so that all 1200 bytes wait at once.
-            const QSignalBlocker quiet(&d.Session().serial());
-            QVERIFY(pty.write(burst));
-            QTRY_COMPARE(d.Session().serial().BytesAvailable(), qint64(1200));
-        }
-        QList<qsizetype> sizes;
-        while (d.Session().serial().BytesAvailable() > 0) {
-            d.ReceiveChunk();
-            sizes << log.size();
-        }
-        QCOMPARE(sizes, QList<qsizetype>({ 511, 1022, 1200 }));
-        QCOMPARE(log.Text(), burst);
-
-        // Through the announcements: a larger flood, none lost or reordered.
-        QByteArray flood;
-        for (int i = 0; i < 100000; ++i)
-            flood.append(char(i * 7 % 251 + 1));
-        QVERIFY(pty.write(flood));
-        QTRY_COMPARE(log.size(), qsizetype(1200 + flood.size()));
-        QCOMPARE(log.Text().mid(1200), flood);
-    }
-
-    void writeGoesOutWholeAndInOrder()
-    {
-        PtyDialog rig;
-        auto &[pty, log, d] = rig;
-        QByteArray a(3000, 'a'), b(3000, 'b');
-        QCOMPARE(d.Session().serial().Write(a.constData(), a.size()), qint64(a.size()));
-        QCOMPARE(d.Session().serial().Write(b.constData(), b.size()), qint64(b.size()));
-        QCOMPARE(pty.read(6000), a + b);
-    }
-
     void stalledOutputIsGivenUp()
     {
         PtyDialog rig;
