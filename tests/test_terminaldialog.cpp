@@ -96,6 +96,11 @@ private slots:
         QCOMPARE(d.width(), units.ToPixelsX(656));
         QVERIFY(Find<QLabel>(d, "statusText0")->text().startsWith(QStringLiteral("QRV无线模块调试工具V1.02        Mail:")));
         QVERIFY(Find<QLabel>(d, "statusText1")->text().startsWith(QStringLiteral("         欢迎访问QRV工作室 ")));
+        // The program's icon, on the window and before the status bar's text.
+        QVERIFY(!d.windowIcon().isNull());
+        const QList<QLabel *> part0 = Find<QWidget>(d, "statusPart0")->findChildren<QLabel *>();
+        QVERIFY(!part0.isEmpty());
+        QVERIFY(!part0.first()->pixmap().isNull());
     }
 
     void startOpensAndStopCloses()

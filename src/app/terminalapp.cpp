@@ -10,6 +10,7 @@ TerminalApp::TerminalApp(int &argc, char **argv)
 {
     // The application's name, shown as the caption of its message boxes, is
     // the executable's file name, which QCoreApplication already uses.
+    Q_INIT_RESOURCE(resources); // the icons, compiled into the window's library
     setWindowIcon(QIcon(QStringLiteral(":/icons/qrvterm.png")));
 }
 

@@ -110,6 +110,9 @@ void TerminalDialog::SetupReceiveView()
 
 void TerminalDialog::SetupWindow()
 {
+    // The icons are compiled into this library; a static library's resources
+    // are not registered until asked for.
+    Q_INIT_RESOURCE(resources);
     ui->setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
                    | Qt::WindowCloseButtonHint);
