@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QThread>
 
 #include <cerrno>
@@ -89,4 +90,10 @@ void PtyPair::releaseSlaveHold()
     if (m_slaveHold >= 0)
         ::close(m_slaveHold);
     m_slaveHold = -1;
+}
+
+QString OwnCommandName()
+{
+    QFile comm(QStringLiteral("/proc/self/comm"));
+    return comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll().trimmed()) : QString();
 }

@@ -35,3 +35,6 @@ private:
     int m_slaveHold = -1;
     QString m_slavePath;
 };
+
+// This process's command name as /proc shows it to others (at most 15 bytes).
+QString OwnCommandName();

@@ -4,7 +4,9 @@
 #include "ptypair.h"
 #include "serial/serialsession.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QProcess>
 #include <QFile>
 #include <QSerialPort>
 #include <QTemporaryDir>
@@ -185,7 +187,7 @@ private slots:
     }
 
     // Held by another program, through its lock file or its exclusive
-    // open: "in use", with nothing to add below the message.
+    // open: "in use", and who holds it where the system tells.
     void portInUse()
     {
         PtyPair pty;
@@ -196,7 +198,9 @@ private slots:
             QVERIFY(holder.open(QIODevice::ReadWrite));
             const PortOpenFailure f = FailedOpen(pty.slavePath());
             QCOMPARE(f.cause, Cause::InUse);
-            QCOMPARE(f.Explanation(), QString());
+            QCOMPARE(f.Explanation(), QStringLiteral("%1 is held by %2 (pid %3)")
+                                          .arg(pty.slavePath(), OwnCommandName())
+                                          .arg(QCoreApplication::applicationPid()));
         }
 
         // A program without a lock file that set TIOCEXCL: the open gives
@@ -216,7 +220,39 @@ private slots:
         ::close(fd);
     }
 
-    // What is not classified is told in the system's words.
+    // Every process with the device open is found, by the device and not by
+    // the name it was opened under; ModemManager gets a word on keeping it off.
+    void holdersOfADevice()
+    {
+        PtyPair pty;
+        QVERIFY(pty.isValid());
+        const QString link = m_dir.filePath(QStringLiteral("by-id-link"));
+        QVERIFY(QFile::link(pty.slavePath(), link));
+        QProcess sleeper;
+        sleeper.setStandardInputFile(link);
+        sleeper.start(QStringLiteral("sleep"), {QStringLiteral("30")});
+        QVERIFY(sleeper.waitForStarted());
+        // The pair itself keeps the slave open too: this process is listed.
+        bool sleeperFound = false;
+        bool selfFound = false;
+        for (const PortHolder &h : PortHolders(pty.slavePath())) {
+            sleeperFound = sleeperFound || (h.pid == sleeper.processId() && h.name == QLatin1String("sleep"));
+            selfFound = selfFound || h.pid == QCoreApplication::applicationPid();
+        }
+        sleeper.kill();
+        sleeper.waitForFinished();
+        QVERIFY(sleeperFound);
+        QVERIFY(selfFound);
+        QVERIFY(PortHolders(m_dir.filePath(QStringLiteral("nothing"))).isEmpty());
+
+        const QString mm = PortHoldersText(QStringLiteral("/dev/ttyUSB2"), {{812, QStringLiteral("ModemManager")}});
+        QVERIFY(mm.startsWith(QStringLiteral("/dev/ttyUSB2 is held by ModemManager (pid 812)\n")));
+        QVERIFY(mm.contains(QLatin1String("ID_MM_DEVICE_IGNORE=1")));
+        QCOMPARE(PortHoldersText(QStringLiteral("/dev/ttyUSB2"), {{1, QStringLiteral("a")}, {2, QStringLiteral("b")}}),
+                 QStringLiteral("/dev/ttyUSB2 is held by a (pid 1), b (pid 2)"));
+        QCOMPARE(PortHoldersText(QStringLiteral("/dev/ttyUSB2"), {}), QString());
+    }
+
     void writeGoesOutWholeAndInOrder()
     {
         PtyPair pty;
@@ -229,6 +265,7 @@ private slots:
         session.Close();
     }
 
+    // What is not classified is told in the system's words.
     void otherFailuresKeepTheSystemsText()
     {
         PortOpenFailure f;

@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSerialPort>
 #include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
@@ -281,6 +282,19 @@ private slots:
         QVERIFY2(run.err.contains("no such device"), run.err);
         QCOMPARE(run.json.value(QStringLiteral("exitStatus")).toInt(), 2);
         QCOMPARE(run.commands().size(), 0);
+
+        // A port held by another program: said so, and who it is.
+        PtyPair pty;
+        QSerialPort holder;
+        holder.setPortName(pty.slavePath());
+        QVERIFY(holder.open(QIODevice::ReadWrite));
+        const Run held = Execute({QStringLiteral("--port"), pty.slavePath(), set});
+        QCOMPARE(held.exitStatus, 2);
+        const QByteArray told = QStringLiteral("cannot open %1: in use by another program\n%1 is held by %2 (pid %3)")
+                                    .arg(pty.slavePath(), OwnCommandName())
+                                    .arg(QCoreApplication::applicationPid())
+                                    .toUtf8();
+        QVERIFY2(held.err.contains(told), held.err);
     }
 };
 

@@ -143,9 +143,13 @@ private slots:
         for (QComboBox *list : SettingLists(d))
             before << list->currentText();
 
+        // The message names who holds the port: this test, here.
+        const QString heldBy = QStringLiteral("串口被占用!\n%1 is held by %2 (pid %3)")
+                                   .arg(pty.slavePath(), OwnCommandName())
+                                   .arg(QCoreApplication::applicationPid());
         MessageBoxCatcher boxes;
         Start(d);
-        QCOMPARE(boxes.texts, QStringList({ "串口被占用!" }));
+        QCOMPARE(boxes.texts, QStringList({ heldBy }));
         QVERIFY(!d.Session().isOpen());
         QCOMPARE(Find<QPushButton>(d, "startStopButton")->text(), QStringLiteral("Start"));
         QStringList after;
@@ -162,7 +166,7 @@ private slots:
         UsePtyPort(d, link);
         Start(d);
         QFile::remove(link);
-        QCOMPARE(boxes.texts, QStringList({ "串口被占用!", "串口被占用!" }));
+        QCOMPARE(boxes.texts, QStringList({ heldBy, heldBy }));
         QVERIFY(!d.Session().isOpen());
     }
 
@@ -183,8 +187,8 @@ private slots:
         QVERIFY(d.Session().isOpen());
     }
 
-    // Any cause but "in use" is told on a line below the message; a failure
-    // told once is not told again for the next one.
+    // The cause is told on a line below the message; a failure told once is
+    // not told again for the next one.
     void openFailureSaysWhy()
     {
         PtyDialog rig(false);
@@ -212,7 +216,9 @@ private slots:
                  QStringList({ "串口被占用!\n" + gone + ": no such device. Is the module plugged in, and is the path right?",
                                "串口被占用!\n/dev/null is not a serial device. Pick the module's port, such as "
                                "/dev/ttyUSB0 or /dev/ttyACM0.",
-                               "串口被占用!" }));
+                               QStringLiteral("串口被占用!\n%1 is held by %2 (pid %3)")
+                                   .arg(pty.slavePath(), OwnCommandName())
+                                   .arg(QCoreApplication::applicationPid()) }));
     }
 
     // The system's ports are listed afresh each time the Port list opens;

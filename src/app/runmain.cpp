@@ -210,10 +210,12 @@ int main(int argc, char **argv)
         const QString why = result == SerialSession::OpenResult::SettingsRejected
                                 ? QStringLiteral("the device refused the line settings")
                                 : session.OpenFailure().Explanation();
-        Print(stderr, QStringLiteral("qrvterm-run: cannot open %1%2")
-                          .arg(settings.portName, why.isEmpty() ? QStringLiteral(": in use by another program")
-                                                                : QStringLiteral("\n") + why)
-                          .toUtf8());
+        const bool inUse = result == SerialSession::OpenResult::Failed
+                           && session.OpenFailure().cause == PortOpenFailure::Cause::InUse;
+        QString told = inUse ? QStringLiteral(": in use by another program") : QString();
+        if (!why.isEmpty())
+            told += u'\n' + why; // for a port in use: who holds it
+        Print(stderr, QStringLiteral("qrvterm-run: cannot open %1%2").arg(settings.portName, told).toUtf8());
         report->stopReason = QStringLiteral("the port could not be opened");
         report->exitStatus = 2;
         writeReports();

@@ -43,8 +43,9 @@ QString PortOpenFailure::Explanation() const
 {
     switch (cause) {
     case Cause::None:
-    case Cause::InUse:
         return {};
+    case Cause::InUse:
+        return PortHoldersText(devicePath, holders);
     case Cause::NoSuchDevice:
         return Tr("%1: no such device. Is the module plugged in, and is the path right?").arg(devicePath);
     case Cause::PermissionDenied:
@@ -114,6 +115,7 @@ PortOpenFailure ClassifyPortOpenFailure(const QString &devicePath, QSerialPort::
         // The user may open the device, so what refused it was the lock
         // file of another program or its exclusive open (EBUSY).
         failure.cause = Cause::InUse;
+        failure.holders = PortHolders(devicePath);
         break;
     default:
         break;

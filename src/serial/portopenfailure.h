@@ -1,5 +1,7 @@
 #pragma once
 
+#include "serial/portholders.h"
+
 #include <QSerialPort>
 #include <QString>
 
@@ -29,9 +31,11 @@ struct PortOpenFailure
     QString group;
     // Other: the system's error text.
     QString systemText;
+    // InUse: the processes that have the device open, where the system tells.
+    QList<PortHolder> holders;
 
-    // The line shown below "串口被占用!": empty when the port is in use (that
-    // message says it all) and when nothing failed.
+    // The line shown below "串口被占用!": for a port in use, who holds it
+    // (empty when the system does not tell); empty when nothing failed.
     QString Explanation() const;
 };
 
