@@ -94,6 +94,7 @@ Result SimulatedModule::Impl::cmdCfun(Command &c)
     if (*reset == 1) {
         settings = profile;
         copsMode = 0;
+        resetAsked = true;
     }
     cfun = *fun;
     return ok();

@@ -5,9 +5,12 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 #include <QSocketNotifier>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
@@ -53,6 +56,23 @@ bool intOption(const QCommandLineParser &parser, const QCommandLineOption &optio
     return false;
 }
 
+// Points the link at target, replacing what was there in one step: a reader
+// following the link sees the old device or the new one, never none.
+bool PointLink(const QString &linkPath, const QString &target)
+{
+    const QByteArray link = QFile::encodeName(linkPath);
+    const QByteArray staged = link + ".new";
+    ::unlink(staged.constData());
+    if (::symlink(QFile::encodeName(target).constData(), staged.constData()) != 0
+        || ::rename(staged.constData(), link.constData()) != 0) {
+        std::fprintf(stderr, "qrvsim: cannot link %s to %s: %s\n", link.constData(), qPrintable(target),
+                     std::strerror(errno));
+        ::unlink(staged.constData());
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -74,6 +94,11 @@ int main(int argc, char **argv)
                                    QStringLiteral("ms"), QStringLiteral("0"));
     const QCommandLineOption verbose(QStringLiteral("verbose"),
                                      QStringLiteral("Log the traffic on stderr."));
+    const QCommandLineOption link(QStringLiteral("link"),
+                                  QStringLiteral("Keep a symbolic link <path> to the device, pointed at the new "
+                                                 "device after every reset (AT+CFUN=1,1); removed at exit."),
+                                  QStringLiteral("path"));
+    parser.addOption(link);
     parser.addOption(rate);
     parser.addOption(delay);
     parser.addOption(verbose);
@@ -119,7 +144,22 @@ int main(int argc, char **argv)
         });
     }
 
+    const QString linkPath = parser.value(link);
+    if (!linkPath.isEmpty() && !PointLink(linkPath, port.devicePath()))
+        return 1;
+    // After a reset the module is back under another name: the link follows
+    // it, and the new path is printed as the first one was.
+    QObject::connect(&port, &SimPort::deviceChanged, [&linkPath](const QString &device) {
+        if (!linkPath.isEmpty())
+            PointLink(linkPath, device);
+        std::printf("%s\n", qPrintable(device));
+        std::fflush(stdout);
+    });
+
     std::printf("%s\n", qPrintable(port.devicePath()));
     std::fflush(stdout);
-    return app.exec();
+    const int status = app.exec();
+    if (!linkPath.isEmpty())
+        ::unlink(QFile::encodeName(linkPath).constData());
+    return status;
 }

@@ -88,6 +88,7 @@ SimulatedModule::Output SimulatedModule::Impl::step(QByteArrayView in)
         }
     }
     o.unsolicited = std::exchange(scheduled, {});
+    o.reset = std::exchange(resetAsked, false);
     return o;
 }
 
@@ -255,6 +256,19 @@ SimulatedModule::Output SimulatedModule::step(QByteArrayView in)
 void SimulatedModule::powerOn()
 {
     d->powerOn();
+}
+
+QByteArray SimulatedModule::bootMessages() const
+{
+    return d->bootMessages();
+}
+
+QByteArray SimulatedModule::Impl::bootMessages() const
+{
+    QByteArray out;
+    for (const char *line : {"RDY", "+CFUN: 1", "+CPIN: READY", "SMS Ready"})
+        out += lineEnd() + line + lineEnd();
+    return out;
 }
 
 QByteArray SimulatedModule::receiveSms(const QString &sender, const QString &text, const QString &timestamp)

@@ -69,6 +69,9 @@ public:
             QByteArray bytes;
         };
         QList<Unsolicited> unsolicited;
+        // The line asked for a reset (AT+CFUN=1,1): once the reply is out the
+        // module drops its line, and after it is back it says bootMessages().
+        bool reset = false;
     };
 
     static constexpr int kStorageSize = 20;
@@ -97,6 +100,10 @@ public:
     // code to send (+CMTI or +CMT), empty when there is none or storage is
     // full. timestamp defaults to the current local time.
     QByteArray receiveSms(const QString &sender, const QString &text, const QString &timestamp = QString());
+
+    // What the module says on its own after switching on or a reset:
+    // RDY, +CFUN: 1, +CPIN: READY and SMS Ready, each between line ends.
+    QByteArray bootMessages() const;
 
     const QMap<int, StoredMessage> &storage() const;
     const QList<SentMessage> &sentMessages() const;

@@ -118,10 +118,12 @@ public:
     void powerOn();
     Output step(QByteArrayView in);
     QByteArray receiveSms(const QString &sender, const QString &text, const QString &timestamp);
+    QByteArray bootMessages() const;
 
     QMap<int, StoredMessage> store;
     QList<SentMessage> sent;
     QList<Output::Unsolicited> scheduled; // asked for by the line being run
+    bool resetAsked = false;               // by the line being run
 
     enum class State { Idle, GotA, Line, MessageText, MessagePdu };
     State state = State::Idle;

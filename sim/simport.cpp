@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
@@ -15,6 +16,9 @@ namespace {
 
 constexpr int kPaceIntervalMs = 10;
 constexpr int kHangupRetryMs = 200;
+// How long a reset waits for the terminal to read the reply before the line
+// drops anyway.
+constexpr int kResetReplyWaitMs = 1000;
 // Input that waits behind a delayed reply, and output the terminal does not
 // take, are bounded like a real module's buffers: the excess is dropped.
 constexpr qsizetype kMaxPendingInput = 64 * 1024;
@@ -52,12 +56,32 @@ SimPort::SimPort(QObject *parent)
 SimPort::~SimPort()
 {
     stop();
+    if (m_comingBack.master >= 0) {
+        ::close(m_comingBack.master);
+        ::close(m_comingBack.slave);
+    }
 }
 
 bool SimPort::start(QString *error)
 {
     if (isRunning())
         return true;
+    if (m_comingBack.master >= 0) {
+        // Asked for while a reset has the line down: back at once, on the
+        // pty made for coming back (never the old one's number).
+        install(std::exchange(m_comingBack, {}));
+        emit deviceChanged(m_devicePath);
+        return true;
+    }
+    Pty pty;
+    if (!openPty(&pty, error))
+        return false;
+    install(pty);
+    return true;
+}
+
+bool SimPort::openPty(Pty *pty, QString *error)
+{
     int master = -1;
     int slave = -1;
     if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
@@ -89,20 +113,80 @@ bool SimPort::start(QString *error)
     }
     ::fcntl(master, F_SETFD, FD_CLOEXEC);
     ::fcntl(slave, F_SETFD, FD_CLOEXEC);
+    *pty = {master, slave, QString::fromLocal8Bit(name)};
+    return true;
+}
 
-    m_master = master;
-    m_slaveHold = slave;
-    m_devicePath = QString::fromLocal8Bit(name);
+void SimPort::install(const Pty &pty)
+{
+    m_master = pty.master;
+    m_slaveHold = pty.slave;
+    m_devicePath = pty.path;
     m_readNotifier = new QSocketNotifier(m_master, QSocketNotifier::Read, this);
     connect(m_readNotifier, &QSocketNotifier::activated, this, &SimPort::onReadable);
     m_writeNotifier = new QSocketNotifier(m_master, QSocketNotifier::Write, this);
     m_writeNotifier->setEnabled(false);
     connect(m_writeNotifier, &QSocketNotifier::activated, this, &SimPort::onWritable);
-    return true;
+}
+
+void SimPort::setResetTiming(int downMs, int bootMs)
+{
+    m_resetDownMs = std::max(0, downMs);
+    m_resetBootMs = std::max(0, bootMs);
+}
+
+void SimPort::maybeReset()
+{
+    if (!m_resetPending || !isRunning())
+        return;
+    // The reply to the reset goes first, all of it read by the terminal.
+    // Bytes written to the master reach the slave's queue a moment later, so
+    // an empty queue counts only a while after the last write.
+    int unread = 0;
+    const bool replyOut = m_heldReply.isEmpty() && !m_replyTimer->isActive() && m_paced.isEmpty()
+        && m_unwritten.isEmpty() && m_lastWrite.isValid() && m_lastWrite.elapsed() >= kPaceIntervalMs * 2
+        && ::ioctl(m_slaveHold, FIONREAD, &unread) == 0 && unread == 0;
+    if (!replyOut && m_resetWait.isValid() && m_resetWait.elapsed() < kResetReplyWaitMs) {
+        QTimer::singleShot(kPaceIntervalMs, this, &SimPort::maybeReset);
+        return;
+    }
+    m_resetPending = false;
+    reset();
+}
+
+void SimPort::reset()
+{
+    if (!isRunning())
+        return;
+    // The new pty is made before the old one goes, so that it never gets the
+    // old one's number: the module comes back under another name.
+    Pty next;
+    const bool made = openPty(&next, nullptr);
+    stop(); // the line drops: the terminal's side hangs up
+    emit lineDropped();
+    if (!made)
+        return;
+    m_comingBack = next;
+    QTimer::singleShot(m_resetDownMs, this, [this] {
+        const Pty next = std::exchange(m_comingBack, {});
+        if (isRunning()) {
+            // Started meanwhile (a terminal asked for the port): the module
+            // is back already.
+            if (next.master >= 0) {
+                ::close(next.master);
+                ::close(next.slave);
+            }
+        } else {
+            install(next);
+            emit deviceChanged(m_devicePath);
+        }
+        QTimer::singleShot(m_resetBootMs, this, [this] { sendUnsolicited(m_module.bootMessages()); });
+    });
 }
 
 void SimPort::stop()
 {
+    m_resetPending = false;
     m_replyTimer->stop();
     m_paceTimer->stop();
     m_hangupTimer->stop();
@@ -179,6 +263,14 @@ void SimPort::processInput()
         transmit(out.echo);
         for (const auto &urc : out.unsolicited)
             QTimer::singleShot(urc.delayMs, this, [this, bytes = urc.bytes] { sendUnsolicited(bytes); });
+        if (out.reset) {
+            // Input after the reset's line is lost with the line.
+            m_input.clear();
+            if (!m_resetPending)
+                QTimer::singleShot(0, this, &SimPort::maybeReset);
+            m_resetPending = true;
+            m_resetWait.start();
+        }
         if (out.reply.isEmpty())
             continue;
         if (m_replyDelay > 0) {
@@ -248,6 +340,7 @@ void SimPort::flushWrites()
         const ssize_t n = ::write(m_master, m_unwritten.constData(), size_t(m_unwritten.size()));
         if (n > 0) {
             m_unwritten.remove(0, n);
+            m_lastWrite.start();
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {

@@ -49,12 +49,33 @@ public:
     // behind whatever output is already queued.
     void sendUnsolicited(const QByteArray &bytes);
 
+    // A reset, as AT+CFUN=1,1 asks for once its OK has been read: the line
+    // drops (the pty goes away and the terminal's side hangs up), and after
+    // downMs the module is back on a new pty under another name, saying its
+    // boot messages bootMs later.
+    void reset();
+    static constexpr int kResetDownMs = 300;
+    static constexpr int kResetBootMs = 100;
+    void setResetTiming(int downMs, int bootMs);
+
 signals:
     // Bytes read from the terminal, and bytes written to it.
     void received(const QByteArray &bytes);
     void sent(const QByteArray &bytes);
+    // A reset dropped the line; the module is back at devicePath.
+    void lineDropped();
+    void deviceChanged(const QString &devicePath);
 
 private:
+    struct Pty
+    {
+        int master = -1;
+        int slave = -1;
+        QString path;
+    };
+    static bool openPty(Pty *pty, QString *error);
+    void install(const Pty &pty);
+    void maybeReset();
     void onReadable();
     void onWritable();
     void processInput();
@@ -84,4 +105,11 @@ private:
 
     QByteArray m_unwritten;    // released but not yet taken by the master
     QTimer *m_hangupTimer;     // re-arms reading after the slave hung up
+
+    bool m_resetPending = false;  // asked for, the reply not yet out
+    QElapsedTimer m_resetWait;    // since it was asked for
+    QElapsedTimer m_lastWrite;    // since bytes last went to the master
+    Pty m_comingBack;             // the pty the module comes back on
+    int m_resetDownMs = kResetDownMs;
+    int m_resetBootMs = kResetBootMs;
 };

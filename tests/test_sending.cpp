@@ -400,6 +400,36 @@ private slots:
         Find<QPushButton>(d, "sendButton")->click();
         QTRY_VERIFY(log.Text().endsWith("AT+CSQ\r\r\n+CSQ: 20,99\r\n\r\nOK\r\n"));
     }
+
+    // The simulated module reset by AT+CFUN=1,1: the port is lost as with an
+    // unplugged module, and Start opens it on its new pty; pressed soon
+    // enough, its boot messages are seen too (like a real module's, they are
+    // lost to a port opened after them).
+    void simulatedModuleResets()
+    {
+        SessionLog log;
+        TerminalDialog d(log);
+        d.SelectPort(TerminalDialog::kSimulatedPortName);
+        Find<QComboBox>(d, "speedList")->setCurrentIndex(10); // 115200
+        Find<QRadioButton>(d, "endCrRadio")->setChecked(true);
+        auto *startStop = Find<QPushButton>(d, "startStopButton");
+        startStop->click();
+        QVERIFY(d.Session().isOpen());
+        const QString before = d.Session().serial().DevicePath();
+        MessageBoxCatcher boxes;
+        Find<QLineEdit>(d, "commandEdit")->setText(QStringLiteral("AT+CFUN=1,1"));
+        Find<QPushButton>(d, "sendButton")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.texts.size(), 1, 3000);
+        QVERIFY(boxes.texts.first().startsWith(QStringLiteral("串口已断开!\n") + before));
+        QVERIFY(log.Text().endsWith("AT+CFUN=1,1\r\r\nOK\r\n"));
+        QCOMPARE(startStop->text(), QStringLiteral("Start"));
+        startStop->click();
+        QVERIFY(d.Session().isOpen());
+        QVERIFY(d.Session().serial().DevicePath() != before);
+        QTRY_VERIFY_WITH_TIMEOUT(log.Text().endsWith("\r\nSMS Ready\r\n"), 3000);
+        QVERIFY(log.Text().contains("OK\r\n\r\nRDY\r\n\r\n+CFUN: 1\r\n\r\n+CPIN: READY\r\n"));
+        startStop->click();
+    }
 };
 
 QTEST_MAIN(TestSending)

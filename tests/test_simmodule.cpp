@@ -104,6 +104,7 @@ public:
             ::close(m_fd);
         m_fd = -1;
     }
+    ssize_t readRaw(char *byte) { return ::read(m_fd, byte, 1); }
     bool write(const QByteArray &bytes) { return ::write(m_fd, bytes.constData(), size_t(bytes.size())) == bytes.size(); }
     // Reads until `expected` bytes came or timeoutMs passed, keeping the
     // event loop (and so the SimPort) running. Every read that returned
@@ -692,6 +693,51 @@ private slots:
         QVERIFY(timer.elapsed() < 250);
         QCOMPARE(t.read(6, 3000), OK);
         QVERIFY(timer.elapsed() >= 300);
+    }
+
+    // AT+CFUN=1,1: OK, read by the terminal before the line drops; the
+    // module comes back on another pty and says its boot messages there.
+    void resetDropsTheLineAndComesBack()
+    {
+        SimulatedModule m;
+        SimulatedModule::Output o = m.step("AT+CFUN=1\r");
+        QVERIFY(!o.reset);
+        o = m.step("AT+CFUN=1,1\r");
+        QCOMPARE(o.reply, OK);
+        QVERIFY(o.reset);
+        QVERIFY(!m.step("AT\r").reset);
+        QCOMPARE(m.bootMessages(), QByteArray("\r\nRDY\r\n\r\n+CFUN: 1\r\n\r\n+CPIN: READY\r\n\r\nSMS Ready\r\n"));
+
+        SimPort port;
+        QVERIFY(port.start());
+        port.setResetTiming(200, 50);
+        const QString before = port.devicePath();
+        QSignalSpy dropped(&port, &SimPort::lineDropped);
+        QSignalSpy changed(&port, &SimPort::deviceChanged);
+        Terminal t(before);
+        QVERIFY(t.isOpen());
+        QVERIFY(t.write("ATE0\r"));
+        QCOMPARE(t.read(5 + OK.size(), 1000), "ATE0\r" + OK);
+        // The terminal is slow to read: the OK waits for it all the same.
+        QVERIFY(t.write("AT+CFUN=1,1\r"));
+        runEventLoopFor(150);
+        QVERIFY(dropped.isEmpty());
+        QCOMPARE(t.read(OK.size(), 1000), OK);
+        QTRY_COMPARE_WITH_TIMEOUT(dropped.size(), 1, 1000);
+        // The terminal's side has hung up: reading gives end of file or EIO.
+        char byte = 0;
+        const ssize_t got = t.readRaw(&byte);
+        QVERIFY2(got == 0 || (got < 0 && errno == EIO), qPrintable(QString::number(got)));
+        QTRY_COMPARE_WITH_TIMEOUT(changed.size(), 1, 1000);
+        const QString after = changed.first().first().toString();
+        QCOMPARE(after, port.devicePath());
+        QVERIFY(after != before);
+        Terminal back(after);
+        QVERIFY(back.isOpen());
+        QCOMPARE(back.read(m.bootMessages().size(), 1000), m.bootMessages());
+        QVERIFY(back.write("AT\r"));
+        // The settings are the profile's again: echo is on.
+        QCOMPARE(back.read(3 + OK.size(), 1000), "AT\r" + OK);
     }
 };
 
