@@ -4,12 +4,14 @@
 #include "app/simulatedport.h"
 #include "dialogsupport.h"
 #include "widgets/editablelistctrl.h"
+#include "widgets/logview.h"
 #include "widgets/inplaceeditors.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMenu>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -19,6 +21,7 @@
 #include <QTest>
 
 #include <fcntl.h>
+#include <memory>
 #include <termios.h>
 #include <unistd.h>
 
@@ -283,6 +286,37 @@ private slots:
         QVERIFY(read);
         QVERIFY(!(t.c_cflag & CRTSCTS));
         QCOMPARE(r.Send(QStringLiteral("AT"), 3), QByteArray("AT\r"));
+    }
+
+    // Off by default; the view's context menu item (or --log-dir) turns it
+    // on, and the file then gets what the view gets.
+    void logToDiskFromTheView()
+    {
+        Rig r(false);
+        auto *view = Find<LogView>(r.d, "receiveView");
+        std::unique_ptr<QMenu> menu(view->createContextMenu());
+        QAction *item = nullptr;
+        for (QAction *a : menu->actions())
+            item = a->text() == QStringLiteral("Log to Disk…") ? a : item;
+        QVERIFY(item);
+        QVERIFY(item->isCheckable() && !item->isChecked());
+        QCOMPARE(r.d.Session().logDirectory(), QString());
+
+        QTemporaryDir dir;
+        r.d.setLogDirectory(dir.path());
+        QVERIFY(item->isChecked());
+        r.ClickStartStop();
+        QVERIFY(r.d.Session().isOpen());
+        const QString path = r.d.Session().logFilePath();
+        QVERIFY(path.startsWith(dir.path()));
+        QVERIFY(r.pty.write("hello\r\n"));
+        QTRY_COMPARE(r.log.Text(), QByteArray("hello\r\n"));
+        r.ClickStartStop();
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("hello\r\n"));
+        item->trigger(); // off again
+        QCOMPARE(r.d.Session().logDirectory(), QString());
     }
 
     void clearEmptiesTheLog()

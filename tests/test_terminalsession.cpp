@@ -5,6 +5,9 @@
 #include "session/terminalsession.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTest>
@@ -319,6 +322,95 @@ private slots:
         // A Close with nothing open, or a second one, does nothing.
         QCOMPARE(r.session.Close(), qint64(0));
         QCOMPARE(ended.size(), 1);
+    }
+
+    // The log on disk gets exactly what the session log gets while the port
+    // is open, within a fraction of a second, in a file named after the port.
+    void logOnDisk()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString folder = dir.filePath(QStringLiteral("logs"));
+        Rig r(false);
+        r.session.setLogDirectory(folder);
+        QSignalSpy started(&r.session, &TerminalSession::logFileStarted);
+        QCOMPARE(r.session.Open(r.Settings()), SerialSession::OpenResult::Opened);
+        QCOMPARE(started.size(), 1);
+        const QString path = r.session.logFilePath();
+        QCOMPARE(started.first().first().toString(), path);
+        static const QRegularExpression name(QStringLiteral("^qrvterm_pts_\\d+_\\d{4}-\\d\\d-\\d\\dT\\d\\d-\\d\\d-\\d\\d\\.log$"));
+        QVERIFY2(name.match(QFileInfo(path).fileName()).hasMatch(), qPrintable(path));
+        QCOMPARE(QFileInfo(path).absolutePath(), QFileInfo(folder).absoluteFilePath());
+
+        r.session.setEndChar(4); // SUB: the command is logged too
+        r.session.SendCommandText("AT", true);
+        QByteArray reply("\r\nOK\r\n\0\xFF", 9);
+        QVERIFY(r.pty.write(reply));
+        QTRY_COMPARE(r.log.size(), qsizetype(3 + reply.size()));
+        const auto onDisk = [&] {
+            QFile f(path);
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(none)");
+        };
+        QElapsedTimer clock;
+        clock.start();
+        QTRY_COMPARE_WITH_TIMEOUT(onDisk(), r.log.Text(), 1000);
+        QVERIFY2(clock.elapsed() < 200 + 50, qPrintable(QString::number(clock.elapsed())));
+        // A flood arrives whole.
+        QByteArray flood;
+        for (int i = 0; i < 200000; ++i)
+            flood.append(char(i * 13 % 256));
+        QVERIFY(r.pty.write(flood));
+        QTRY_COMPARE_WITH_TIMEOUT(r.log.size(), qsizetype(12 + flood.size()), 5000);
+        // Close writes what is pending; nothing is added after it.
+        r.session.Close();
+        QCOMPARE(onDisk(), r.log.Text());
+        r.log.Append("after");
+        QTest::qWait(LogFile::kFlushMs * 2);
+        QCOMPARE(onDisk().size(), r.log.size() - 5);
+        QCOMPARE(r.session.logFilePath(), QString());
+    }
+
+    // A disk that fills up is told once; the log in memory goes on.
+    void logOnDiskThatFails()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        Rig r(false);
+        // The file it is about to make is a link to a device that is always full.
+        const QDateTime now = QDateTime::currentDateTime();
+        for (int s = 0; s < 3; ++s)
+            QVERIFY(QFile::link(QStringLiteral("/dev/full"),
+                                dir.filePath(LogFile::fileName(r.pty.slavePath(), now.addSecs(s)))));
+        r.session.setLogDirectory(dir.path());
+        QSignalSpy failed(&r.session, &TerminalSession::logFileFailed);
+        QCOMPARE(r.session.Open(r.Settings()), SerialSession::OpenResult::Opened);
+        QVERIFY(r.pty.write("hello"));
+        QTRY_COMPARE_WITH_TIMEOUT(failed.size(), 1, 1000);
+        QVERIFY(failed.first().first().toString().contains(QLatin1String("space"), Qt::CaseInsensitive));
+        QVERIFY(r.pty.write(" world"));
+        QTRY_COMPARE(r.log.Text(), QByteArray("hello world"));
+        QTest::qWait(LogFile::kFlushMs * 2);
+        QCOMPARE(failed.size(), 1);
+
+        // A folder that cannot be made: told at the open, the port opens.
+        QFile blocker(dir.filePath(QStringLiteral("file")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        r.session.Close();
+        r.session.setLogDirectory(blocker.fileName() + QStringLiteral("/logs"));
+        QCOMPARE(r.session.Open(r.Settings()), SerialSession::OpenResult::Opened);
+        QTRY_COMPARE(failed.size(), 2);
+        QVERIFY(r.session.isOpen());
+    }
+
+    void logFileNames()
+    {
+        const QDateTime t(QDate(2026, 12, 7), QTime(9, 5, 3));
+        QCOMPARE(LogFile::fileName(QStringLiteral("/dev/ttyUSB0"), t), QStringLiteral("qrvterm_ttyUSB0_2026-12-07T09-05-03.log"));
+        QCOMPARE(LogFile::fileName(QStringLiteral("Simulated module"), t),
+                 QStringLiteral("qrvterm_Simulated_module_2026-12-07T09-05-03.log"));
+        QCOMPARE(LogFile::fileName(QStringLiteral("/dev/serial/by-id/usb-Q_M-if02"), t),
+                 QStringLiteral("qrvterm_serial_by-id_usb-Q_M-if02_2026-12-07T09-05-03.log"));
+        QCOMPARE(LogFile::fileName(QStringLiteral("../串口"), t), QStringLiteral("qrvterm_..____2026-12-07T09-05-03.log"));
     }
 };
 

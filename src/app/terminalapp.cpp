@@ -26,6 +26,11 @@ bool TerminalApp::InitInstance()
     const QCommandLineOption webView(QStringLiteral("no-web-view"),
                                      QStringLiteral("Show the maker's address as a link instead of loading its page in the web panel."));
     parser.addOption(webView);
+    const QCommandLineOption logDir(QStringLiteral("log-dir"),
+                                    QStringLiteral("Write the session log to a new file in <folder> each time a port "
+                                                   "opens, as it arrives."),
+                                    QStringLiteral("folder"));
+    parser.addOption(logDir);
     // Desktop launchers and scripts may pass arguments this program does not
     // know: they are told on standard error and the window opens anyway.
     if (!parser.parse(arguments()))
@@ -36,6 +41,8 @@ bool TerminalApp::InitInstance()
     TerminalDialog dialog(m_log);
     if (parser.isSet(port))
         dialog.SelectPort(parser.value(port));
+    if (parser.isSet(logDir))
+        dialog.setLogDirectory(parser.value(logDir));
     dialog.exec();
     return false;
 }

@@ -106,6 +106,17 @@ void TerminalDialog::SetupReceiveView()
         " AT at ERROR READY OK MIPOPEN MIPRTCP MIPSTAT MIPCALL CSQ CPIN  IPCLOSE IPDATA CONNECT IPOPEN"));
     view->setLog(&m_log);
     view->setToolTip(QStringLiteral("Received text (read-only): select and Ctrl+C to copy"));
+    // Opt-in: the session log written to a file as it arrives.
+    m_logToDisk = new QAction(QStringLiteral("Log to Disk…"), this);
+    m_logToDisk->setObjectName(QStringLiteral("logToDiskAction"));
+    m_logToDisk->setCheckable(true);
+    m_logToDisk->setToolTip(QStringLiteral("Write everything the view gets to a file as it arrives"));
+    connect(m_logToDisk, &QAction::triggered, this, &TerminalDialog::OnLogToDiskToggled);
+    view->addContextAction(m_logToDisk);
+    connect(&m_session, &TerminalSession::logFileFailed, this, [this](const QString &reason) {
+        setLogDirectory(QString());
+        ShowMessage(QStringLiteral("The log on disk stopped:\n%1\nThe log in the window goes on.").arg(reason));
+    });
 }
 
 void TerminalDialog::SetupWindow()
@@ -371,6 +382,25 @@ void TerminalDialog::OnDeviceLost(const QString &devicePath, const QString &reas
 {
     ShowPortOpen(false);
     ShowMessage(QStringLiteral("串口已断开!\n%1\n%2").arg(devicePath, reason));
+}
+
+void TerminalDialog::setLogDirectory(const QString &folder)
+{
+    if (!folder.isEmpty())
+        m_lastLogDirectory = folder;
+    m_logToDisk->setChecked(!folder.isEmpty());
+    m_session.setLogDirectory(folder);
+}
+
+void TerminalDialog::OnLogToDiskToggled(bool on)
+{
+    if (!on) {
+        setLogDirectory(QString());
+        return;
+    }
+    const QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Folder for the log on disk"),
+                                                             m_lastLogDirectory);
+    setLogDirectory(folder);
 }
 
 void TerminalDialog::ClearClicked()

@@ -30,6 +30,9 @@ public:
 
     // Selects (or types) a Port list entry, e.g. from the command line.
     void SelectPort(const QString &name);
+    // Turns the log on disk on in folder (off when empty), as the receive
+    // view's "Log to Disk" does; e.g. from the command line.
+    void setLogDirectory(const QString &folder);
     // Lists the ports the system reports now between COM8 and the simulated
     // module, keeping the chosen or typed entry; runs each time the Port
     // list opens, so that a module plugged in later shows up.
@@ -108,6 +111,7 @@ private:
     void OnOpenFailed(SerialSession::OpenResult result, const QString &why);
     void OnDeviceLost(const QString &devicePath, const QString &reason);
     void ShowMessage(const QString &text);
+    void OnLogToDiskToggled(bool on);
     bool AskYesNo(const QString &text);
 
     std::unique_ptr<Ui::TerminalDialog> ui;
@@ -119,4 +123,6 @@ private:
     QStatusBar *m_statusBar = nullptr;
     std::function<QString()> m_askSavePath;
     LinkCipher m_linkCipher { kLinkKey };
+    QAction *m_logToDisk = nullptr;
+    QString m_lastLogDirectory;
 };

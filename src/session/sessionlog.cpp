@@ -26,10 +26,18 @@ void SessionLog::appendLocked(const char *data, qsizetype n)
         QByteArray &block = m_blocks.back();
         const qsizetype take = std::min(n, kBlockSize - block.size());
         block.append(data, take);
+        if (m_tee)
+            m_tee(data, take);
         data += take;
         n -= take;
         m_size += take;
     }
+}
+
+void SessionLog::setTee(Tee tee)
+{
+    QMutexLocker lock(&m_lock);
+    m_tee = std::move(tee);
 }
 
 void SessionLog::AppendLineBreak()

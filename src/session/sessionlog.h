@@ -5,6 +5,7 @@
 #include <QMutexLocker>
 #include <QIODevice>
 #include <algorithm>
+#include <functional>
 #include <vector>
 
 // The whole text of the receive view: every byte received or added, exactly
@@ -35,6 +36,11 @@ public:
     // Increases on every Clear, so a reader can tell a cleared log that has
     // grown again from one that only grew.
     quint64 generation() const;
+    // Is given every byte added to the log, as it is added, in order (a log
+    // on disk); called with the lock held, so it must not call back into the
+    // log. Clear does not reach it. An empty function stops it.
+    using Tee = std::function<void(const char *data, qsizetype n)>;
+    void setTee(Tee tee);
     // Calls f(const char *data, qsizetype n) on the bytes of [pos, pos + len),
     // clipped to the log, piece by piece in order, without copying them. The
     // lock is held throughout, so f must not call back into the log.
@@ -64,4 +70,5 @@ private:
     std::vector<QByteArray> m_blocks;
     qsizetype m_size = 0;
     quint64 m_generation = 0;
+    Tee m_tee;
 };

@@ -16,11 +16,51 @@ TerminalSession::TerminalSession(SessionLog &log, QObject *parent)
     connect(&m_serial, &SerialSession::DeviceLost, this,
             [this](const QString &reason) { emit deviceLost(m_serial.DevicePath(), reason); });
     connect(&m_serial, &SerialSession::WriteTimedOut, this, &TerminalSession::writeTimedOut);
+    connect(&m_serial, &SerialSession::DeviceLost, this, &TerminalSession::stopLogFile);
+    // Queued: a write that fails may be one made for the log's tee, with the
+    // log's lock held.
+    connect(
+        &m_logFile, &LogFile::failed, this,
+        [this](const QString &reason) {
+            m_log.setTee({});
+            emit logFileFailed(reason);
+        },
+        Qt::QueuedConnection);
 }
 
 TerminalSession::~TerminalSession()
 {
     m_serial.disconnect(this);
+    stopLogFile();
+}
+
+void TerminalSession::setLogDirectory(const QString &folder)
+{
+    if (folder == m_logDirectory)
+        return;
+    stopLogFile();
+    m_logDirectory = folder;
+    if (isOpen())
+        startLogFile();
+}
+
+void TerminalSession::startLogFile()
+{
+    if (m_logDirectory.isEmpty())
+        return;
+    QString why;
+    if (!m_logFile.open(m_logDirectory, m_portEntry, &why)) {
+        emit logFileFailed(why);
+        return;
+    }
+    m_log.setTee([this](const char *data, qsizetype n) { m_logFile.append(data, n); });
+    emit logFileStarted(m_logFile.path());
+}
+
+void TerminalSession::stopLogFile()
+{
+    m_log.setTee({});
+    m_logFile.close();
 }
 
 SerialSession::OpenResult TerminalSession::Open(const SerialSettings &settings)
@@ -39,6 +79,8 @@ SerialSession::OpenResult TerminalSession::Open(const SerialSettings &settings)
         return result;
     }
     m_scanner.Reset();
+    m_portEntry = settings.portName;
+    startLogFile();
     emit opened();
     return result;
 }
@@ -48,7 +90,9 @@ qint64 TerminalSession::Close()
     // A run in progress ends with the port: nothing is framed or logged
     // during the close sequence, and a closed port could answer nothing.
     stopSendAll();
-    return m_serial.Close();
+    const qint64 unsent = m_serial.Close();
+    stopLogFile();
+    return unsent;
 }
 
 void TerminalSession::onReceiveReady()

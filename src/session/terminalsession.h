@@ -3,6 +3,7 @@
 #include "at/replyflags.h"
 #include "at/sendallengine.h"
 #include "serial/serialsession.h"
+#include "session/logfile.h"
 #include "session/portopener.h"
 #include "session/sessionlog.h"
 
@@ -58,6 +59,14 @@ public:
     // Replaces the poll interval and the run's time limit (tests).
     void setSendAllTiming(int pollMs, qint64 timeLimitMs);
 
+    // The log on disk: while a folder is set and the port is open, every
+    // byte the session log gets also goes to a new file in it (LogFile),
+    // one file per open. Empty turns it off. Set while open, a file starts
+    // at once.
+    void setLogDirectory(const QString &folder);
+    QString logDirectory() const { return m_logDirectory; }
+    QString logFilePath() const { return m_logFile.isOpen() ? m_logFile.path() : QString(); }
+
     SessionLog &log() { return m_log; }
     ReplyFlags &flags() { return m_flags; }
     SerialSession &serial() { return m_serial; }
@@ -80,10 +89,16 @@ signals:
     void sendAllEnded(SendAllEngine::EndReason reason);
     // Written bytes that never went out.
     void writeTimedOut(qint64 bytes);
+    // The log on disk started a file, or could not go on (the in-memory log
+    // does); told once per file.
+    void logFileStarted(const QString &path);
+    void logFileFailed(const QString &reason);
 
 private:
     void onReceiveReady();
     void pollSendAll();
+    void startLogFile();
+    void stopLogFile();
 
     SessionLog &m_log;
     SerialSession m_serial;
@@ -97,4 +112,7 @@ private:
     bool m_sendAllRunning = false; // between sendAllStarted and sendAllEnded
     QTimer m_sendAllTimer;
     QElapsedTimer m_sendAllClock;
+    QString m_logDirectory;
+    QString m_portEntry; // as the user named the open port
+    LogFile m_logFile;
 };

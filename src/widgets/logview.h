@@ -3,6 +3,7 @@
 #include "widgets/lineindex.h"
 
 #include <QAbstractScrollArea>
+#include <QAction>
 #include <QBasicTimer>
 #include <QByteArray>
 #include <QColor>
@@ -117,9 +118,11 @@ public:
     // Scrolls as little as needed to show the row of byte offset pos.
     void ensurePositionVisible(qsizetype pos);
 
-    // Menu with "Copy" and "Select All", as the context menu shows it; the
-    // caller owns it.
+    // Menu with "Copy" and "Select All", as the context menu shows it, then
+    // the actions added below after a separator; the caller owns it.
     QMenu *createContextMenu();
+    // An action of the window's for the context menu (the view does not own it).
+    void addContextAction(QAction *action) { m_contextActions.append(action); }
 
     // Character offsets of the decoded raw text (as the accessibility
     // interface counts them) and byte offsets, converted both ways.
@@ -171,6 +174,8 @@ protected:
     void timerEvent(QTimerEvent *event) override;
 
 private:
+    QList<QAction *> m_contextActions;
+
     struct CharMark
     {
         qsizetype byte = 0;

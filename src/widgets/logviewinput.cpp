@@ -327,6 +327,10 @@ QMenu *LogView::createContextMenu()
     QAction *all = menu->addAction(tr("Select All"), this, &LogView::selectAll);
     all->setShortcut(QKeySequence::SelectAll);
     all->setEnabled(m_index.indexedSize() > 0);
+    if (!m_contextActions.isEmpty()) {
+        menu->addSeparator();
+        menu->addActions(m_contextActions);
+    }
     return menu;
 }
 
