@@ -56,23 +56,6 @@ bool intOption(const QCommandLineParser &parser, const QCommandLineOption &optio
     return false;
 }
 
-// Points the link at target, replacing what was there in one step: a reader
-// following the link sees the old device or the new one, never none.
-bool PointLink(const QString &linkPath, const QString &target)
-{
-    const QByteArray link = QFile::encodeName(linkPath);
-    const QByteArray staged = link + ".new";
-    ::unlink(staged.constData());
-    if (::symlink(QFile::encodeName(target).constData(), staged.constData()) != 0
-        || ::rename(staged.constData(), link.constData()) != 0) {
-        std::fprintf(stderr, "qrvsim: cannot link %s to %s: %s\n", link.constData(), qPrintable(target),
-                     std::strerror(errno));
-        ::unlink(staged.constData());
-        return false;
-    }
-    return true;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -144,22 +127,18 @@ int main(int argc, char **argv)
         });
     }
 
-    const QString linkPath = parser.value(link);
-    if (!linkPath.isEmpty() && !PointLink(linkPath, port.devicePath()))
+    if (!port.setLinkPath(parser.value(link), &error)) {
+        std::fprintf(stderr, "qrvsim: %s\n", qPrintable(error));
         return 1;
-    // After a reset the module is back under another name: the link follows
-    // it, and the new path is printed as the first one was.
-    QObject::connect(&port, &SimPort::deviceChanged, [&linkPath](const QString &device) {
-        if (!linkPath.isEmpty())
-            PointLink(linkPath, device);
+    }
+    // After a reset the module is back under another name (the link follows
+    // it): the new path is printed as the first one was.
+    QObject::connect(&port, &SimPort::deviceChanged, [](const QString &device) {
         std::printf("%s\n", qPrintable(device));
         std::fflush(stdout);
     });
 
     std::printf("%s\n", qPrintable(port.devicePath()));
     std::fflush(stdout);
-    const int status = app.exec();
-    if (!linkPath.isEmpty())
-        ::unlink(QFile::encodeName(linkPath).constData());
-    return status;
+    return app.exec();
 }

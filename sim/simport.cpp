@@ -1,5 +1,6 @@
 #include "simport.h"
 
+#include <QFile>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -56,6 +57,8 @@ SimPort::SimPort(QObject *parent)
 SimPort::~SimPort()
 {
     stop();
+    if (!m_linkPath.isEmpty())
+        ::unlink(QFile::encodeName(m_linkPath).constData());
     if (m_comingBack.master >= 0) {
         ::close(m_comingBack.master);
         ::close(m_comingBack.slave);
@@ -117,11 +120,36 @@ bool SimPort::openPty(Pty *pty, QString *error)
     return true;
 }
 
+bool SimPort::setLinkPath(const QString &path, QString *error)
+{
+    if (!m_linkPath.isEmpty() && m_linkPath != path)
+        ::unlink(QFile::encodeName(m_linkPath).constData());
+    m_linkPath = path;
+    return m_linkPath.isEmpty() || !isRunning() || pointLink(error);
+}
+
+bool SimPort::pointLink(QString *error)
+{
+    const QByteArray link = QFile::encodeName(m_linkPath);
+    const QByteArray staged = link + ".new";
+    ::unlink(staged.constData());
+    if (::symlink(QFile::encodeName(m_devicePath).constData(), staged.constData()) != 0
+        || ::rename(staged.constData(), link.constData()) != 0) {
+        if (error)
+            *error = errnoText(("link " + link).constData());
+        ::unlink(staged.constData());
+        return false;
+    }
+    return true;
+}
+
 void SimPort::install(const Pty &pty)
 {
     m_master = pty.master;
     m_slaveHold = pty.slave;
     m_devicePath = pty.path;
+    if (!m_linkPath.isEmpty())
+        pointLink(nullptr);
     m_readNotifier = new QSocketNotifier(m_master, QSocketNotifier::Read, this);
     connect(m_readNotifier, &QSocketNotifier::activated, this, &SimPort::onReadable);
     m_writeNotifier = new QSocketNotifier(m_master, QSocketNotifier::Write, this);

@@ -33,6 +33,12 @@ public:
     bool isRunning() const { return m_master >= 0; }
     // The slave's path, e.g. "/dev/pts/5"; empty when not running.
     QString devicePath() const { return m_devicePath; }
+    // Keeps a symbolic link at path to the device, re-pointed in one step
+    // whenever the module is back on a new pty (a reader following it sees
+    // the old device or the new one, never none); removed with the port.
+    // False, with *error set, when the link cannot be made.
+    bool setLinkPath(const QString &path, QString *error = nullptr);
+    QString linkPath() const { return m_linkPath; }
 
     // Paces output at the byte rate of a line at baud bits per second (ten
     // bits a byte), released in small pieces; 0 sends at once.
@@ -85,7 +91,10 @@ private:
     void writeOut(const QByteArray &bytes);
     void flushWrites();
 
+    bool pointLink(QString *error);
+
     SimulatedModule m_module;
+    QString m_linkPath;
     int m_master = -1;
     int m_slaveHold = -1;
     QString m_devicePath;

@@ -12,6 +12,7 @@
 #include <QRadioButton>
 #include <QSerialPort>
 #include <QSignalBlocker>
+#include <QAction>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -308,11 +309,48 @@ private slots:
         QVERIFY(session.IsOpen());
     }
 
+    // Reconnect on (the default): the session stays, with no box; Stop ends
+    // the wait.
+    void hangUpWaitsForTheDevice()
+    {
+        PtyDialog rig;
+        auto &[pty, log, d] = rig;
+        auto *reconnect = d.findChild<QAction *>(QStringLiteral("reconnectAction"));
+        QVERIFY(reconnect && reconnect->isChecked());
+        MessageBoxCatcher boxes;
+        const std::clock_t cpuBefore = std::clock();
+        pty.closeMaster();
+        QTRY_VERIFY_WITH_TIMEOUT(d.Session().isWaiting(), 1000);
+        auto *bar = d.findChild<QStatusBar *>(QStringLiteral("statusBar"));
+        QVERIFY(bar->currentMessage().startsWith(QStringLiteral("Waiting for ") + pty.slavePath()));
+        auto *startStop = Find<QPushButton>(d, "startStopButton");
+        QCOMPARE(startStop->text(), QStringLiteral("Stop"));
+        for (QComboBox *list : SettingLists(d))
+            QVERIFY(!list->isEnabled());
+        QVERIFY(log.Text().contains(" lost "));
+        // Waiting costs nothing.
+        QTest::qWait(500);
+        const double cpu = double(std::clock() - cpuBefore) / CLOCKS_PER_SEC;
+        QVERIFY2(cpu < 0.2, qPrintable(QString::number(cpu)));
+        QVERIFY(boxes.texts.isEmpty());
+        startStop->click();
+        QVERIFY(!d.Session().isWaiting());
+        QCOMPARE(startStop->text(), QStringLiteral("Start"));
+        QVERIFY(bar->currentMessage().isEmpty());
+        for (QComboBox *list : SettingLists(d))
+            QVERIFY(list->isEnabled());
+        QVERIFY(boxes.texts.isEmpty());
+    }
+
+    // Reconnect turned off in the receive view's menu: a lost device ends
+    // the session with a message, as it always did.
     void hangUpReturnsToClosed()
     {
         PtyDialog rig;
         auto &[pty, log, d] = rig;
         QVERIFY(d.Session().isOpen());
+        d.findChild<QAction *>(QStringLiteral("reconnectAction"))->trigger();
+        QVERIFY(!d.Session().reconnect());
 
         MessageBoxCatcher boxes;
         const std::clock_t cpuBefore = std::clock();

@@ -12,8 +12,27 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <limits>
+#include <memory>
+#include <stdio.h>
+#include <termios.h>
 
 namespace {
+
+// Points link at target in one step, as a simulator or udev re-points one.
+bool PointLink(const QString &link, const QString &target)
+{
+    const QString staged = link + QStringLiteral(".new");
+    QFile::remove(staged);
+    return QFile::link(target, staged)
+        && ::rename(QFile::encodeName(staged).constData(), QFile::encodeName(link).constData()) == 0;
+}
+
+// The line the session logs when the device goes or comes back.
+QRegularExpression DeviceLine(const QString &port, const char *what)
+{
+    return QRegularExpression(QStringLiteral("\\r\\n----- %1 %2 \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d -----\\r\\n")
+                                  .arg(QRegularExpression::escape(port), QLatin1String(what)));
+}
 
 // A session open on a fresh pty, with a command list of its own.
 struct Rig
@@ -106,6 +125,8 @@ class TestTerminalSession : public QObject
     Q_OBJECT
 
 private slots:
+    void reconnectFollowsTheLinkToANewPty();
+    void stopOrReconnectOffEndsTheWait();
     void openTellsWhatHappened()
     {
         Rig r(false);
@@ -122,7 +143,9 @@ private slots:
         QCOMPARE(opened.size(), 1);
         QVERIFY(r.session.isOpen());
 
-        // The port went away: told with its device, and the session is closed.
+        // Reconnect off: the port went away, told with its device, and the
+        // session is closed.
+        r.session.setReconnect(false);
         QSignalSpy lost(&r.session, &TerminalSession::deviceLost);
         r.pty.closeMaster();
         QTRY_COMPARE_WITH_TIMEOUT(lost.size(), 1, 1000);
@@ -413,6 +436,94 @@ private slots:
         QCOMPARE(LogFile::fileName(QStringLiteral("../串口"), t), QStringLiteral("qrvterm_..____2026-12-07T09-05-03.log"));
     }
 };
+
+// The device goes away and comes back under another name, behind a link
+// the user opened: the session waits with its log, reopens the link's new
+// device with the same settings, and goes on.
+void TestTerminalSession::reconnectFollowsTheLinkToANewPty()
+{
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("module"));
+    auto first = std::make_unique<PtyPair>();
+    QVERIFY(PointLink(link, first->slavePath()));
+    SessionLog log;
+    TerminalSession session(log);
+    session.setEndChar(1);
+    SerialSettings settings;
+    settings.portName = link;
+    settings.baudRate = 115200;
+    QCOMPARE(session.Open(settings), SerialSession::OpenResult::Opened);
+    QVERIFY(session.reconnect()); // on by default
+    QSignalSpy waiting(&session, &TerminalSession::waitingForDevice);
+    QSignalSpy back(&session, &TerminalSession::deviceBack);
+    QSignalSpy lost(&session, &TerminalSession::deviceLost);
+
+    first->write("OK\r\n");
+    QTRY_VERIFY_WITH_TIMEOUT(log.Text().endsWith("OK\r\n"), 2000);
+    first.reset(); // the line drops and the device is gone
+    QTRY_COMPARE_WITH_TIMEOUT(waiting.size(), 1, 2000);
+    QVERIFY(session.isWaiting());
+    QVERIFY(!session.isOpen());
+    QVERIFY(lost.isEmpty());
+    QVERIFY(DeviceLine(link, "lost").match(log.Text()).hasMatch());
+    QVERIFY(log.Text().startsWith("OK\r\n\r\n----- "));
+    // Nothing to open meanwhile (the link points at nothing).
+    QTest::qWait(100);
+    QVERIFY(back.isEmpty());
+
+    PtyPair second;
+    QVERIFY(PointLink(link, second.slavePath()));
+    QTRY_COMPARE_WITH_TIMEOUT(back.size(), 1, 2000);
+    QVERIFY(session.isOpen());
+    QVERIFY(!session.isWaiting());
+    const QByteArray text = log.Text();
+    const auto backLine = DeviceLine(link, "back").match(text);
+    QVERIFY(backLine.hasMatch());
+    QCOMPARE(backLine.capturedEnd(), text.size());
+    // The same line settings on the new device.
+    termios tio {};
+    QVERIFY(::tcgetattr(second.masterFd(), &tio) == 0);
+    QCOMPARE(cfgetospeed(&tio), speed_t(B115200));
+    // And everything goes on.
+    second.write("RDY\r\n");
+    QTRY_VERIFY_WITH_TIMEOUT(log.Text().endsWith("-----\r\nRDY\r\n"), 2000);
+    session.SendCommandText("AT", true);
+    QCOMPARE(second.read(3), QByteArray("AT\r"));
+    session.Close();
+}
+
+// Close during the wait ends it: a device that comes back later is left
+// alone. Turning reconnect off during a wait ends the session as a loss does.
+void TestTerminalSession::stopOrReconnectOffEndsTheWait()
+{
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("module"));
+    auto first = std::make_unique<PtyPair>();
+    QVERIFY(PointLink(link, first->slavePath()));
+    SessionLog log;
+    TerminalSession session(log);
+    SerialSettings settings;
+    settings.portName = link;
+    QCOMPARE(session.Open(settings), SerialSession::OpenResult::Opened);
+    QSignalSpy waiting(&session, &TerminalSession::waitingForDevice);
+    first.reset();
+    QTRY_VERIFY_WITH_TIMEOUT(session.isWaiting(), 2000);
+    QCOMPARE(session.Close(), 0);
+    QVERIFY(!session.isWaiting());
+    PtyPair second;
+    QVERIFY(PointLink(link, second.slavePath()));
+    QTest::qWait(200);
+    QVERIFY(!session.isOpen());
+
+    QCOMPARE(session.Open(settings), SerialSession::OpenResult::Opened);
+    QSignalSpy lost(&session, &TerminalSession::deviceLost);
+    second.closeMaster();
+    QTRY_VERIFY_WITH_TIMEOUT(session.isWaiting(), 2000);
+    session.setReconnect(false);
+    QCOMPARE(lost.size(), 1);
+    QVERIFY(!session.isWaiting());
+    QVERIFY(!session.isOpen());
+}
 
 QTEST_MAIN(TestTerminalSession)
 #include "test_terminalsession.moc"

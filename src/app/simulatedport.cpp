@@ -3,6 +3,8 @@
 #include "session/portopener.h"
 #include "sim/simport.h"
 
+#include <QDir>
+#include <QTemporaryDir>
 #include <algorithm>
 
 namespace {
@@ -19,11 +21,17 @@ public:
         // The module answers at the byte rate of the chosen speed, so replies
         // arrive in pieces as they do from real hardware.
         m_port.setLineRate(int(std::min<quint32>(baudRate, 4000000)));
-        return m_port.devicePath();
+        // The port is opened through a link that follows the module to its
+        // new pty after a reset, so that reconnect finds it as it finds a
+        // USB module by its by-id link.
+        if (m_linkFolder.isValid() && m_port.linkPath().isEmpty())
+            m_port.setLinkPath(m_linkFolder.filePath(QStringLiteral("simulated-module")));
+        return m_port.linkPath().isEmpty() ? m_port.devicePath() : m_port.linkPath();
     }
 
 private:
-    SimPort m_port;
+    QTemporaryDir m_linkFolder { QDir::tempPath() + QStringLiteral("/qrvterm-sim-XXXXXX") };
+    SimPort m_port; // destroyed first: it removes its link
 };
 
 } // namespace

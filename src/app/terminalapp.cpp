@@ -31,6 +31,10 @@ bool TerminalApp::InitInstance()
                                                    "opens, as it arrives."),
                                     QStringLiteral("folder"));
     parser.addOption(logDir);
+    const QCommandLineOption noReconnect(QStringLiteral("no-reconnect"),
+                                         QStringLiteral("When the open device goes away, close the port and say so "
+                                                        "instead of waiting for the device to come back."));
+    parser.addOption(noReconnect);
     // Desktop launchers and scripts may pass arguments this program does not
     // know: they are told on standard error and the window opens anyway.
     if (!parser.parse(arguments()))
@@ -43,6 +47,8 @@ bool TerminalApp::InitInstance()
         dialog.SelectPort(parser.value(port));
     if (parser.isSet(logDir))
         dialog.setLogDirectory(parser.value(logDir));
+    if (parser.isSet(noReconnect))
+        dialog.setReconnect(false);
     dialog.exec();
     return false;
 }

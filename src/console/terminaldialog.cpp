@@ -113,6 +113,14 @@ void TerminalDialog::SetupReceiveView()
     m_logToDisk->setToolTip(QStringLiteral("Write everything the view gets to a file as it arrives"));
     connect(m_logToDisk, &QAction::triggered, this, &TerminalDialog::OnLogToDiskToggled);
     view->addContextAction(m_logToDisk);
+    // On by default: a device that goes away is waited for and reopened.
+    m_reconnect = new QAction(QStringLiteral("Reconnect"), this);
+    m_reconnect->setObjectName(QStringLiteral("reconnectAction"));
+    m_reconnect->setCheckable(true);
+    m_reconnect->setChecked(m_session.reconnect());
+    m_reconnect->setToolTip(QStringLiteral("When the module goes away (reset, unplugged), wait for it and open it again"));
+    connect(m_reconnect, &QAction::toggled, this, &TerminalDialog::setReconnect);
+    view->addContextAction(m_reconnect);
     connect(&m_session, &TerminalSession::logFileFailed, this, [this](const QString &reason) {
         setLogDirectory(QString());
         ShowMessage(QStringLiteral("The log on disk stopped:\n%1\nThe log in the window goes on.").arg(reason));
@@ -184,6 +192,8 @@ void TerminalDialog::SetupWindow()
     connect(&m_session, &TerminalSession::opened, this, [this] { ShowPortOpen(true); });
     connect(&m_session, &TerminalSession::openFailed, this, &TerminalDialog::OnOpenFailed);
     connect(&m_session, &TerminalSession::deviceLost, this, &TerminalDialog::OnDeviceLost);
+    connect(&m_session, &TerminalSession::waitingForDevice, this, &TerminalDialog::OnWaitingForDevice);
+    connect(&m_session, &TerminalSession::deviceBack, this, [this] { m_statusBar->clearMessage(); });
     connect(&m_session, &TerminalSession::writeTimedOut, this, &TerminalDialog::ShowUnsent);
     connect(&m_session, &TerminalSession::sendAllStarted, this, [this] { ui->sendAllButton->setEnabled(false); });
     connect(&m_session, &TerminalSession::sendAllEnded, this, [this] { ui->sendAllButton->setEnabled(true); });
@@ -351,6 +361,7 @@ void TerminalDialog::StartStopClicked()
 {
     if (ui->startStopButton->text() != QLatin1String("Start")) {
         const qint64 unsent = m_session.Close();
+        m_statusBar->clearMessage();
         ShowPortOpen(false);
         if (unsent > 0)
             ShowUnsent(unsent);
@@ -380,8 +391,24 @@ void TerminalDialog::RefreshReceiveView(bool scrollToEnd)
 
 void TerminalDialog::OnDeviceLost(const QString &devicePath, const QString &reason)
 {
+    m_statusBar->clearMessage();
     ShowPortOpen(false);
     ShowMessage(QStringLiteral("串口已断开!\n%1\n%2").arg(devicePath, reason));
+}
+
+// The session stays: Stop stays Stop (it ends the wait), the lists stay
+// locked, and the bar tells what the window waits for.
+void TerminalDialog::OnWaitingForDevice()
+{
+    m_statusBar->showMessage(QStringLiteral("Waiting for %1 to come back… (Stop ends the wait)")
+                                 .arg(m_session.portEntry()));
+}
+
+void TerminalDialog::setReconnect(bool on)
+{
+    const QSignalBlocker blocker(m_reconnect);
+    m_reconnect->setChecked(on);
+    m_session.setReconnect(on);
 }
 
 void TerminalDialog::setLogDirectory(const QString &folder)

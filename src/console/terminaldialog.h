@@ -33,6 +33,9 @@ public:
     // Turns the log on disk on in folder (off when empty), as the receive
     // view's "Log to Disk" does; e.g. from the command line.
     void setLogDirectory(const QString &folder);
+    // Turns reconnect on (the default) or off, as the receive view's
+    // "Reconnect" item does; e.g. --no-reconnect.
+    void setReconnect(bool on);
     // Lists the ports the system reports now between COM8 and the simulated
     // module, keeping the chosen or typed entry; runs each time the Port
     // list opens, so that a module plugged in later shows up.
@@ -110,6 +113,7 @@ private:
     void ShowPortOpen(bool open);
     void OnOpenFailed(SerialSession::OpenResult result, const QString &why);
     void OnDeviceLost(const QString &devicePath, const QString &reason);
+    void OnWaitingForDevice();
     void ShowMessage(const QString &text);
     void OnLogToDiskToggled(bool on);
     bool AskYesNo(const QString &text);
@@ -124,5 +128,6 @@ private:
     std::function<QString()> m_askSavePath;
     LinkCipher m_linkCipher { kLinkKey };
     QAction *m_logToDisk = nullptr;
+    QAction *m_reconnect = nullptr;
     QString m_lastLogDirectory;
 };

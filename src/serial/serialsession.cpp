@@ -258,6 +258,11 @@ void SerialSession::OnError(QSerialPort::SerialPortError error)
         // at full speed until closed, so release it at once; lowering DTR
         // and the pause of the normal close sequence mean nothing now.
         const QString reason = m_port->errorString();
+        // What arrived before the device went is read first.
+        if (m_port->bytesAvailable() > 0)
+            emit ReceiveReady();
+        if (!m_port)
+            break; // the reader closed it
         Release();
         emit DeviceLost(reason);
         break;

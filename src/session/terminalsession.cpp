@@ -1,6 +1,9 @@
 #include "session/terminalsession.h"
 
 #include "at/commandframe.h"
+#include "text/codepage936.h"
+
+#include <QDateTime>
 
 TerminalSession::TerminalSession(SessionLog &log, QObject *parent)
     : QObject(parent)
@@ -13,10 +16,9 @@ TerminalSession::TerminalSession(SessionLog &log, QObject *parent)
     m_sendAllTimer.setInterval(SendAllEngine::kPollMs);
     connect(&m_sendAllTimer, &QTimer::timeout, this, &TerminalSession::pollSendAll);
     connect(&m_serial, &SerialSession::ReceiveReady, this, &TerminalSession::onReceiveReady);
-    connect(&m_serial, &SerialSession::DeviceLost, this,
-            [this](const QString &reason) { emit deviceLost(m_serial.DevicePath(), reason); });
+    connect(&m_serial, &SerialSession::DeviceLost, this, &TerminalSession::onDeviceLost);
     connect(&m_serial, &SerialSession::WriteTimedOut, this, &TerminalSession::writeTimedOut);
-    connect(&m_serial, &SerialSession::DeviceLost, this, &TerminalSession::stopLogFile);
+    connect(&m_reconnect, &Reconnector::back, this, &TerminalSession::onDeviceBack);
     // Queued: a write that fails may be one made for the log's tee, with the
     // log's lock held.
     connect(
@@ -80,6 +82,7 @@ SerialSession::OpenResult TerminalSession::Open(const SerialSettings &settings)
     }
     m_scanner.Reset();
     m_portEntry = settings.portName;
+    m_reconnect.remember(device);
     startLogFile();
     emit opened();
     return result;
@@ -90,9 +93,56 @@ qint64 TerminalSession::Close()
     // A run in progress ends with the port: nothing is framed or logged
     // during the close sequence, and a closed port could answer nothing.
     stopSendAll();
+    m_reconnect.stop();
     const qint64 unsent = m_serial.Close();
     stopLogFile();
     return unsent;
+}
+
+void TerminalSession::setReconnect(bool on)
+{
+    m_reconnectOn = on;
+    if (!on && m_reconnect.isWaiting()) {
+        // Turned off during a wait: the session ends as a loss without
+        // reconnect does.
+        m_reconnect.stop();
+        stopLogFile();
+        emit deviceLost(m_reconnect.identity().path, QStringLiteral("reconnect was turned off"));
+    }
+}
+
+void TerminalSession::logDeviceLine(const char *what)
+{
+    // Set off from the text around it as the module type's separator is.
+    m_log.AppendLineBreak();
+    const QByteArray stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")).toLatin1();
+    m_log.Append("----- " + ToCodePage936(m_portEntry) + ' ' + what + ' ' + stamp + " -----\r\n");
+    emit logGrew(true);
+}
+
+void TerminalSession::onDeviceLost(const QString &reason)
+{
+    const QString device = m_serial.DevicePath();
+    // A run cannot go on without the port; a command it sent now would be
+    // lost, and the run's answer with it.
+    stopSendAll();
+    if (!m_reconnectOn) {
+        stopLogFile();
+        emit deviceLost(device, reason);
+        return;
+    }
+    logDeviceLine("lost");
+    emit waitingForDevice(device, reason);
+    m_reconnect.begin();
+}
+
+void TerminalSession::onDeviceBack(const QString &devicePath)
+{
+    m_scanner.Reset();
+    logDeviceLine("back");
+    emit deviceBack(devicePath);
+    // Bytes that came with the open are read now.
+    onReceiveReady();
 }
 
 void TerminalSession::onReceiveReady()

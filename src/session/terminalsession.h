@@ -2,6 +2,7 @@
 
 #include "at/replyflags.h"
 #include "at/sendallengine.h"
+#include "serial/reconnector.h"
 #include "serial/serialsession.h"
 #include "session/logfile.h"
 #include "session/portopener.h"
@@ -34,6 +35,19 @@ public:
     // bytes that were written but could not go out (see SerialSession).
     qint64 Close();
     bool isOpen() const { return m_serial.IsOpen(); }
+
+    // Reconnect (on by default): when the open device goes away, the session
+    // stays: the log gets "----- <port> lost <time> -----", and the same
+    // device, once back (under any name), is opened again with the same
+    // settings and "----- <port> back <time> -----" logged. Close ends the
+    // wait. Off, a lost device ends the session (deviceLost).
+    void setReconnect(bool on);
+    bool reconnect() const { return m_reconnectOn; }
+    // Waiting for the lost device to come back.
+    bool isWaiting() const { return m_reconnect.isWaiting(); }
+    const Reconnector &reconnector() const { return m_reconnect; }
+    // The port's entry as the user named it at the last open.
+    QString portEntry() const { return m_portEntry; }
 
     // Takes at most kReceiveChunkMax waiting bytes into the log and the reply
     // flags; emits logGrew(true).
@@ -79,8 +93,13 @@ signals:
     // the line settings; reason is the system's explanation, empty when the
     // port is only in use (or the simulated module did not start).
     void openFailed(SerialSession::OpenResult result, const QString &reason);
-    // The device went away while open; the port is already closed.
+    // The device went away while open and reconnect is off; the port is
+    // already closed.
     void deviceLost(const QString &devicePath, const QString &reason);
+    // With reconnect on: the device went away and the session waits for it;
+    // then it is open again on devicePath.
+    void waitingForDevice(const QString &devicePath, const QString &reason);
+    void deviceBack(const QString &devicePath);
     // Received bytes went into the log.
     void logGrew(bool scrollToEnd);
     // A command's frame was handed to the port.
@@ -96,12 +115,17 @@ signals:
 
 private:
     void onReceiveReady();
+    void onDeviceLost(const QString &reason);
+    void onDeviceBack(const QString &devicePath);
+    void logDeviceLine(const char *what);
     void pollSendAll();
     void startLogFile();
     void stopLogFile();
 
     SessionLog &m_log;
     SerialSession m_serial;
+    Reconnector m_reconnect { m_serial };
+    bool m_reconnectOn = true;
     PortOpener m_ports;
     ReplyFlags m_flags;
     ReplyScanner m_scanner;

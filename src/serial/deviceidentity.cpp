@@ -1,0 +1,156 @@
+#include "serial/deviceidentity.h"
+
+#include "serial/serialsettings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+QString ReadLine(const QString &file)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromUtf8(f.readLine(256)).trimmed();
+}
+
+struct UsbProperties
+{
+    QString vendorId, productId, serial, interface, manufacturer, product;
+    bool operator==(const UsbProperties &o) const
+    {
+        return vendorId == o.vendorId && productId == o.productId && serial == o.serial
+            && interface == o.interface;
+    }
+};
+
+// The USB interface and device above a tty in sysfs, as udev's usb_id finds
+// them: up from the tty's device, the first folder with bInterfaceNumber is
+// the interface, the first with idVendor the device.
+UsbProperties UsbPropertiesOf(const QString &ttyName, const QString &sysRoot)
+{
+    UsbProperties p;
+    QString dir = QFileInfo(sysRoot + QStringLiteral("/class/tty/") + ttyName + QStringLiteral("/device"))
+                      .canonicalFilePath();
+    const QString root = QFileInfo(sysRoot).canonicalFilePath();
+    while (!dir.isEmpty() && dir.startsWith(root) && dir.size() > root.size()) {
+        if (p.interface.isEmpty() && QFileInfo::exists(dir + QStringLiteral("/bInterfaceNumber")))
+            p.interface = ReadLine(dir + QStringLiteral("/bInterfaceNumber"));
+        if (QFileInfo::exists(dir + QStringLiteral("/idVendor"))) {
+            p.vendorId = ReadLine(dir + QStringLiteral("/idVendor"));
+            p.productId = ReadLine(dir + QStringLiteral("/idProduct"));
+            p.serial = ReadLine(dir + QStringLiteral("/serial"));
+            p.manufacturer = ReadLine(dir + QStringLiteral("/manufacturer"));
+            p.product = ReadLine(dir + QStringLiteral("/product"));
+            break;
+        }
+        dir = QFileInfo(dir).path();
+    }
+    return p;
+}
+
+QString ByIdFolder(const DeviceIdentity::Roots &roots)
+{
+    return roots.dev + QStringLiteral("/serial/by-id");
+}
+
+} // namespace
+
+DeviceIdentity DeviceIdentity::of(const QString &given, const Roots &roots)
+{
+    DeviceIdentity id;
+    id.roots = roots;
+    // A path as given, not resolved: a link stays the link.
+    id.path = given.trimmed();
+    if (!id.path.startsWith(u'/'))
+        id.path = DevicePathForPort(id.path);
+    id.isLink = QFileInfo(id.path).isSymLink();
+    const QString device = QFileInfo(id.path).canonicalFilePath();
+    if (device.isEmpty())
+        return id;
+    const QFileInfoList links = QDir(ByIdFolder(roots)).entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
+    for (const QFileInfo &link : links) {
+        if (link.canonicalFilePath() == device) {
+            id.byId = link.absoluteFilePath();
+            break;
+        }
+    }
+    const UsbProperties usb = UsbPropertiesOf(QFileInfo(device).fileName(), roots.sys);
+    id.vendorId = usb.vendorId;
+    id.productId = usb.productId;
+    id.serial = usb.serial;
+    id.interface = usb.interface;
+    id.manufacturer = usb.manufacturer;
+    id.product = usb.product;
+    return id;
+}
+
+QString DeviceIdentity::locate() const
+{
+    const auto present = [](const QString &p) { return !p.isEmpty() && QFileInfo::exists(p); };
+    // A link given by the user is the user's choice of device: it alone says
+    // where the device is (exists() follows it).
+    if (isLink)
+        return present(path) ? path : QString();
+    if (present(byId))
+        return byId;
+    if (isUsb()) {
+        const UsbProperties wanted { vendorId, productId, serial, interface, {}, {} };
+        // The name it had first, then any other tty with the same properties.
+        QStringList names { QFileInfo(path).fileName() };
+        const QStringList ttys = QDir(roots.sys + QStringLiteral("/class/tty"))
+                                     .entryList(QDir::Dirs | QDir::Files | QDir::System | QDir::NoDotAndDotDot);
+        for (const QString &name : ttys) {
+            if (name != names.constFirst())
+                names << name;
+        }
+        for (const QString &name : names) {
+            const QString node = roots.dev + u'/' + name;
+            if (present(node) && UsbPropertiesOf(name, roots.sys) == wanted)
+                return node;
+        }
+        return QString();
+    }
+    // A pty's number is given to the next pty made: the same name is never
+    // the same device.
+    if (path.startsWith(roots.dev + QStringLiteral("/pts/")))
+        return QString();
+    return present(path) ? path : QString();
+}
+
+QStringList DeviceIdentity::folders() const
+{
+    QStringList list;
+    const auto add = [&list](const QString &folder) {
+        if (!folder.isEmpty() && !list.contains(folder))
+            list << folder;
+    };
+    add(QFileInfo(path).absolutePath());
+    if (!byId.isEmpty())
+        add(ByIdFolder(roots));
+    if (isUsb())
+        add(roots.dev);
+    return list;
+}
+
+QString DeviceIdentity::describe() const
+{
+    QString text = (manufacturer + u' ' + product).trimmed();
+    if (!interface.isEmpty()) {
+        bool ok = false;
+        const int number = interface.toInt(&ok, 16);
+        const QString part = QStringLiteral("interface %1").arg(ok ? QString::number(number) : interface);
+        text = text.isEmpty() ? part : text + QStringLiteral(", ") + part;
+    }
+    const QString name = byId.isEmpty() ? QString() : QFileInfo(byId).fileName();
+    if (name.isEmpty())
+        return text;
+    return text.isEmpty() ? name : text + QStringLiteral(" (") + name + u')';
+}
+
+QString PortIdentityText(const QString &devicePath, const DeviceIdentity::Roots &roots)
+{
+    return DeviceIdentity::of(devicePath, roots).describe();
+}

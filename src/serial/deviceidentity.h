@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// What a serial device is, beyond the name it has now: a USB module that
+// resets leaves the system and may come back as another ttyUSBn, and this is
+// how it is found again.
+//
+// Taken when the port opens: the path as given (followed as it stands when it
+// is itself a symbolic link, such as a /dev/serial/by-id name or a link that
+// a simulator re-points), the /dev/serial/by-id link that names the device,
+// and for a USB device the properties udev builds that name from (read from
+// sysfs): vendor and product IDs, serial number, interface number.
+// Where the system's trees are; tests point them at a made-up tree.
+struct DeviceRoots
+{
+    QString dev = QStringLiteral("/dev");
+    QString sys = QStringLiteral("/sys");
+};
+
+struct DeviceIdentity
+{
+    using Roots = DeviceRoots;
+
+    QString path;       // as it was opened
+    bool isLink = false; // path is a symbolic link: it is what is opened again
+    QString byId;       // the /dev/serial/by-id link to the device, if any
+    QString vendorId;   // USB, four hex digits
+    QString productId;
+    QString serial;
+    QString interface;  // bInterfaceNumber, two hex digits
+    QString manufacturer;
+    QString product;
+    Roots roots;
+
+    static DeviceIdentity of(const QString &path, const Roots &roots = {});
+    bool isUsb() const { return !vendorId.isEmpty(); }
+
+    // The path the device has now, preferring the path as given when it is a
+    // link, then the by-id link, then a tty whose USB properties match; the
+    // path itself when it names a device with no identity beyond its name
+    // (never for a pty, whose number the next pty gets). Empty when the
+    // device is not there.
+    QString locate() const;
+    // The folders whose changes may mean the device came or went.
+    QStringList folders() const;
+    // "Maker Model, interface 2", or the by-id name, or empty.
+    QString describe() const;
+};
+
+// The identity text for a port the system lists (its by-id name, maker,
+// model, interface), for the Port list and qrvterm-run --list; empty when
+// there is nothing beyond the name.
+QString PortIdentityText(const QString &devicePath, const DeviceIdentity::Roots &roots = {});

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QHash>
+#include <QObject>
+#include <QStringList>
+
+class QSocketNotifier;
+
+// Tells when entries come, go or change in a few folders (/dev,
+// /dev/serial/by-id, the folder of a link), from the kernel's inotify
+// notices: nothing runs while nothing happens. This covers devices udev
+// manages (the kernel makes the node, udev sets its owner and its by-id
+// link, each a notice here) and those it does not (ptys, links a simulator
+// re-points).
+//
+// A folder that does not exist yet (/dev/serial/by-id with no USB serial
+// device plugged in) is watched through the nearest folder above it that
+// does, and itself once it appears.
+class DeviceWatch : public QObject
+{
+    Q_OBJECT
+public:
+    explicit DeviceWatch(QObject *parent = nullptr);
+    ~DeviceWatch() override;
+
+    // Replaces the watched folders; an empty list stops watching.
+    void watch(const QStringList &folders);
+    QStringList folders() const { return m_folders; }
+    bool isWatching() const { return m_fd >= 0; }
+
+signals:
+    // Something changed in a watched folder: an entry made, removed,
+    // renamed into or out of it, or its attributes changed.
+    void changed();
+
+private:
+    void arm();
+    void onReadable();
+
+    int m_fd = -1;
+    QSocketNotifier *m_notifier = nullptr;
+    QStringList m_folders;
+    QHash<int, QString> m_watches; // watch descriptor -> folder actually watched
+};

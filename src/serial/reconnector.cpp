@@ -1,0 +1,74 @@
+#include "serial/reconnector.h"
+
+#include "serial/serialsession.h"
+
+#include <limits>
+
+Reconnector::Reconnector(SerialSession &session, QObject *parent)
+    : QObject(parent)
+    , m_session(session)
+{
+    m_retry.setSingleShot(true);
+    m_retry.setInterval(kRetryMs);
+    m_deadline.setSingleShot(true);
+    connect(&m_watch, &DeviceWatch::changed, this, [this] {
+        m_retriesLeft = kRetries;
+        attempt();
+    });
+    connect(&m_retry, &QTimer::timeout, this, &Reconnector::attempt);
+    connect(&m_deadline, &QTimer::timeout, this, [this] {
+        stop();
+        emit gaveUp();
+    });
+}
+
+void Reconnector::remember(const SerialSettings &opened, const DeviceIdentity::Roots &roots)
+{
+    m_settings = opened;
+    m_identity = DeviceIdentity::of(opened.portName, roots);
+}
+
+void Reconnector::begin(qint64 timeoutMs)
+{
+    m_waiting = true;
+    m_clock.start();
+    m_retriesLeft = kRetries;
+    if (timeoutMs > 0)
+        m_deadline.start(int(std::min<qint64>(timeoutMs, std::numeric_limits<int>::max())));
+    // Watch first, then look: a device that comes back in between is seen
+    // by one or the other.
+    m_watch.watch(m_identity.folders());
+    if (m_sinceBack.isValid() && m_sinceBack.elapsed() < kSettleMs)
+        m_retry.start();
+    else
+        attempt();
+}
+
+void Reconnector::stop()
+{
+    m_waiting = false;
+    m_watch.watch({});
+    m_retry.stop();
+    m_deadline.stop();
+}
+
+void Reconnector::attempt()
+{
+    if (!m_waiting || m_session.IsOpen())
+        return;
+    const QString device = m_identity.locate();
+    if (!device.isEmpty()) {
+        SerialSettings settings = m_settings;
+        settings.portName = device;
+        if (m_session.Open(settings) == SerialSession::OpenResult::Opened) {
+            stop();
+            m_sinceBack.start();
+            emit back(m_session.DevicePath());
+            return;
+        }
+        // There but not open yet: try again shortly, a few times; a later
+        // notice starts the tries afresh.
+        if (m_retriesLeft-- > 0)
+            m_retry.start();
+    }
+}

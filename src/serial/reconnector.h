@@ -1,0 +1,63 @@
+#pragma once
+
+#include "serial/deviceidentity.h"
+#include "serial/devicewatch.h"
+#include "serial/serialsettings.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+class SerialSession;
+
+// Brings a session's port back after its device went away: the device's
+// identity is taken when the port opens (remember), and after a loss
+// (begin) the folders where it may reappear are watched; on each change the
+// device is looked for and, when there, opened again with the same line
+// settings. Nothing runs between the system's notices, except a few retries
+// when the device is there but does not open yet (udev still setting its
+// permissions, another program probing it).
+class Reconnector : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Reconnector(SerialSession &session, QObject *parent = nullptr);
+
+    // The port just opened with these settings (portName the device opened).
+    void remember(const SerialSettings &opened, const DeviceIdentity::Roots &roots = {});
+    const DeviceIdentity &identity() const { return m_identity; }
+
+    // Starts waiting for the device; timeoutMs 0 waits until stop().
+    void begin(qint64 timeoutMs = 0);
+    void stop();
+    bool isWaiting() const { return m_waiting; }
+    // How long the current or last wait lasted.
+    qint64 waitedMs() const { return m_clock.isValid() ? m_clock.elapsed() : 0; }
+
+    static constexpr int kRetryMs = 200;
+    static constexpr int kRetries = 10;
+    // A device lost again this soon after it came back is not looked for at
+    // once but after kRetryMs: one that fails as soon as it opens does not
+    // spin.
+    static constexpr int kSettleMs = 1000;
+
+signals:
+    // The port is open again, on devicePath.
+    void back(const QString &devicePath);
+    // The wait's time ran out; the port stays closed.
+    void gaveUp();
+
+private:
+    void attempt();
+
+    SerialSession &m_session;
+    SerialSettings m_settings;
+    DeviceIdentity m_identity;
+    DeviceWatch m_watch;
+    QTimer m_retry;
+    QTimer m_deadline;
+    QElapsedTimer m_clock;
+    QElapsedTimer m_sinceBack;
+    int m_retriesLeft = 0;
+    bool m_waiting = false;
+};
