@@ -285,6 +285,9 @@ void SimPort::onReadable()
 
 void SimPort::processInput()
 {
+    // A module about to restart takes no more commands.
+    if (m_resetPending)
+        m_input.clear();
     while (!m_input.isEmpty() && !m_replyTimer->isActive() && isRunning()) {
         const SimulatedModule::Output out = m_module.step(m_input);
         m_input.remove(0, out.consumed);

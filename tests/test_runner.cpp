@@ -15,7 +15,9 @@
 #include <QXmlStreamReader>
 #include <QtTest>
 
+#include <QRegularExpression>
 #include <fcntl.h>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -223,6 +225,73 @@ private slots:
         QCOMPARE(run.command(0).value(QStringLiteral("outcome")).toString(), QStringLiteral("passed"));
         QCOMPARE(run.command(1).value(QStringLiteral("outcome")).toString(), QStringLiteral("port-lost"));
         QVERIFY(run.json.value(QStringLiteral("stopReason")).toString().contains(QLatin1String("went away")));
+    }
+
+    // --reconnect through the simulated module's reset: the boot messages
+    // are URCs, the run goes on, the outage is in the reports, and --log
+    // holds the whole exchange.
+    void runGoesOnThroughAReset()
+    {
+        const QString set = WriteSet(QStringLiteral("reset"), {"AT", "AT+CFUN=1,1", "ATI", "AT+CSQ"});
+        const QString log = m_dir.filePath(QStringLiteral("exchange.log"));
+        const QString junit = m_dir.filePath(QStringLiteral("reset.xml"));
+        const Run run = Execute({QStringLiteral("--port"), QStringLiteral("Simulated module"), QStringLiteral("--speed"),
+                                 QStringLiteral("115200"), QStringLiteral("--reconnect"), QStringLiteral("5"),
+                                 QStringLiteral("--log"), log, QStringLiteral("--junit"), junit, set});
+        QVERIFY2(run.exitStatus == 0, run.out + run.err);
+        QCOMPARE(run.commands().size(), 4);
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(run.command(i).value(QStringLiteral("outcome")).toString(), QStringLiteral("passed"));
+        const QJsonArray outages = run.json.value(QStringLiteral("outages")).toArray();
+        QCOMPARE(outages.size(), 1);
+        const QJsonObject outage = outages.at(0).toObject();
+        QVERIFY(outage.value(QStringLiteral("backAtMs")).toDouble() > outage.value(QStringLiteral("lostAtMs")).toDouble());
+        QVERIFY(!outage.value(QStringLiteral("backAt")).toString().isEmpty());
+        QStringList urcs;
+        for (const QJsonValue &u : run.json.value(QStringLiteral("urcs")).toArray())
+            urcs << u.toObject().value(QStringLiteral("text")).toString();
+        QCOMPARE(urcs, (QStringList {QStringLiteral("RDY"), QStringLiteral("+CFUN: 1"), QStringLiteral("+CPIN: READY"),
+                                     QStringLiteral("SMS Ready")}));
+        QVERIFY(run.out.contains("port lost") && run.out.contains("port back"));
+        QFile xml(junit);
+        QVERIFY(xml.open(QIODevice::ReadOnly));
+        const QByteArray junitText = xml.readAll();
+        QVERIFY(junitText.contains("port lost at") && junitText.contains("port back at"));
+
+        QFile file(log);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray exchange = file.readAll();
+        QVERIFY2(exchange.startsWith("AT\r"), exchange.constData());
+        static const QRegularExpression order(QStringLiteral(
+            "AT\\+CFUN=1,1\\r.*OK\\r\\n.*\\r\\n----- Simulated module lost [^\\r]+ -----\\r\\n"
+            "\\r\\n----- Simulated module back [^\\r]+ -----\\r\\n.*RDY.*SMS Ready\\r\\n.*ATI\\r.*AT\\+CSQ\\r.*OK\\r\\n$"),
+            QRegularExpression::DotMatchesEverythingOption);
+        QVERIFY2(order.match(QString::fromLatin1(exchange)).hasMatch(), exchange.constData());
+    }
+
+    // A device that does not come back within --reconnect ends the run as a
+    // lost port does, the outage without a return.
+    void reconnectGivesUp()
+    {
+        auto pty = std::make_unique<PtyPair>();
+        ::fcntl(pty->masterFd(), F_SETFD, FD_CLOEXEC);
+        const QString set = WriteSet(QStringLiteral("gone"), {"AT", "AT"});
+        QSocketNotifier notifier(pty->masterFd(), QSocketNotifier::Read);
+        connect(&notifier, &QSocketNotifier::activated, this, [&] {
+            notifier.setEnabled(false);
+            pty.reset();
+        });
+        QElapsedTimer clock;
+        clock.start();
+        const Run run = Execute({QStringLiteral("--port"), pty->slavePath(), QStringLiteral("--reconnect"),
+                                 QStringLiteral("0.5"), set});
+        QVERIFY2(run.exitStatus == 2, run.out + run.err);
+        QVERIFY(clock.elapsed() >= 500);
+        QCOMPARE(run.command(0).value(QStringLiteral("outcome")).toString(), QStringLiteral("port-lost"));
+        const QJsonArray outages = run.json.value(QStringLiteral("outages")).toArray();
+        QCOMPARE(outages.size(), 1);
+        QVERIFY(outages.at(0).toObject().value(QStringLiteral("backAtMs")).isNull());
+        QVERIFY(run.json.value(QStringLiteral("stopReason")).toString().contains(QLatin1String("not back within 0.5 s")));
     }
 
     void reportsCarryAnyBytes()

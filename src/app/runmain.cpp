@@ -6,6 +6,7 @@
 #include "commands/commandsetfiles.h"
 #include "runner/commandrunner.h"
 #include "serial/serialsession.h"
+#include "session/logfile.h"
 #include "session/portopener.h"
 
 #include <QCommandLineParser>
@@ -108,7 +109,16 @@ int main(int argc, char **argv)
     const QCommandLineOption simDelay(QStringLiteral("sim-delay"),
                                       QStringLiteral("Simulated module: wait <ms> before each reply (0)."),
                                       QStringLiteral("ms"), QStringLiteral("0"));
-    parser.addOptions({port, speed, data, parity, stop, rts, dtr, end, timeout, keepGoing, json, junit, simDelay});
+    const QCommandLineOption reconnect(QStringLiteral("reconnect"),
+                                       QStringLiteral("When the port goes away (e.g. AT+CFUN=1,1 resets the module), "
+                                                      "wait up to <seconds> for the same device, then go on."),
+                                       QStringLiteral("seconds"));
+    const QCommandLineOption log(QStringLiteral("log"),
+                                 QStringLiteral("Write the whole exchange (bytes sent and received) to <file> as it "
+                                                "happens."),
+                                 QStringLiteral("file"));
+    parser.addOptions({port, speed, data, parity, stop, rts, dtr, end, timeout, keepGoing, json, junit, simDelay,
+                       reconnect, log});
     parser.process(app);
 
     const auto usage = [](const QString &message) {
@@ -151,6 +161,12 @@ int main(int argc, char **argv)
         return usage(QStringLiteral("invalid --timeout: ") + parser.value(timeout));
     options.timeoutMs = qint64(seconds * 1000);
     options.keepGoing = parser.isSet(keepGoing);
+    if (parser.isSet(reconnect)) {
+        const double wait = parser.value(reconnect).toDouble(&ok);
+        if (!ok || wait <= 0 || wait > 86400)
+            return usage(QStringLiteral("invalid --reconnect: ") + parser.value(reconnect));
+        options.reconnectMs = qint64(wait * 1000);
+    }
     const int simDelayMs = parser.value(simDelay).toInt(&ok);
     if (!ok || simDelayMs < 0)
         return usage(QStringLiteral("invalid --sim-delay: ") + parser.value(simDelay));
@@ -221,6 +237,25 @@ int main(int argc, char **argv)
         writeReports();
         return 2;
     }
+
+    runner.RememberDevice(opened);
+    LogFile exchange;
+    if (parser.isSet(log)) {
+        if (!exchange.openPath(parser.value(log), &error)) {
+            Print(stderr, ("qrvterm-run: cannot write the log: " + error).toUtf8());
+            return 2;
+        }
+        runner.SetTee([&exchange](const QByteArray &bytes) { exchange.append(bytes.constData(), bytes.size()); });
+        QObject::connect(&exchange, &LogFile::failed, [](const QString &reason) {
+            Print(stderr, ("qrvterm-run: the log stopped: " + reason).toUtf8());
+        });
+    }
+    QObject::connect(&runner, &CommandRunner::PortLost, [](const Outage &o) {
+        Print(stdout, QStringLiteral("  port lost (%1 ms): %2; waiting for it").arg(o.lostAtMs).arg(o.reason).toUtf8());
+    });
+    QObject::connect(&runner, &CommandRunner::PortBack, [](const Outage &o, const QString &device) {
+        Print(stdout, QStringLiteral("  port back (%1 ms) on %2").arg(o.backAtMs).arg(device).toUtf8());
+    });
 
     const int total = int(set.commands.size());
     QObject::connect(&runner, &CommandRunner::TransactionDone,

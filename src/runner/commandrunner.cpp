@@ -3,6 +3,7 @@
 #include "at/commandframe.h"
 #include "serial/serialsession.h"
 
+#include <QDateTime>
 #include <limits>
 
 CommandRunner::CommandRunner(SerialSession &session, QList<QByteArray> commands, Options options, QObject *parent)
@@ -19,6 +20,20 @@ CommandRunner::CommandRunner(SerialSession &session, QList<QByteArray> commands,
     connect(&m_timeout, &QTimer::timeout, this, &CommandRunner::OnTimeout);
     m_report.timeoutMs = m_options.timeoutMs;
     m_report.keepGoing = m_options.keepGoing;
+    m_settle.setSingleShot(true);
+    connect(&m_settle, &QTimer::timeout, this, &CommandRunner::OnSettled);
+    connect(&m_reconnect, &Reconnector::back, this, &CommandRunner::OnDeviceBack);
+    connect(&m_reconnect, &Reconnector::gaveUp, this, [this] {
+        const Outage &o = m_report.outages.last();
+        if (Transaction *t = Current(); t && m_resend) {
+            m_resend = false;
+            t->outcome = Transaction::Outcome::PortLost;
+            emit TransactionDone(*t);
+        }
+        Finish(2, QStringLiteral("the port went away: %1; not back within %2 s")
+                      .arg(o.reason)
+                      .arg(double(m_options.reconnectMs) / 1000.0));
+    });
 }
 
 void CommandRunner::Start()
@@ -44,7 +59,9 @@ Transaction *CommandRunner::Current()
 
 void CommandRunner::Poll()
 {
-    if (!m_running)
+    // While the port is away or settling nothing is sent; the run goes on
+    // from OnSettled.
+    if (!m_running || m_reconnect.isWaiting() || m_settling)
         return;
     const auto commandAt = [this](qsizetype row) -> std::optional<QByteArray> {
         if (row < 0 || row >= m_commands.size())
@@ -84,6 +101,8 @@ void CommandRunner::SendCommand(const QByteArray &command)
     m_waiting = true;
     m_writtenAtMs = -1;
     const CommandFrame frame = BuildCommandFrame(command, m_options.endChar, m_options.customHex, true);
+    if (m_tee)
+        m_tee(frame.bytes);
     if (m_session.Write(frame.bytes.constData(), frame.bytes.size()) != frame.bytes.size()) {
         OnDeviceLost(QStringLiteral("the command could not be written"));
         return;
@@ -108,8 +127,12 @@ void CommandRunner::OnReceiveReady()
         const qint64 n = m_session.Read(buffer, sizeof buffer);
         if (n <= 0)
             break;
+        if (m_tee)
+            m_tee(QByteArray(buffer, n));
         m_parser.Feed(buffer, n);
     }
+    if (m_settling)
+        m_settle.start(int(m_options.settleMs));
 }
 
 void CommandRunner::OnEvent(const AtReplyParser::Event &event)
@@ -178,14 +201,68 @@ void CommandRunner::OnTimeout()
     Complete(Transaction::Outcome::TimedOut);
 }
 
+void CommandRunner::TeeLine(const char *what)
+{
+    if (m_tee) {
+        const QByteArray stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")).toLatin1();
+        m_tee("\r\n----- " + m_report.port.toUtf8() + ' ' + what + ' ' + stamp + " -----\r\n");
+    }
+}
+
 void CommandRunner::OnDeviceLost(const QString &reason)
 {
     if (!m_running)
         return;
+    if (m_options.reconnectMs > 0 && !m_reconnect.isWaiting()) {
+        Outage outage;
+        outage.lostAtMs = m_clock.elapsed();
+        outage.reason = reason;
+        if (m_waiting || m_resend) {
+            // The command had no answer: it goes again once the port is back.
+            outage.duringCommand = Current()->index;
+            m_waiting = false;
+            m_resend = true;
+            m_timeout.stop();
+            m_parser.EndCommand();
+        }
+        m_settling = false;
+        m_settle.stop();
+        m_report.outages.append(outage);
+        TeeLine("lost");
+        emit PortLost(outage);
+        m_reconnect.begin(m_options.reconnectMs);
+        return;
+    }
     if (m_waiting)
         Complete(Transaction::Outcome::PortLost);
     m_engine.Stop();
     Finish(2, QStringLiteral("the port went away: %1").arg(reason));
+}
+
+void CommandRunner::OnDeviceBack(const QString &devicePath)
+{
+    Outage &outage = m_report.outages.last();
+    outage.backAtMs = m_clock.elapsed();
+    TeeLine("back");
+    emit PortBack(outage, devicePath);
+    m_settling = true;
+    m_settle.start(int(m_options.settleMs));
+    OnReceiveReady();
+}
+
+void CommandRunner::OnSettled()
+{
+    m_settling = false;
+    if (!m_running)
+        return;
+    if (m_resend) {
+        m_resend = false;
+        const QByteArray command = Current()->command;
+        m_report.transactions.removeLast();
+        SendCommand(command);
+        return;
+    }
+    Poll();
 }
 
 void CommandRunner::Finish(int exitStatus, const QString &reason)
@@ -193,6 +270,9 @@ void CommandRunner::Finish(int exitStatus, const QString &reason)
     if (!m_running)
         return;
     m_running = false;
+    m_reconnect.stop();
+    m_settle.stop();
+    m_settling = false;
     m_timeout.stop();
     m_parser.Flush();
     for (const auto &connection : std::as_const(m_connections))

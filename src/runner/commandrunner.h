@@ -4,10 +4,12 @@
 #include "at/replyflags.h"
 #include "at/sendallengine.h"
 #include "runner/runreport.h"
+#include "serial/reconnector.h"
 
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
+#include <functional>
 
 class SerialSession;
 
@@ -20,6 +22,12 @@ class SerialSession;
 //
 // Exit status of a run: 0 when every command passed, 1 when one failed or
 // timed out, 2 when the port went away (the report holds what was done).
+//
+// With reconnectMs, a port that goes away is waited for that long (the same
+// device, under any name); once back, the run waits until the module has
+// been quiet for settleMs (its boot messages are recorded as URCs), sends
+// again the command that had no answer when the port went, and goes on. The
+// report holds each outage.
 class CommandRunner : public QObject
 {
     Q_OBJECT
@@ -31,9 +39,18 @@ public:
         QByteArray customHex;      // the hex text for END_CUSTOM
         qint64 timeoutMs = 10000;  // per command, from the last byte written
         bool keepGoing = false;
+        qint64 reconnectMs = 0;    // 0: a lost port ends the run
+        qint64 settleMs = 1000;
     };
+    // Is given every byte written and received, in order, and the lines
+    // telling that the port went and came back (a log of the exchange).
+    using Tee = std::function<void(const QByteArray &bytes)>;
 
     CommandRunner(SerialSession &session, QList<QByteArray> commands, Options options, QObject *parent = nullptr);
+
+    // The device the session opened, found again after a loss.
+    void RememberDevice(const SerialSettings &opened) { m_reconnect.remember(opened); }
+    void SetTee(Tee tee) { m_tee = std::move(tee); }
 
     // Starts the run; the session must be open. Finished() follows, once.
     void Start();
@@ -44,6 +61,8 @@ public:
 signals:
     void TransactionDone(const Transaction &transaction);
     void UrcReceived(const UrcRecord &urc);
+    void PortLost(const Outage &outage);
+    void PortBack(const Outage &outage, const QString &devicePath);
     void Finished(int exitStatus);
 
 private:
@@ -52,6 +71,9 @@ private:
     void OnAllWritten();
     void OnTimeout();
     void OnDeviceLost(const QString &reason);
+    void OnDeviceBack(const QString &devicePath);
+    void OnSettled();
+    void TeeLine(const char *what);
     void SendCommand(const QByteArray &command);
     void Complete(Transaction::Outcome outcome);
     void Poll();
@@ -72,4 +94,9 @@ private:
     qint64 m_writtenAtMs = -1;  // when its last byte went out
     int m_openUrc = -1;         // index in urcs of a URC whose second line is due
     QList<QMetaObject::Connection> m_connections;
+    Reconnector m_reconnect { m_session };
+    QTimer m_settle;
+    bool m_settling = false;    // back, waiting for the module to be quiet
+    bool m_resend = false;      // the current command goes again once settled
+    Tee m_tee;
 };

@@ -94,6 +94,8 @@ QByteArray SummaryLine(const RunReport &report, int total)
                        .arg(report.urcs.size())
                        .arg(report.urcs.size() == 1 ? "" : "s")
                        .arg(double(report.durationMs) / 1000.0, 0, 'f', 1);
+    if (!report.outages.isEmpty())
+        line += QStringLiteral("; port lost %1 time%2").arg(report.outages.size()).arg(report.outages.size() == 1 ? "" : "s");
     if (!report.stopReason.isEmpty())
         line += QStringLiteral(" (") + report.stopReason + QLatin1Char(')');
     return line.toUtf8();
@@ -131,6 +133,18 @@ QByteArray ReportJson(const RunReport &report)
         o.insert(QStringLiteral("duringCommand"), u.duringCommand > 0 ? QJsonValue(u.duringCommand) : QJsonValue());
         urcs.append(o);
     }
+    QJsonArray outages;
+    for (const Outage &o : report.outages) {
+        QJsonObject j;
+        j.insert(QStringLiteral("lostAtMs"), o.lostAtMs);
+        j.insert(QStringLiteral("lostAt"), report.started.addMSecs(o.lostAtMs).toString(Qt::ISODateWithMs));
+        j.insert(QStringLiteral("backAtMs"), o.backAtMs >= 0 ? QJsonValue(o.backAtMs) : QJsonValue());
+        j.insert(QStringLiteral("backAt"), o.backAtMs >= 0 ? QJsonValue(report.started.addMSecs(o.backAtMs).toString(Qt::ISODateWithMs))
+                                                           : QJsonValue());
+        j.insert(QStringLiteral("reason"), o.reason);
+        j.insert(QStringLiteral("duringCommand"), o.duringCommand > 0 ? QJsonValue(o.duringCommand) : QJsonValue());
+        outages.append(j);
+    }
     QJsonObject root;
     root.insert(QStringLiteral("setFile"), report.setFile);
     root.insert(QStringLiteral("setName"), report.setName);
@@ -144,6 +158,7 @@ QByteArray ReportJson(const RunReport &report)
     root.insert(QStringLiteral("durationMs"), report.durationMs);
     root.insert(QStringLiteral("commands"), transactions);
     root.insert(QStringLiteral("urcs"), urcs);
+    root.insert(QStringLiteral("outages"), outages);
     root.insert(QStringLiteral("stopReason"), report.stopReason.isEmpty() ? QJsonValue() : QJsonValue(report.stopReason));
     root.insert(QStringLiteral("exitStatus"), report.exitStatus);
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
@@ -214,10 +229,19 @@ QByteArray ReportJUnit(const RunReport &report)
         xml.writeTextElement(QStringLiteral("system-out"), XmlSafe(lines.join(QLatin1Char('\n'))));
         xml.writeEndElement();
     }
-    if (!report.urcs.isEmpty()) {
+    if (!report.urcs.isEmpty() || !report.outages.isEmpty()) {
         QStringList lines;
         for (const UrcRecord &u : report.urcs)
             lines << QStringLiteral("%1 ms URC %2").arg(u.atMs).arg(Text(u.text));
+        for (const Outage &o : report.outages) {
+            lines << QStringLiteral("%1 ms port lost at %2: %3")
+                         .arg(o.lostAtMs)
+                         .arg(report.started.addMSecs(o.lostAtMs).toString(Qt::ISODateWithMs), o.reason);
+            if (o.backAtMs >= 0)
+                lines << QStringLiteral("%1 ms port back at %2")
+                             .arg(o.backAtMs)
+                             .arg(report.started.addMSecs(o.backAtMs).toString(Qt::ISODateWithMs));
+        }
         xml.writeTextElement(QStringLiteral("system-out"), XmlSafe(lines.join(QLatin1Char('\n'))));
     }
     xml.writeEndElement();

@@ -35,6 +35,15 @@ struct UrcRecord
     int duringCommand = 0;     // index of the command that was waiting; 0 for none
 };
 
+// The port went away during the run and, with reconnect, came back.
+struct Outage
+{
+    qint64 lostAtMs = 0;       // since the start of the run
+    qint64 backAtMs = -1;      // -1 when it did not come back in time
+    QString reason;            // the system's words for the loss
+    int duringCommand = 0;     // the command that was waiting; 0 for none
+};
+
 struct RunReport
 {
     QString setFile;
@@ -49,6 +58,7 @@ struct RunReport
     qint64 durationMs = 0;
     QList<Transaction> transactions;
     QList<UrcRecord> urcs;
+    QList<Outage> outages;
     QString stopReason;        // why the run ended early; empty when the set ran through
     int exitStatus = 0;
 

@@ -35,9 +35,15 @@ bool LogFile::open(const QString &folder, const QString &portEntry, QString *err
             *error = tr("%1: the folder cannot be made").arg(QDir::toNativeSeparators(folder));
         return false;
     }
-    m_file.setFileName(QDir(folder).filePath(fileName(portEntry, QDateTime::currentDateTime())));
     // A file of the same name (two opens within a second) is added to, not
     // replaced.
+    return openPath(QDir(folder).filePath(fileName(portEntry, QDateTime::currentDateTime())), error);
+}
+
+bool LogFile::openPath(const QString &path, QString *error)
+{
+    close();
+    m_file.setFileName(path);
     if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
         if (error)
             *error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(m_file.fileName()), m_file.errorString());

@@ -27,6 +27,8 @@ public:
 
     // Starts a new file in folder (made if missing); false with *error.
     bool open(const QString &folder, const QString &portEntry, QString *error = nullptr);
+    // Writes to the file at path, added to when it exists; false with *error.
+    bool openPath(const QString &path, QString *error = nullptr);
     // Writes what is pending and closes the file.
     void close();
     bool isOpen() const { return m_file.isOpen(); }
