@@ -2,6 +2,9 @@
 // on missing paths, files that are no terminal and pseudo-terminals (never a
 // real serial device).
 #include "ptypair.h"
+#include "fakedevicetree.h"
+#include "serial/deviceidentity.h"
+#include "serial/devicewatch.h"
 #include "serial/serialsession.h"
 
 #include <QCoreApplication>
@@ -10,6 +13,7 @@
 #include <QFile>
 #include <QSerialPort>
 #include <QTemporaryDir>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <cstring>
@@ -251,6 +255,80 @@ private slots:
         QCOMPARE(PortHoldersText(QStringLiteral("/dev/ttyUSB2"), {{1, QStringLiteral("a")}, {2, QStringLiteral("b")}}),
                  QStringLiteral("/dev/ttyUSB2 is held by a (pid 1), b (pid 2)"));
         QCOMPARE(PortHoldersText(QStringLiteral("/dev/ttyUSB2"), {}), QString());
+    }
+
+    // A USB module found again after it left: by its by-id link, or by its
+    // USB properties when it came back as another ttyUSBn without one; a
+    // link the user gave is followed as it stands.
+    void identityFindsTheDeviceUnderAnotherName()
+    {
+        FakeDeviceTree tree;
+        PtyPair a, b;
+        const QString byId = QStringLiteral("usb-Quectel_EC25_ABC-if02-port0");
+        tree.addUsbTty(QStringLiteral("ttyUSB2"), a.slavePath(), QStringLiteral("ABC"), 2, byId);
+        tree.addUsbTty(QStringLiteral("ttyUSB3"), b.slavePath(), QStringLiteral("ABC"), 3);
+        const DeviceRoots roots {tree.dev(), tree.sys()};
+        const DeviceIdentity id = DeviceIdentity::of(tree.dev() + QStringLiteral("/ttyUSB2"), roots);
+        QVERIFY(!id.isLink); // a tty node of the tree, not a link of the user
+        QCOMPARE(id.vendorId, QStringLiteral("2c7c"));
+        QCOMPARE(id.serial, QStringLiteral("ABC"));
+        QCOMPARE(id.interface, QStringLiteral("02"));
+        QCOMPARE(id.byId, tree.dev() + QStringLiteral("/serial/by-id/") + byId);
+        QCOMPARE(id.describe(), QStringLiteral("Quectel EC25, interface 2 (") + byId + u')');
+        QVERIFY(id.folders().contains(tree.dev()));
+        QVERIFY(id.folders().contains(tree.dev() + QStringLiteral("/serial/by-id")));
+
+        // Gone: nothing found, not even the other interface of the module.
+        tree.remove(QStringLiteral("ttyUSB2"), byId);
+        QCOMPARE(id.locate(), QString());
+        // Back as ttyUSB5, with no by-id link yet: found by its properties.
+        PtyPair c;
+        tree.addUsbTty(QStringLiteral("ttyUSB5"), c.slavePath(), QStringLiteral("ABC"), 2);
+        QCOMPARE(id.locate(), tree.dev() + QStringLiteral("/ttyUSB5"));
+        // Then its by-id link is there: that is what is opened.
+        QVERIFY(QFile::link(QStringLiteral("../../ttyUSB5"), tree.dev() + QStringLiteral("/serial/by-id/") + byId));
+        QCOMPARE(id.locate(), id.byId);
+        // Another module (another serial number) on the same interface is not it.
+        tree.remove(QStringLiteral("ttyUSB5"), byId);
+        tree.addUsbTty(QStringLiteral("ttyUSB6"), c.slavePath(), QStringLiteral("XYZ"), 2);
+        QCOMPARE(id.locate(), QString());
+
+        // A link given by the user is what it stands for, whatever it points at.
+        const QString link = m_dir.filePath(QStringLiteral("module-link"));
+        QVERIFY(QFile::link(a.slavePath(), link));
+        const DeviceIdentity linked = DeviceIdentity::of(link, roots);
+        QVERIFY(linked.isLink);
+        QCOMPARE(linked.locate(), link);
+        QFile::remove(link);
+        QCOMPARE(linked.locate(), QString());
+        QVERIFY(QFile::link(b.slavePath(), link));
+        QCOMPARE(linked.locate(), link);
+        QFile::remove(link);
+        // A pty without a link is never found again: its number goes to the next pty.
+        QCOMPARE(DeviceIdentity::of(a.slavePath()).locate(), QString());
+    }
+
+    // The watch tells of entries made in a folder, also in one that did not
+    // exist when the watch began.
+    void watchSeesAFolderThatComesLater()
+    {
+        QTemporaryDir dir;
+        const QString byId = dir.filePath(QStringLiteral("serial/by-id"));
+        DeviceWatch watch;
+        watch.watch({byId});
+        QVERIFY(watch.isWatching());
+        QSignalSpy changed(&watch, &DeviceWatch::changed);
+        QVERIFY(QDir().mkpath(byId));
+        QTRY_VERIFY_WITH_TIMEOUT(!changed.isEmpty(), 1000);
+        changed.clear();
+        QVERIFY(QFile::link(QStringLiteral("/dev/null"), byId + QStringLiteral("/usb-x")));
+        QTRY_VERIFY_WITH_TIMEOUT(!changed.isEmpty(), 1000);
+        // Nothing happens, nothing is told.
+        changed.clear();
+        QTest::qWait(100);
+        QVERIFY(changed.isEmpty());
+        watch.watch({});
+        QVERIFY(!watch.isWatching());
     }
 
     void writeGoesOutWholeAndInOrder()

@@ -3,6 +3,7 @@
 // status and its reports.
 #include "commands/commandsetfiles.h"
 #include "runner/runreport.h"
+#include "fakedevicetree.h"
 #include "ptypair.h"
 
 #include <QJsonArray>
@@ -267,6 +268,73 @@ private slots:
             "\\r\\n----- Simulated module back [^\\r]+ -----\\r\\n.*RDY.*SMS Ready\\r\\n.*ATI\\r.*AT\\+CSQ\\r.*OK\\r\\n$"),
             QRegularExpression::DotMatchesEverythingOption);
         QVERIFY2(order.match(QString::fromLatin1(exchange)).hasMatch(), exchange.constData());
+    }
+
+    // --list and --probe over a made-up device tree whose ttys are ptys:
+    // the identity on each line; AT only to the USB ports, never to a
+    // built-in one unless named, nor to one another program holds.
+    void listAndProbe()
+    {
+        FakeDeviceTree tree;
+        PtyPair modem, silent, console, held;
+        for (PtyPair *p : {&modem, &silent, &console})
+            p->releaseSlaveHold(); // only the held one is open elsewhere (here)
+        for (PtyPair *p : {&modem, &silent, &console, &held})
+            ::fcntl(p->masterFd(), F_SETFD, FD_CLOEXEC);
+        const QString byId = QStringLiteral("usb-Quectel_EC25_ABC-if02-port0");
+        tree.addUsbTty(QStringLiteral("ttyUSB2"), modem.slavePath(), QStringLiteral("ABC"), 2, byId);
+        tree.addUsbTty(QStringLiteral("ttyUSB3"), silent.slavePath(), QStringLiteral("ABC"), 3);
+        tree.addUsbTty(QStringLiteral("ttyUSB4"), held.slavePath(), QStringLiteral("ABC"), 4);
+        tree.addBuiltInTty(QStringLiteral("ttyS0"), console.slavePath(), 4);
+        tree.addBuiltInTty(QStringLiteral("ttyS1"), console.slavePath(), 0); // a slot with no UART
+        const auto run = [&](const QStringList &arguments) {
+            QProcess process;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("QRV_DEVICE_ROOT"), tree.root());
+            process.setProcessEnvironment(env);
+            process.start(QStringLiteral(QRV_RUNNER_PATH), arguments);
+            QByteArray heard;
+            QSocketNotifier notifier(modem.masterFd(), QSocketNotifier::Read);
+            connect(&notifier, &QSocketNotifier::activated, this, [&] {
+                char buffer[64];
+                const ssize_t n = ::read(modem.masterFd(), buffer, sizeof buffer);
+                if (n > 0 && (heard += QByteArray(buffer, int(n))).endsWith('\r'))
+                    modem.write("AT\r\r\nOK\r\n");
+            });
+            QElapsedTimer clock;
+            clock.start();
+            while (process.state() != QProcess::NotRunning && clock.elapsed() < 30000)
+                QTest::qWait(10);
+            return std::make_pair(process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()));
+        };
+        const QString dev = tree.dev();
+        const auto [listStatus, listed] = run({QStringLiteral("--list")});
+        QCOMPARE(listStatus, 0);
+        QCOMPARE(listed.split(u'\n', Qt::SkipEmptyParts),
+                 (QStringList {dev + QStringLiteral("/ttyS0  built-in serial port"),
+                               dev + QStringLiteral("/ttyUSB2  Quectel EC25, interface 2 (") + byId + u')',
+                               dev + QStringLiteral("/ttyUSB3  Quectel EC25, interface 3"),
+                               dev + QStringLiteral("/ttyUSB4  Quectel EC25, interface 4")}));
+
+        const auto [probeStatus, probed] = run({QStringLiteral("--probe"), QStringLiteral("--timeout"), QStringLiteral("0.3")});
+        QCOMPARE(probeStatus, 0);
+        const QStringList lines = probed.split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 3);
+        QVERIFY2(lines[0].startsWith(dev + QStringLiteral("/ttyUSB2  OK  Quectel EC25")), qPrintable(probed));
+        QVERIFY2(lines[1].startsWith(dev + QStringLiteral("/ttyUSB3  no answer")), qPrintable(probed));
+        QVERIFY2(lines[2].startsWith(dev + QStringLiteral("/ttyUSB4  not probed: ")), qPrintable(probed));
+        QVERIFY(lines[2].contains(QStringLiteral("(pid %1)").arg(QCoreApplication::applicationPid())));
+        QCOMPARE(held.readFor(50), QByteArray());
+        QCOMPARE(console.readFor(50), QByteArray());
+
+        // Named, a built-in port is probed; the simulated module answers.
+        const auto [namedStatus, named] = run({QStringLiteral("--probe"), QStringLiteral("--timeout"), QStringLiteral("0.3"),
+                                               QStringLiteral("--port"), dev + QStringLiteral("/ttyS0"),
+                                               QStringLiteral("--port"), QStringLiteral("Simulated module")});
+        QCOMPARE(namedStatus, 0);
+        QVERIFY2(named.contains(dev + QStringLiteral("/ttyS0  no answer")), qPrintable(named));
+        QVERIFY2(named.contains(QStringLiteral("Simulated module  OK")), qPrintable(named));
+        QCOMPARE(console.readFor(50), QByteArray("AT\r"));
     }
 
     // A device that does not come back within --reconnect ends the run as a

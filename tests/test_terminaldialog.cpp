@@ -1,6 +1,7 @@
 // The main window and its port session, driven against pseudo-terminals.
 #include "messageboxcatcher.h"
 #include "dialogsupport.h"
+#include "fakedevicetree.h"
 
 #include <QAbstractItemView>
 #include <QCheckBox>
@@ -275,6 +276,43 @@ private slots:
         QCOMPARE(ListTexts(box), com + QStringList({ "ttyACM0", sim }));
         QCOMPARE(box->currentText(), QStringLiteral("/dev/rfcomm0"));
 
+        TerminalDialog::SetPortLister([] { return QStringList(); });
+    }
+
+    // What each port is shows beside it and in the tooltip; a port that
+    // comes while the list is open is listed at once.
+    void portListShowsIdentityAndFollowsTheSystem()
+    {
+        FakeDeviceTree tree;
+        qputenv("QRV_DEVICE_ROOT", tree.root().toUtf8());
+        PtyPair a, b;
+        const QString byId = QStringLiteral("usb-Quectel_EC25_ABC-if02-port0");
+        tree.addUsbTty(QStringLiteral("ttyUSB2"), a.slavePath(), QStringLiteral("ABC"), 2, byId);
+        const QString dev = tree.dev();
+        TerminalDialog::SetPortLister([dev] {
+            QStringList paths;
+            for (const QString &name : QDir(dev).entryList({QStringLiteral("ttyUSB*")}, QDir::System, QDir::Name))
+                paths << dev + u'/' + name;
+            return paths;
+        });
+        SessionLog log;
+        TerminalDialog d(log);
+        d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
+        auto *box = Find<QComboBox>(d, "portList");
+        QTest::keyClick(box, Qt::Key_F4);
+        QVERIFY(box->view()->isVisible());
+        const QString usb2 = dev + QStringLiteral("/ttyUSB2");
+        const int index = box->findText(usb2);
+        QCOMPARE(index, 8);
+        QCOMPARE(box->itemData(index, Qt::ToolTipRole).toString(), QStringLiteral("Quectel EC25, interface 2 (") + byId + u')');
+        // Plugged in while the list is open.
+        tree.addUsbTty(QStringLiteral("ttyUSB3"), b.slavePath(), QStringLiteral("ABC"), 3);
+        QTRY_COMPARE_WITH_TIMEOUT(box->findText(dev + QStringLiteral("/ttyUSB3")), 9, 1000);
+        box->hidePopup();
+        d.SelectPort(usb2);
+        QVERIFY(box->toolTip().startsWith(usb2 + QStringLiteral("\nQuectel EC25, interface 2")));
+        qunsetenv("QRV_DEVICE_ROOT");
         TerminalDialog::SetPortLister([] { return QStringList(); });
     }
 

@@ -5,6 +5,7 @@
 #include "at/commandframe.h"
 #include "commands/commandsetfiles.h"
 #include "runner/commandrunner.h"
+#include "runner/portprobe.h"
 #include "serial/serialsession.h"
 #include "session/logfile.h"
 #include "session/portopener.h"
@@ -59,6 +60,39 @@ bool ParseEndChar(const QString &text, int *endChar, QByteArray *customHex)
     *endChar = END_CUSTOM;
     *customHex = hex.toLatin1();
     return true;
+}
+
+// --probe: the ports named, or the system's USB and ACM ports.
+int Probe(const QStringList &named, const SerialSettings &lineSettings, int timeoutMs, const DeviceRoots &roots)
+{
+    QList<std::pair<QString, QString>> targets; // port as given, identity
+    if (named.isEmpty()) {
+        for (const ListedPort &p : SystemSerialPorts(roots)) {
+            if (p.usb && !p.builtIn)
+                targets.append({p.path, p.identity});
+        }
+        if (targets.isEmpty())
+            Print(stdout, "no USB or ACM serial ports (name one with --port)");
+    } else {
+        for (const QString &name : named)
+            targets.append({name.trimmed(), PortIdentityText(DevicePathForPort(name.trimmed()), roots)});
+    }
+    PortOpener ports;
+    bool anyOk = false;
+    for (const auto &[name, identity] : std::as_const(targets)) {
+        SerialSettings settings = lineSettings;
+        settings.portName = name;
+        QString error;
+        settings.portName = ports.deviceFor(settings, &error);
+        ProbeResult result;
+        if (settings.portName.isEmpty())
+            result = {ProbeResult::Answer::CannotOpen, error};
+        else
+            result = ProbePort(settings, timeoutMs);
+        anyOk = anyOk || result.answer == ProbeResult::Answer::Ok;
+        Print(stdout, ProbeLine(name, result, identity));
+    }
+    return anyOk ? 0 : 1;
 }
 
 } // namespace
@@ -117,17 +151,33 @@ int main(int argc, char **argv)
                                  QStringLiteral("Write the whole exchange (bytes sent and received) to <file> as it "
                                                 "happens."),
                                  QStringLiteral("file"));
+    const QCommandLineOption list(QStringLiteral("list"),
+                                  QStringLiteral("List the serial ports with what they are (by-id name, maker, model, "
+                                                 "interface), one a line, and exit."));
+    const QCommandLineOption probe(QStringLiteral("probe"),
+                                   QStringLiteral("Send AT to each USB or ACM port (or to the ports given with --port) "
+                                                  "and tell which answer OK; ports open elsewhere are left alone, "
+                                                  "built-in ttyS ports are probed only when named. Exit status 0 "
+                                                  "when one answered OK."));
     parser.addOptions({port, speed, data, parity, stop, rts, dtr, end, timeout, keepGoing, json, junit, simDelay,
-                       reconnect, log});
+                       reconnect, log, list, probe});
     parser.process(app);
 
     const auto usage = [](const QString &message) {
         Print(stderr, (QStringLiteral("qrvterm-run: ") + message + QStringLiteral(" (see --help)")).toUtf8());
         return 2;
     };
-    if (parser.positionalArguments().size() != 1)
+    // Where the system's device trees are (a test points them at its own).
+    const DeviceRoots roots = DeviceRoots::fromEnvironment();
+    if (parser.isSet(list)) {
+        for (const ListedPort &p : SystemSerialPorts(roots))
+            Print(stdout, PortListLine(p));
+        return 0;
+    }
+    const bool probing = parser.isSet(probe);
+    if (!probing && parser.positionalArguments().size() != 1)
         return usage(QStringLiteral("give one command-set file"));
-    if (!parser.isSet(port) || parser.value(port).trimmed().isEmpty())
+    if (!probing && (!parser.isSet(port) || parser.value(port).trimmed().isEmpty()))
         return usage(QStringLiteral("--port is required"));
 
     SerialSettings settings;
@@ -170,6 +220,9 @@ int main(int argc, char **argv)
     const int simDelayMs = parser.value(simDelay).toInt(&ok);
     if (!ok || simDelayMs < 0)
         return usage(QStringLiteral("invalid --sim-delay: ") + parser.value(simDelay));
+    UseSimulatedModule(simDelayMs);
+    if (probing)
+        return Probe(parser.values(port), settings, parser.isSet(timeout) ? int(options.timeoutMs) : 1000, roots);
 
     // The set: a file "<folder>/<name>.ini", or a module type of ./Module.
     const QString given = parser.positionalArguments().constFirst();
@@ -211,7 +264,6 @@ int main(int argc, char **argv)
         return written;
     };
 
-    UseSimulatedModule(simDelayMs);
     QString error;
     const QString device = ports.deviceFor(settings, &error);
     if (device.isEmpty()) {

@@ -22,6 +22,7 @@
 #include <QSerialPortInfo>
 #include <QSignalBlocker>
 #include <QStatusBar>
+#include <QStyledItemDelegate>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -40,6 +41,22 @@ constexpr int kStatusBarHeight = 32;
 constexpr int kStatusPart0Right = 500;
 // The Port list starts with COM1 … COM8.
 constexpr int kComPortCount = 8;
+
+// The Port list's entries stay the ports' names; the list shows what each
+// one is beside it.
+class PortItemDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (const QString identity = index.data(Qt::ToolTipRole).toString(); !identity.isEmpty())
+            option->text += QStringLiteral("   ") + identity;
+    }
+};
 
 QStringList SystemPorts()
 {
@@ -176,6 +193,13 @@ void TerminalDialog::SetupWindow()
     connect(ui->delButton, &QPushButton::clicked, this, &TerminalDialog::DelClicked);
     connect(ui->addButton, &QPushButton::clicked, this, &TerminalDialog::AddClicked);
     connect(ui->portList, &RefreshingComboBox::PopupAboutToShow, this, &TerminalDialog::ListPorts);
+    // While the list is open, a port that comes or goes shows at once.
+    connect(ui->portList, &RefreshingComboBox::PopupAboutToShow, this, [this] {
+        const DeviceRoots roots = DeviceRoots::fromEnvironment();
+        m_portWatch.watch({roots.dev, roots.dev + QStringLiteral("/serial/by-id")});
+    });
+    connect(ui->portList, &RefreshingComboBox::popupHidden, this, [this] { m_portWatch.watch({}); });
+    connect(&m_portWatch, &DeviceWatch::changed, this, &TerminalDialog::ListPorts);
     connect(ui->portList, &QComboBox::currentIndexChanged, this, &TerminalDialog::ShowPortStart);
     connect(ui->portList, &QComboBox::editTextChanged, this, &TerminalDialog::SetPortToolTip);
     ShowPortStart();
@@ -314,6 +338,19 @@ void TerminalDialog::ListPorts()
         for (int i = end - 1; i >= first; --i)
             box->removeItem(i);
         box->insertItems(first, system);
+        // What each port is, beside its name in the list and in its tooltip.
+        bool anyIdentity = false;
+        for (int i = 0; i < system.size(); ++i) {
+            const QString &name = system[i];
+            const QString identity = PortIdentityText(name.startsWith(u'/') ? name : DevicePathForPort(name),
+                                                      DeviceRoots::fromEnvironment());
+            box->setItemData(first + i, identity, Qt::ToolTipRole);
+            anyIdentity = anyIdentity || !identity.isEmpty();
+        }
+        // The list keeps the style's own look until there is something to
+        // show beside a name.
+        if (anyIdentity && !dynamic_cast<PortItemDelegate *>(box->itemDelegate()))
+            box->setItemDelegate(new PortItemDelegate(box));
     }
     box->view()->setMinimumWidth(box->view()->sizeHintForColumn(0) + 24);
     SelectPort(entry);
@@ -340,7 +377,10 @@ void TerminalDialog::ShowPortStart()
 
 void TerminalDialog::SetPortToolTip(const QString &entry)
 {
-    ui->portList->setToolTip(entry + QStringLiteral("\nPick a port or type a device path such as /dev/ttyUSB0"));
+    const int index = ui->portList->findText(entry);
+    const QString identity = index >= 0 ? ui->portList->itemData(index, Qt::ToolTipRole).toString() : QString();
+    ui->portList->setToolTip(entry + (identity.isEmpty() ? QString() : u'\n' + identity)
+                             + QStringLiteral("\nPick a port or type a device path such as /dev/ttyUSB0"));
 }
 
 void TerminalDialog::UpdateDataFromControls()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "serial/devicewatch.h"
 #include "session/terminalsession.h"
 #include "shell/linkcipher.h"
 #include "widgets/dialogunits.h"
@@ -129,5 +130,6 @@ private:
     LinkCipher m_linkCipher { kLinkKey };
     QAction *m_logToDisk = nullptr;
     QAction *m_reconnect = nullptr;
+    DeviceWatch m_portWatch; // while the Port list is open
     QString m_lastLogDirectory;
 };

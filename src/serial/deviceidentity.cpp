@@ -58,6 +58,14 @@ QString ByIdFolder(const DeviceIdentity::Roots &roots)
 
 } // namespace
 
+DeviceRoots DeviceRoots::fromEnvironment()
+{
+    const QString root = qEnvironmentVariable("QRV_DEVICE_ROOT");
+    if (root.isEmpty())
+        return {};
+    return {root + QStringLiteral("/dev"), root + QStringLiteral("/sys")};
+}
+
 DeviceIdentity DeviceIdentity::of(const QString &given, const Roots &roots)
 {
     DeviceIdentity id;
@@ -66,7 +74,13 @@ DeviceIdentity DeviceIdentity::of(const QString &given, const Roots &roots)
     id.path = given.trimmed();
     if (!id.path.startsWith(u'/'))
         id.path = DevicePathForPort(id.path);
-    id.isLink = QFileInfo(id.path).isSymLink();
+    // The tty's name: the node's own, or that of the path given when the
+    // kernel has a tty of that name (a tree a test makes of links). Any
+    // other link is the user's: it is opened as it stands.
+    const QString name = QFileInfo(id.path).fileName();
+    const bool ttyNode = QFileInfo(id.path).path() == roots.dev
+        && QFileInfo::exists(roots.sys + QStringLiteral("/class/tty/") + name);
+    id.isLink = QFileInfo(id.path).isSymLink() && !ttyNode;
     const QString device = QFileInfo(id.path).canonicalFilePath();
     if (device.isEmpty())
         return id;
@@ -77,7 +91,8 @@ DeviceIdentity DeviceIdentity::of(const QString &given, const Roots &roots)
             break;
         }
     }
-    const UsbProperties usb = UsbPropertiesOf(QFileInfo(device).fileName(), roots.sys);
+    const QString tty = ttyNode ? name : QFileInfo(device).fileName();
+    const UsbProperties usb = UsbPropertiesOf(tty, roots.sys);
     id.vendorId = usb.vendorId;
     id.productId = usb.productId;
     id.serial = usb.serial;

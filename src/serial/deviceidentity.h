@@ -17,6 +17,10 @@ struct DeviceRoots
 {
     QString dev = QStringLiteral("/dev");
     QString sys = QStringLiteral("/sys");
+
+    // /dev and /sys, or the dev/ and sys/ of the folder QRV_DEVICE_ROOT
+    // names (a tree a test makes).
+    static DeviceRoots fromEnvironment();
 };
 
 struct DeviceIdentity

@@ -17,7 +17,13 @@ public:
         emit PopupAboutToShow();
         QComboBox::showPopup();
     }
+    void hidePopup() override
+    {
+        QComboBox::hidePopup();
+        emit popupHidden();
+    }
 
 signals:
     void PopupAboutToShow();
+    void popupHidden();
 };

@@ -1,0 +1,127 @@
+#include "runner/portprobe.h"
+
+#include "serial/portholders.h"
+#include "serial/serialsession.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QTimer>
+
+namespace {
+
+QString ReadLine(const QString &file)
+{
+    QFile f(file);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readLine(64)).trimmed() : QString();
+}
+
+} // namespace
+
+QList<ListedPort> SystemSerialPorts(const DeviceRoots &roots)
+{
+    QList<ListedPort> ports;
+    const QString classDir = roots.sys + QStringLiteral("/class/tty");
+    const QStringList names = QDir(classDir).entryList(QDir::Dirs | QDir::Files | QDir::System | QDir::NoDotAndDotDot,
+                                                       QDir::Name);
+    for (const QString &name : names) {
+        const QString entry = classDir + u'/' + name;
+        if (!QFileInfo::exists(entry + QStringLiteral("/device")))
+            continue; // virtual: consoles, ptys
+        ListedPort port;
+        port.path = roots.dev + u'/' + name;
+        port.builtIn = name.startsWith(QLatin1String("ttyS"));
+        // A ttyS slot the serial driver keeps without a UART says type 0.
+        if (port.builtIn && ReadLine(entry + QStringLiteral("/type")) == QLatin1String("0"))
+            continue;
+        const DeviceIdentity id = DeviceIdentity::of(port.path, roots);
+        port.usb = id.isUsb() || name.startsWith(QLatin1String("ttyACM")) || name.startsWith(QLatin1String("ttyUSB"));
+        port.identity = id.describe();
+        if (port.identity.isEmpty() && port.builtIn)
+            port.identity = QStringLiteral("built-in serial port");
+        ports << port;
+    }
+    return ports;
+}
+
+QByteArray PortListLine(const ListedPort &port)
+{
+    return (port.identity.isEmpty() ? port.path : port.path + QStringLiteral("  ") + port.identity).toUtf8();
+}
+
+ProbeResult ProbePort(const SerialSettings &settings, int timeoutMs)
+{
+    ProbeResult result;
+    const QString device = DevicePathForPort(settings.portName);
+    QList<PortHolder> holders = PortHolders(device);
+    // This program's own simulated module keeps its device open.
+    holders.removeIf([](const PortHolder &h) { return h.pid == QCoreApplication::applicationPid(); });
+    if (!holders.isEmpty()) {
+        result.answer = ProbeResult::Answer::InUse;
+        result.detail = PortHoldersText(device, holders).section(u'\n', 0, 0);
+        return result;
+    }
+    SerialSession session;
+    const SerialSession::OpenResult opened = session.Open(settings);
+    if (opened != SerialSession::OpenResult::Opened) {
+        result.answer = ProbeResult::Answer::CannotOpen;
+        result.detail = opened == SerialSession::OpenResult::SettingsRejected
+            ? QStringLiteral("the device refused the line settings")
+            : session.OpenFailure().Explanation();
+        if (result.detail.isEmpty())
+            result.detail = session.LastError();
+        return result;
+    }
+    QEventLoop loop;
+    QByteArray received;
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    QObject::connect(&session, &SerialSession::DeviceLost, &loop, &QEventLoop::quit);
+    QObject::connect(&session, &SerialSession::ReceiveReady, &loop, [&] {
+        char buffer[512];
+        for (qint64 n; (n = session.Read(buffer, sizeof buffer)) > 0;)
+            received.append(buffer, n);
+        // Whole lines only: the answer is the last line that ended.
+        const QList<QByteArray> lines = received.left(received.lastIndexOf('\n') + 1).split('\n');
+        for (const QByteArray &raw : lines) {
+            const QByteArray line = raw.trimmed();
+            if (line == "OK") {
+                result.answer = ProbeResult::Answer::Ok;
+            } else if (line == "ERROR" || line.startsWith("+CME ERROR") || line.startsWith("+CMS ERROR")) {
+                result.answer = ProbeResult::Answer::Error;
+                result.detail = QString::fromLatin1(line);
+            } else {
+                continue;
+            }
+            loop.quit();
+            return;
+        }
+    });
+    session.Write("AT\r", 3);
+    loop.exec();
+    if (result.answer == ProbeResult::Answer::Silent && !received.trimmed().isEmpty()) {
+        result.answer = ProbeResult::Answer::Other;
+        result.detail = QString::fromLatin1(received.trimmed().right(60)).replace(QLatin1Char('\r'), u' ')
+                            .replace(QLatin1Char('\n'), u' ');
+    }
+    session.Close();
+    return result;
+}
+
+QByteArray ProbeLine(const QString &port, const ProbeResult &result, const QString &identity)
+{
+    QString said;
+    switch (result.answer) {
+    case ProbeResult::Answer::Ok: said = QStringLiteral("OK"); break;
+    case ProbeResult::Answer::Error: said = QStringLiteral("answers %1").arg(result.detail); break;
+    case ProbeResult::Answer::Other: said = QStringLiteral("no AT answer (sent: %1)").arg(result.detail); break;
+    case ProbeResult::Answer::Silent: said = QStringLiteral("no answer"); break;
+    case ProbeResult::Answer::InUse: said = QStringLiteral("not probed: %1").arg(result.detail); break;
+    case ProbeResult::Answer::CannotOpen: said = QStringLiteral("cannot open: %1").arg(result.detail); break;
+    }
+    QString line = port + QStringLiteral("  ") + said;
+    if (!identity.isEmpty())
+        line += QStringLiteral("  ") + identity;
+    return line.toUtf8();
+}
