@@ -203,10 +203,8 @@ void CommandRunner::OnTimeout()
 
 void CommandRunner::TeeLine(const char *what)
 {
-    if (m_tee) {
-        const QByteArray stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")).toLatin1();
-        m_tee("\r\n----- " + m_report.port.toUtf8() + ' ' + what + ' ' + stamp + " -----\r\n");
-    }
+    if (m_tee)
+        m_tee("\r\n" + DeviceEventLine(m_report.port.toUtf8(), what, QDateTime::currentDateTime()));
 }
 
 void CommandRunner::OnDeviceLost(const QString &reason)

@@ -2,7 +2,14 @@
 
 #include "serial/serialsession.h"
 
+#include <QDateTime>
 #include <limits>
+
+QByteArray DeviceEventLine(const QByteArray &port, const char *what, const QDateTime &time)
+{
+    const QByteArray stamp = time.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")).toLatin1();
+    return "----- " + port + ' ' + what + ' ' + stamp + " -----\r\n";
+}
 
 Reconnector::Reconnector(SerialSession &session, QObject *parent)
     : QObject(parent)

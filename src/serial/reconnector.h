@@ -9,6 +9,12 @@
 #include <QTimer>
 
 class SerialSession;
+class QDateTime;
+
+// "----- <port> lost <yyyy-mm-dd hh:mm:ss> -----" (what: "lost" or "back")
+// with CR LF after it: the line a log gets when the device goes and comes
+// back.
+QByteArray DeviceEventLine(const QByteArray &port, const char *what, const QDateTime &time);
 
 // Brings a session's port back after its device went away: the device's
 // identity is taken when the port opens (remember), and after a loss

@@ -115,8 +115,7 @@ void TerminalSession::logDeviceLine(const char *what)
 {
     // Set off from the text around it as the module type's separator is.
     m_log.AppendLineBreak();
-    const QByteArray stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")).toLatin1();
-    m_log.Append("----- " + ToCodePage936(m_portEntry) + ' ' + what + ' ' + stamp + " -----\r\n");
+    m_log.Append(DeviceEventLine(ToCodePage936(m_portEntry), what, QDateTime::currentDateTime()));
     emit logGrew(true);
 }
 
