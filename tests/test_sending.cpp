@@ -441,6 +441,43 @@ private slots:
     // unplugged module, and Start opens it on its new pty; pressed soon
     // enough, its boot messages are seen too (like a real module's, they are
     // lost to a port opened after them).
+    // Up and Down in the command box recall what was sent from it, newest
+    // first, and give back the text being typed past the newest.
+    void historyRecallsSentCommands()
+    {
+        Rig r;
+        r.Choose(1);
+        auto *edit = Find<QLineEdit>(r.d, "commandEdit");
+        r.d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&r.d));
+        edit->setFocus();
+        for (const char *c : {"AT", "ATI", "ATI", "AT+CSQ"})
+            QCOMPARE(r.Send(QString::fromLatin1(c), int(qstrlen(c)) + 1), QByteArray(c) + '\r');
+        edit->setText(QStringLiteral("AT+CR"));
+        const auto key = [&](Qt::Key k) {
+            QTest::keyClick(edit, k);
+            return edit->text();
+        };
+        QCOMPARE(key(Qt::Key_Up), QStringLiteral("AT+CSQ"));
+        QCOMPARE(key(Qt::Key_Up), QStringLiteral("ATI")); // sent twice in a row, kept once
+        QCOMPARE(key(Qt::Key_Up), QStringLiteral("AT"));
+        QCOMPARE(key(Qt::Key_Up), QStringLiteral("AT")); // the oldest stays
+        QCOMPARE(key(Qt::Key_Down), QStringLiteral("ATI"));
+        QCOMPARE(key(Qt::Key_Down), QStringLiteral("AT+CSQ"));
+        QCOMPARE(key(Qt::Key_Down), QStringLiteral("AT+CR")); // the draft
+        QCOMPARE(key(Qt::Key_Down), QStringLiteral("AT+CR"));
+        // A recalled command, edited and sent, is the newest.
+        key(Qt::Key_Up);
+        key(Qt::Key_Up);
+        QTest::keyClicks(edit, QStringLiteral("+GMR"));
+        QTest::keyClick(edit, Qt::Key_Return);
+        QCOMPARE(r.pty.read(8, 1000), QByteArray("ATI+GMR\r"));
+        QCOMPARE(key(Qt::Key_Up), QStringLiteral("ATI+GMR"));
+        QCOMPARE(key(Qt::Key_Up), QStringLiteral("AT+CSQ"));
+        // The keys still move nowhere else: focus stays in the box.
+        QCOMPARE(QApplication::focusWidget(), edit);
+    }
+
     // The simulated module's reset: the session waits through it and is back
     // on the module's new pty, with its boot messages in the log.
     void simulatedModuleResets()

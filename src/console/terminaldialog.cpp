@@ -519,6 +519,7 @@ void TerminalDialog::SendClicked()
     const QString text = ui->commandEdit->text();
     if (text.isEmpty())
         return;
+    m_history.add(text);
     // Commands are 8-bit text in code page 936.
     m_session.SendCommandText(ToCodePage936(text), true);
 }
@@ -598,6 +599,14 @@ void TerminalDialog::keyPressEvent(QKeyEvent *event)
     // Enter and Esc never end the window: it ends only through a close
     // request, which closes the port properly first. Enter on a focused push
     // button presses it, as in any dialog.
+    // Up and Down in the command box recall the commands sent from it.
+    if ((event->key() == Qt::Key_Up || event->key() == Qt::Key_Down) && event->modifiers() == Qt::NoModifier
+        && focusWidget() == ui->commandEdit) {
+        const QString text = ui->commandEdit->text();
+        ui->commandEdit->setText(event->key() == Qt::Key_Up ? m_history.older(text) : m_history.newer(text));
+        event->accept();
+        return;
+    }
     switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "commands/commandhistory.h"
 #include "serial/devicewatch.h"
 #include "session/terminalsession.h"
 #include "shell/linkcipher.h"
@@ -131,5 +132,6 @@ private:
     QAction *m_logToDisk = nullptr;
     QAction *m_reconnect = nullptr;
     DeviceWatch m_portWatch; // while the Port list is open
+    CommandHistory m_history;
     QString m_lastLogDirectory;
 };
