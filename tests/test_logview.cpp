@@ -634,10 +634,35 @@ void TestLogView::keyboard()
     v.setSelection(0, 0);
     std::unique_ptr<QMenu> menu(v.createContextMenu());
     const QList<QAction *> actions = menu->actions();
-    QCOMPARE(actions.size(), 2);
+    QCOMPARE(actions.size(), 6); // Copy, Select All | Zoom In, Zoom Out, Reset Zoom
     QVERIFY(!actions[0]->isEnabled());
     actions[1]->trigger();
     QCOMPARE(v.selectionEnd(), m_log.size());
+    QVERIFY(!actions[5]->isEnabled()); // not zoomed
+
+    // Zoom: Ctrl+plus (or Ctrl+=), Ctrl+minus, Ctrl+0, a point at a time
+    // from the size the view was given.
+    const qreal given = v.font().pointSizeF();
+    const qsizetype rows = v.visibleRowCount();
+    QTest::keyClick(&v, Qt::Key_Plus, Qt::ControlModifier);
+    QTest::keyClick(&v, Qt::Key_Equal, Qt::ControlModifier);
+    QCOMPARE(v.zoom(), 2);
+    QCOMPARE(v.font().pointSizeF(), given + 2);
+    QVERIFY(v.visibleRowCount() < rows);
+    QTest::keyClick(&v, Qt::Key_Minus, Qt::ControlModifier);
+    QCOMPARE(v.font().pointSizeF(), given + 1);
+    std::unique_ptr<QMenu> zoomed(v.createContextMenu());
+    QVERIFY(zoomed->actions()[5]->isEnabled());
+    QTest::keyClick(&v, Qt::Key_0, Qt::ControlModifier);
+    QCOMPARE(v.font().pointSizeF(), given);
+    QCOMPARE(v.visibleRowCount(), rows);
+    // Never below a readable size.
+    for (int i = 0; i < 40; ++i)
+        v.zoomOut();
+    QVERIFY(v.font().pointSizeF() >= LogView::kMinPointSize);
+    QVERIFY(v.font().pointSizeF() < LogView::kMinPointSize + 1);
+    v.resetZoom();
+    QCOMPARE(v.font().pointSizeF(), given);
 }
 
 void TestLogView::scrolling()

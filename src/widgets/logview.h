@@ -135,7 +135,17 @@ public:
     // as many characters as rawText() (what accessibility reads).
     QString shownText(qsizetype from, qsizetype to) const;
 
+    // The font's size in points added to the size it had before the first
+    // zoom (Ctrl+plus, Ctrl+minus, Ctrl+0); 0 is that size.
+    int zoom() const { return m_zoom; }
+    static constexpr int kMaxZoom = 30;
+    static constexpr qreal kMinPointSize = 4;
+
 public slots:
+    void zoomIn() { setZoom(m_zoom + 1); }
+    void zoomOut() { setZoom(m_zoom - 1); }
+    void resetZoom() { setZoom(0); }
+    void setZoom(int steps);
     void selectAll();
     void clearSelection();
     // Puts selectedText() on the clipboard; nothing happens without a selection.
@@ -224,6 +234,8 @@ private:
 
     qreal m_cellWidth = 8;
     qreal m_tabStopPixels = 0; // 0: tab width in cells as set
+    int m_zoom = 0;
+    qreal m_unzoomedPointSize = 0;
     int m_lineHeight = 16;
     int m_ascent = 12;
     qreal m_wideOffset = 0;

@@ -13,6 +13,9 @@
 #include <QMouseEvent>
 #include <QScrollBar>
 
+#include <algorithm>
+#include <cmath>
+
 // The view's hit tests, selection, copying, keyboard and mouse, and its
 // context menu.
 
@@ -232,6 +235,20 @@ void LogView::keyPressEvent(QKeyEvent *event)
         selectAll();
         return;
     }
+    // Ctrl+plus also as Ctrl+= (the same key without Shift on most layouts).
+    if (event->matches(QKeySequence::ZoomIn)
+        || (event->key() == Qt::Key_Equal && (event->modifiers() & Qt::ControlModifier))) {
+        zoomIn();
+        return;
+    }
+    if (event->matches(QKeySequence::ZoomOut)) {
+        zoomOut();
+        return;
+    }
+    if (event->key() == Qt::Key_0 && (event->modifiers() & Qt::ControlModifier)) {
+        resetZoom();
+        return;
+    }
     const bool extend = event->modifiers() & Qt::ShiftModifier;
     const int page = visibleRowCount();
     switch (event->key()) {
@@ -262,6 +279,21 @@ void LogView::keyPressEvent(QKeyEvent *event)
         return;
     }
     event->accept();
+}
+
+void LogView::setZoom(int steps)
+{
+    if (m_zoom == 0)
+        m_unzoomedPointSize = font().pointSizeF();
+    if (m_unzoomedPointSize <= 0)
+        return; // a font sized in pixels: left as it is
+    steps = std::clamp(steps, int(std::ceil(kMinPointSize - m_unzoomedPointSize)), kMaxZoom);
+    if (steps == m_zoom)
+        return;
+    m_zoom = steps;
+    QFont f = font();
+    f.setPointSizeF(m_unzoomedPointSize + steps);
+    setFont(f);
 }
 
 void LogView::mousePressEvent(QMouseEvent *event)
@@ -327,6 +359,12 @@ QMenu *LogView::createContextMenu()
     QAction *all = menu->addAction(tr("Select All"), this, &LogView::selectAll);
     all->setShortcut(QKeySequence::SelectAll);
     all->setEnabled(m_index.indexedSize() > 0);
+    menu->addSeparator();
+    menu->addAction(tr("Zoom In"), this, &LogView::zoomIn)->setShortcut(QKeySequence::ZoomIn);
+    menu->addAction(tr("Zoom Out"), this, &LogView::zoomOut)->setShortcut(QKeySequence::ZoomOut);
+    QAction *reset = menu->addAction(tr("Reset Zoom"), this, &LogView::resetZoom);
+    reset->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
+    reset->setEnabled(m_zoom != 0);
     if (!m_contextActions.isEmpty()) {
         menu->addSeparator();
         menu->addActions(m_contextActions);
