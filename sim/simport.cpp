@@ -191,6 +191,10 @@ void SimPort::reset()
     Pty next;
     const bool made = openPty(&next, nullptr);
     stop(); // the line drops: the terminal's side hangs up
+    // The link goes with the device, as udev's by-id link goes when a
+    // module leaves: the old pty's number may go to another program's pty.
+    if (!m_linkPath.isEmpty())
+        ::unlink(QFile::encodeName(m_linkPath).constData());
     emit lineDropped();
     if (!made)
         return;

@@ -33,9 +33,9 @@ public:
     bool isRunning() const { return m_master >= 0; }
     // The slave's path, e.g. "/dev/pts/5"; empty when not running.
     QString devicePath() const { return m_devicePath; }
-    // Keeps a symbolic link at path to the device, re-pointed in one step
-    // whenever the module is back on a new pty (a reader following it sees
-    // the old device or the new one, never none); removed with the port.
+    // Keeps a symbolic link at path to the device: removed when a reset
+    // drops the line, made again (in one step) when the module is back on its
+    // new pty, and removed with the port.
     // False, with *error set, when the link cannot be made.
     bool setLinkPath(const QString &path, QString *error = nullptr);
     QString linkPath() const { return m_linkPath; }

@@ -6,6 +6,7 @@
 #include <QThread>
 
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -96,4 +97,12 @@ QString OwnCommandName()
 {
     QFile comm(QStringLiteral("/proc/self/comm"));
     return comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll().trimmed()) : QString();
+}
+
+bool PointLink(const QString &link, const QString &target)
+{
+    const QString staged = link + QStringLiteral(".new");
+    QFile::remove(staged);
+    return QFile::link(target, staged)
+        && ::rename(QFile::encodeName(staged).constData(), QFile::encodeName(link).constData()) == 0;
 }

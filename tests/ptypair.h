@@ -38,3 +38,7 @@ private:
 
 // This process's command name as /proc shows it to others (at most 15 bytes).
 QString OwnCommandName();
+
+// Points link at target in one step, as a simulator or udev re-points one
+// (a new link renamed over the old: a new inode, never a moment with none).
+bool PointLink(const QString &link, const QString &target);

@@ -298,10 +298,16 @@ private slots:
         QVERIFY(QFile::link(a.slavePath(), link));
         const DeviceIdentity linked = DeviceIdentity::of(link, roots);
         QVERIFY(linked.isLink);
-        QCOMPARE(linked.locate(), link);
+        // Left as it was, the link leads to the pty it led to when the port
+        // opened: after a loss that number belongs to whichever pty was made
+        // next, another program's, so it is not the device.
+        QCOMPARE(linked.locate(), QString());
         QFile::remove(link);
         QCOMPARE(linked.locate(), QString());
         QVERIFY(QFile::link(b.slavePath(), link));
+        QCOMPARE(linked.locate(), link);
+        // Re-pointed at a pty of that same number, it is the user's word again.
+        QVERIFY(PointLink(link, a.slavePath()));
         QCOMPARE(linked.locate(), link);
         QFile::remove(link);
         // A pty without a link is never found again: its number goes to the next pty.

@@ -18,15 +18,6 @@
 
 namespace {
 
-// Points link at target in one step, as a simulator or udev re-points one.
-bool PointLink(const QString &link, const QString &target)
-{
-    const QString staged = link + QStringLiteral(".new");
-    QFile::remove(staged);
-    return QFile::link(target, staged)
-        && ::rename(QFile::encodeName(staged).constData(), QFile::encodeName(link).constData()) == 0;
-}
-
 // The line the session logs when the device goes or comes back.
 QRegularExpression DeviceLine(const QString &port, const char *what)
 {

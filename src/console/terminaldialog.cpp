@@ -193,12 +193,14 @@ void TerminalDialog::SetupWindow()
     connect(ui->delButton, &QPushButton::clicked, this, &TerminalDialog::DelClicked);
     connect(ui->addButton, &QPushButton::clicked, this, &TerminalDialog::AddClicked);
     connect(ui->portList, &RefreshingComboBox::PopupAboutToShow, this, &TerminalDialog::ListPorts);
-    // While the list is open, a port that comes or goes shows at once.
-    connect(ui->portList, &RefreshingComboBox::PopupAboutToShow, this, [this] {
+    // While the list is open, a port that comes or goes shows at once. (The
+    // watch is the connections' context: the list may close while the window
+    // is destroyed, after the watch.)
+    connect(ui->portList, &RefreshingComboBox::PopupAboutToShow, &m_portWatch, [this] {
         const DeviceRoots roots = DeviceRoots::fromEnvironment();
         m_portWatch.watch({roots.dev, roots.dev + QStringLiteral("/serial/by-id")});
     });
-    connect(ui->portList, &RefreshingComboBox::popupHidden, this, [this] { m_portWatch.watch({}); });
+    connect(ui->portList, &RefreshingComboBox::popupHidden, &m_portWatch, [this] { m_portWatch.watch({}); });
     connect(&m_portWatch, &DeviceWatch::changed, this, &TerminalDialog::ListPorts);
     connect(ui->portList, &QComboBox::currentIndexChanged, this, &TerminalDialog::ShowPortStart);
     connect(ui->portList, &QComboBox::editTextChanged, this, &TerminalDialog::SetPortToolTip);

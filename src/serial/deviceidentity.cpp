@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <sys/stat.h>
+
 namespace {
 
 QString ReadLine(const QString &file)
@@ -51,6 +53,14 @@ UsbProperties UsbPropertiesOf(const QString &ttyName, const QString &sysRoot)
     return p;
 }
 
+DeviceIdentity::LinkStamp LinkStampOf(const QString &path)
+{
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return {};
+    return {quint64(st.st_ino), qint64(st.st_ctim.tv_sec), qint64(st.st_ctim.tv_nsec)};
+}
+
 QString ByIdFolder(const DeviceIdentity::Roots &roots)
 {
     return roots.dev + QStringLiteral("/serial/by-id");
@@ -81,7 +91,8 @@ DeviceIdentity DeviceIdentity::of(const QString &given, const Roots &roots)
     const bool ttyNode = QFileInfo(id.path).path() == roots.dev
         && QFileInfo::exists(roots.sys + QStringLiteral("/class/tty/") + name);
     id.isLink = QFileInfo(id.path).isSymLink() && !ttyNode;
-    const QString device = QFileInfo(id.path).canonicalFilePath();
+    id.noteOpened(id.path);
+    const QString device = id.device;
     if (device.isEmpty())
         return id;
     const QFileInfoList links = QDir(ByIdFolder(roots)).entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
@@ -102,13 +113,28 @@ DeviceIdentity DeviceIdentity::of(const QString &given, const Roots &roots)
     return id;
 }
 
+void DeviceIdentity::noteOpened(const QString &opened)
+{
+    device = QFileInfo(opened).canonicalFilePath();
+    linkStamp = LinkStampOf(path);
+}
+
 QString DeviceIdentity::locate() const
 {
     const auto present = [](const QString &p) { return !p.isEmpty() && QFileInfo::exists(p); };
     // A link given by the user is the user's choice of device: it alone says
-    // where the device is (exists() follows it).
-    if (isLink)
-        return present(path) ? path : QString();
+    // where the device is (exists() follows it). But a link left as it was,
+    // pointing at the pty that was lost, points at whichever pty got that
+    // number next: another program's. Re-pointed (or made again) at a pty
+    // of the same number, it is the user's word again.
+    if (isLink) {
+        if (!present(path))
+            return QString();
+        const QString node = QFileInfo(path).canonicalFilePath();
+        if (node.startsWith(QStringLiteral("/dev/pts/")) && node == device && LinkStampOf(path) == linkStamp)
+            return QString();
+        return path;
+    }
     if (present(byId))
         return byId;
     if (isUsb()) {

@@ -28,6 +28,17 @@ struct DeviceIdentity
     using Roots = DeviceRoots;
 
     QString path;       // as it was opened
+    QString device;     // the node it led to then (links followed)
+    // The link itself then (inode and change time), to tell a link made
+    // again from one left as it was.
+    struct LinkStamp
+    {
+        quint64 inode = 0;
+        qint64 seconds = 0;
+        qint64 nanoseconds = 0;
+        bool operator==(const LinkStamp &) const = default;
+    };
+    LinkStamp linkStamp;
     bool isLink = false; // path is a symbolic link: it is what is opened again
     QString byId;       // the /dev/serial/by-id link to the device, if any
     QString vendorId;   // USB, four hex digits
@@ -39,12 +50,16 @@ struct DeviceIdentity
     Roots roots;
 
     static DeviceIdentity of(const QString &path, const Roots &roots = {});
+    // Notes the node that opened (the path now, or the one locate() gave)
+    // and the link as it stands, which the next loss is told apart from.
+    void noteOpened(const QString &opened);
     bool isUsb() const { return !vendorId.isEmpty(); }
 
     // The path the device has now, preferring the path as given when it is a
     // link, then the by-id link, then a tty whose USB properties match; the
     // path itself when it names a device with no identity beyond its name
-    // (never for a pty, whose number the next pty gets). Empty when the
+    // (never for a pty, whose number the next pty gets), and never the pty
+    // that was lost through a link left untouched since. Empty when the
     // device is not there.
     QString locate() const;
     // The folders whose changes may mean the device came or went.

@@ -70,6 +70,8 @@ void Reconnector::attempt()
         if (m_session.Open(settings) == SerialSession::OpenResult::Opened) {
             stop();
             m_sinceBack.start();
+            // What the next loss is told apart from.
+            m_identity.noteOpened(device);
             emit back(m_session.DevicePath());
             return;
         }

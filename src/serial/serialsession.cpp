@@ -1,6 +1,7 @@
 #include "serial/serialsession.h"
 
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QThread>
 #include <algorithm>
 #include <limits>
@@ -257,7 +258,9 @@ void SerialSession::OnError(QSerialPort::SerialPortError error)
         // The device is gone. QSerialPort would report this again and again
         // at full speed until closed, so release it at once; lowering DTR
         // and the pause of the normal close sequence mean nothing now.
-        const QString reason = m_port->errorString();
+        // QSerialPort's text for a device that went is often a stale errno
+        // ("Resource temporarily unavailable").
+        const QString reason = QFileInfo::exists(m_devicePath) ? m_port->errorString() : tr("the device is gone");
         // What arrived before the device went is read first.
         if (m_port->bytesAvailable() > 0)
             emit ReceiveReady();
