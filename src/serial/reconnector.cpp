@@ -67,7 +67,9 @@ void Reconnector::attempt()
     if (!device.isEmpty()) {
         SerialSettings settings = m_settings;
         settings.portName = device;
-        if (m_session.Open(settings) == SerialSession::OpenResult::Opened) {
+        // What the device said before it was open again (its first words
+        // after a reset, where a driver keeps them) is kept.
+        if (m_session.Open(settings, true) == SerialSession::OpenResult::Opened) {
             stop();
             m_sinceBack.start();
             // What the next loss is told apart from.

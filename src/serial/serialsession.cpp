@@ -24,7 +24,7 @@ SerialSession::~SerialSession()
     Release();
 }
 
-SerialSession::OpenResult SerialSession::Open(const SerialSettings &settings)
+SerialSession::OpenResult SerialSession::Open(const SerialSettings &settings, bool keepInput)
 {
     if (m_port)
         Close();
@@ -50,7 +50,7 @@ SerialSession::OpenResult SerialSession::Open(const SerialSettings &settings)
         Release();
         return OpenResult::SettingsRejected;
     }
-    m_port->clear(QSerialPort::AllDirections);
+    m_port->clear(keepInput ? QSerialPort::Output : QSerialPort::AllDirections);
     m_writeDeadline = 0;
     m_baudRate = std::max<quint32>(settings.baudRate, 1);
     // Start bit, data bits, parity bit, stop bits (1.5 counted as 2).

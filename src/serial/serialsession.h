@@ -28,7 +28,10 @@ public:
     explicit SerialSession(QObject *parent = nullptr);
     ~SerialSession() override;
 
-    OpenResult Open(const SerialSettings &settings);
+    // Opens the port with settings and clears both directions of the
+    // driver's buffers, except for received bytes when keepInput is set (a
+    // device opened again after it came back: what it said first is kept).
+    OpenResult Open(const SerialSettings &settings, bool keepInput = false);
     // The close sequence: stop watching, let what was written go out (at most
     // its time on the wire at the port's speed plus kDrainMarginMs), lower
     // DTR, purge both directions, pause 500 ms, release the port. Returns the
