@@ -634,7 +634,7 @@ void TestLogView::keyboard()
     v.setSelection(0, 0);
     std::unique_ptr<QMenu> menu(v.createContextMenu());
     const QList<QAction *> actions = menu->actions();
-    QCOMPARE(actions.size(), 6); // Copy, Select All | Zoom In, Zoom Out, Reset Zoom
+    QCOMPARE(actions.size(), 8); // Copy, Select All | Zoom In, Zoom Out, Reset Zoom | Find…
     QVERIFY(!actions[0]->isEnabled());
     actions[1]->trigger();
     QCOMPARE(v.selectionEnd(), m_log.size());

@@ -123,6 +123,12 @@ void TerminalDialog::SetupReceiveView()
         " AT at ERROR READY OK MIPOPEN MIPRTCP MIPSTAT MIPCALL CSQ CPIN  IPCLOSE IPDATA CONNECT IPOPEN"));
     view->setLog(&m_log);
     view->setToolTip(QStringLiteral("Received text (read-only): select and Ctrl+C to copy"));
+    // Ctrl+F finds in the log from anywhere in the window.
+    auto *find = new QAction(this);
+    find->setShortcut(QKeySequence::Find);
+    find->setShortcutContext(Qt::WindowShortcut);
+    connect(find, &QAction::triggered, view, &LogView::openFindBar);
+    addAction(find);
     // Opt-in: the session log written to a file as it arrives.
     m_logToDisk = new QAction(QStringLiteral("Log to Disk…"), this);
     m_logToDisk->setObjectName(QStringLiteral("logToDiskAction"));

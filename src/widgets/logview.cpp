@@ -137,6 +137,7 @@ void LogView::logChanged(bool scrollToEnd)
     }
     if (!m_refreshTimer.isActive())
         m_refreshTimer.start(std::clamp(m_lastPaintMs * kPaintShare, kRepaintInterval, kMaxRepaintInterval), this);
+    emit logUpdated();
 }
 
 void LogView::setTabWidth(int cells)
@@ -371,6 +372,7 @@ void LogView::resizeEvent(QResizeEvent *event)
 {
     QAbstractScrollArea::resizeEvent(event);
     relayout();
+    placeFindBar();
 }
 
 void LogView::changeEvent(QEvent *event)

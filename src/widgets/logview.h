@@ -1,5 +1,6 @@
 #pragma once
 
+#include "text/gbkfind.h"
 #include "widgets/lineindex.h"
 
 #include <QAbstractScrollArea>
@@ -21,6 +22,7 @@
 
 class SessionLog;
 class QMenu;
+class FindBar;
 
 // A coloured byte range of one line: [start, start + length) counted from the
 // line's first byte.
@@ -141,7 +143,19 @@ public:
     static constexpr int kMaxZoom = 30;
     static constexpr qreal kMinPointSize = 4;
 
+    // Every match of finder on screen gets a background, the one that starts
+    // at `current` (-1: none) a stronger one. An empty finder shows none.
+    void setFindHighlight(const GbkFinder &finder, qsizetype current = -1);
+    const GbkFinder &findHighlight() const { return m_findHighlight; }
+    qsizetype currentMatch() const { return m_currentMatch; }
+    // The find bar over the view (Ctrl+F, or Find… in the context menu);
+    // nullptr until it was first opened.
+    FindBar *findBar() const { return m_findBar; }
+    // The byte offset of the first line on screen.
+    qsizetype firstVisiblePosition() const;
+
 public slots:
+    void openFindBar();
     void zoomIn() { setZoom(m_zoom + 1); }
     void zoomOut() { setZoom(m_zoom - 1); }
     void resetZoom() { setZoom(0); }
@@ -155,6 +169,8 @@ public slots:
 
 signals:
     void selectionChanged();
+    // logChanged() has read what the log got (or saw it cleared).
+    void logUpdated();
 
 protected:
     // Styling hook, called for every line before it is painted, copied or
@@ -204,6 +220,7 @@ private:
     void refineVisible(const TopRow &top);
     void backgroundStep();
     void updateMetrics();
+    void placeFindBar();
     void relayout();
     void syncScrollBar();
     void repaintChanged();
@@ -274,6 +291,10 @@ private:
     qsizetype m_dirtyFromRow = LineIndex::kUnlimited;
     qsizetype m_shownFirstRow = 0;
     bool m_fullRepaint = false;
+
+    GbkFinder m_findHighlight;
+    qsizetype m_currentMatch = -1;
+    FindBar *m_findBar = nullptr;
 
     mutable std::vector<CharMark> m_charMarks;
     mutable quint64 m_charMarksGeneration = 0;

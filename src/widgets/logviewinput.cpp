@@ -1,5 +1,7 @@
 #include "widgets/logview.h"
 
+#include "widgets/findbar.h"
+
 #include "session/sessionlog.h"
 #include "text/gbk.h"
 #include "widgets/logviewlayout.h"
@@ -249,6 +251,21 @@ void LogView::keyPressEvent(QKeyEvent *event)
         resetZoom();
         return;
     }
+    if (event->matches(QKeySequence::Find)) {
+        openFindBar();
+        return;
+    }
+    if (event->key() == Qt::Key_F3 && m_findBar && m_findBar->isVisible()) {
+        if (event->modifiers() & Qt::ShiftModifier)
+            m_findBar->findPrevious();
+        else
+            m_findBar->findNext();
+        return;
+    }
+    if (event->key() == Qt::Key_Escape && m_findBar && m_findBar->isVisible()) {
+        m_findBar->close();
+        return;
+    }
     const bool extend = event->modifiers() & Qt::ShiftModifier;
     const int page = visibleRowCount();
     switch (event->key()) {
@@ -365,11 +382,45 @@ QMenu *LogView::createContextMenu()
     QAction *reset = menu->addAction(tr("Reset Zoom"), this, &LogView::resetZoom);
     reset->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
     reset->setEnabled(m_zoom != 0);
+    menu->addSeparator();
+    menu->addAction(tr("Find…"), this, &LogView::openFindBar)->setShortcut(QKeySequence::Find);
     if (!m_contextActions.isEmpty()) {
         menu->addSeparator();
         menu->addActions(m_contextActions);
     }
     return menu;
+}
+
+void LogView::openFindBar()
+{
+    if (!m_findBar)
+        m_findBar = new FindBar(this);
+    placeFindBar();
+    m_findBar->open();
+}
+
+// Over the top right of the text, as wide as it comfortably is.
+void LogView::placeFindBar()
+{
+    if (!m_findBar)
+        return;
+    const QRect area = viewport()->geometry();
+    const int width = std::min(area.width() - 4, std::max(360, m_findBar->sizeHint().width()));
+    m_findBar->setGeometry(area.right() + 1 - 2 - width, area.top() + 2, width, m_findBar->sizeHint().height());
+}
+
+void LogView::setFindHighlight(const GbkFinder &finder, qsizetype current)
+{
+    m_findHighlight = finder;
+    m_currentMatch = finder.isEmpty() ? -1 : current;
+    viewport()->update();
+}
+
+qsizetype LogView::firstVisiblePosition() const
+{
+    if (m_index.lineCount() == 0)
+        return 0;
+    return m_index.lineStart(m_index.rowToLine(std::min(m_firstRow, std::max<qsizetype>(0, m_index.rowCount() - 1))).line);
 }
 
 void LogView::contextMenuEvent(QContextMenuEvent *event)

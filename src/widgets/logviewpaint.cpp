@@ -155,6 +155,12 @@ void LogView::paintEvent(QPaintEvent *event)
     QByteArray bytes;
     QList<StyledRun> runs;
     std::vector<quint16> styleOf;
+    // Matches of the find bar: 1 on the bytes of a match, 2 on the current one.
+    const bool finding = !m_findHighlight.isEmpty();
+    const QColor matchBack(255, 236, 130);
+    const QColor currentBack(255, 170, 70);
+    QByteArray raw;
+    std::vector<quint8> foundOf;
 
     // Glyphs are collected per font and colour and drawn at the end in one
     // call each, after all selection backgrounds.
@@ -228,6 +234,17 @@ void LogView::paintEvent(QPaintEvent *event)
                 std::fill(styleOf.begin() + a, styleOf.begin() + b, quint16(k + 1));
             }
         }
+        if (finding) {
+            // Found in the bytes as logged, not as restyled for display.
+            fetchLine(line, raw);
+            foundOf.assign(size_t(n), 0);
+            const qsizetype m = m_findHighlight.length();
+            m_findHighlight.forEach(raw.constData(), raw.size(), raw.size(), [&](qsizetype at) {
+                const quint8 mark = start + at == m_currentMatch ? 2 : 1;
+                std::fill(foundOf.begin() + at, foundOf.begin() + std::min(at + m, n), mark);
+                return true;
+            });
+        }
         qsizetype endRow = 0;
         int endCol = 0;
         bool complete = true;
@@ -245,6 +262,8 @@ void LogView::paintEvent(QPaintEvent *event)
             const bool selected = start + pc.offset >= selA && start + pc.offset < selB;
             if (selected)
                 select(rect);
+            else if (finding && foundOf[size_t(pc.offset)] != 0)
+                painter.fillRect(rect, foundOf[size_t(pc.offset)] == 2 ? currentBack : matchBack);
             const uchar b = uchar(p[pc.offset]);
             if (pc.unit.kind == Gbk::Kind::Tab || b == ' ')
                 return true;
