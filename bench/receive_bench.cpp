@@ -12,6 +12,8 @@
 //       the terminal's window thread and whole process use, measured in
 //       rounds (10 of 3 s). On a virtual machine run it pinned to one CPU
 //       (taskset -c 1) and read the quietest round as well as the median.
+//   --marks, with either: the view marks the terminal's own text, of which
+//   a line is added every 5 ms.
 //   --web-view, with either: the web panel embeds its web view as in the
 //   program (when the build has Qt WebEngine).
 #include "console/terminaldialog.h"
@@ -170,16 +172,21 @@ int main(int argc, char **argv)
 {
     // --web-view (anywhere): the window's web panel embeds its web view, as
     // in the program, so that its cost shows in the figures.
-    bool webView = false;
-    for (int i = 1; i < argc; ++i) {
-        if (qstrcmp(argv[i], "--web-view") == 0) {
-            webView = true;
-            for (int j = i; j + 1 < argc; ++j)
-                argv[j] = argv[j + 1];
-            --argc;
-            break;
+    // --marks (anywhere): the view marks the terminal's own text, and the
+    // terminal adds a line of its own every 5 ms meanwhile.
+    const auto takeFlag = [&](const char *flag) {
+        for (int i = 1; i < argc; ++i) {
+            if (qstrcmp(argv[i], flag) == 0) {
+                for (int j = i; j + 1 < argc; ++j)
+                    argv[j] = argv[j + 1];
+                --argc;
+                return true;
+            }
         }
-    }
+        return false;
+    };
+    const bool webView = takeFlag("--web-view");
+    const bool marks = takeFlag("--marks");
     if (webView && WebPanel::WebViewAvailable()) {
         if (::geteuid() == 0)
             qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
@@ -222,6 +229,14 @@ int main(int argc, char **argv)
         return 1;
     }
     auto *view = dialog.findChild<KeywordRichEdit *>(QStringLiteral("receiveView"));
+    QTimer ownLines;
+    if (marks) {
+        view->setMarkTerminalText(true);
+        QObject::connect(&ownLines, &QTimer::timeout, [&log] {
+            log.Append("AT+CSQ\r\n", SessionLog::Origin::Terminal);
+        });
+        ownLines.start(5);
+    }
     const QByteArray pattern = ModemText();
     std::atomic<qint64> written { 0 };
 

@@ -240,6 +240,7 @@ private slots:
     void largeLogIndexedInSteps();
     void stylingHook();
     void painting();
+    void terminalTextMarked();
     void accessibility();
 };
 
@@ -634,7 +635,7 @@ void TestLogView::keyboard()
     v.setSelection(0, 0);
     std::unique_ptr<QMenu> menu(v.createContextMenu());
     const QList<QAction *> actions = menu->actions();
-    QCOMPARE(actions.size(), 8); // Copy, Select All | Zoom In, Zoom Out, Reset Zoom | Find…
+    QCOMPARE(actions.size(), 9); // Copy, Select All | Zoom In, Zoom Out, Reset Zoom | Mark Sent Text, Find…
     QVERIFY(!actions[0]->isEnabled());
     actions[1]->trigger();
     QCOMPARE(v.selectionEnd(), m_log.size());
@@ -823,6 +824,40 @@ void TestLogView::accessibility()
     const int offset = int(expected.indexOf(QLatin1String(" 15000\n"))) - 1;
     QCOMPARE(text->text(offset, offset + 7), u16(u"中 15000"));
     QCOMPARE(v.charOffsetOf(v.byteOffsetOf(offset)), offset);
+}
+
+// Marked, the terminal's own text has a tinted background and the module's
+// none; unmarked (the default) there is no tint at all.
+void TestLogView::terminalTextMarked()
+{
+    LogView &v = view(QByteArray());
+    m_log.Append("AT+CSQ\r\n", SessionLog::Origin::Terminal);
+    m_log.Append("+CSQ: 20,99\r\n");
+    m_log.Append("AT+CPIN?\r\n", SessionLog::Origin::Terminal);
+    v.logChanged(false);
+    v.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&v));
+    const QRgb tint = v.terminalTextBackground().rgb();
+    QVERIFY(tint != v.palette().color(QPalette::Base).rgb());
+    const int h = v.cursorRectAt(0).height();
+    const auto row = [&](int r) { return QRect(0, r * h, v.viewport()->width(), h); };
+    QImage shot = v.viewport()->grab().toImage();
+    QCOMPARE(countPixels(shot, tint, v.viewport()->rect()), 0);
+    std::unique_ptr<QMenu> menu(v.createContextMenu());
+    QAction *mark = nullptr;
+    for (QAction *a : menu->actions())
+        mark = a->text() == QStringLiteral("Mark Sent Text") ? a : mark;
+    QVERIFY(mark && mark->isCheckable() && !mark->isChecked());
+    mark->trigger();
+    QVERIFY(v.marksTerminalText());
+    shot = v.viewport()->grab().toImage();
+    QVERIFY(countPixels(shot, tint, row(0)) > 0);
+    QCOMPARE(countPixels(shot, tint, row(1)), 0);
+    QVERIFY(countPixels(shot, tint, row(2)) > 0);
+    // The text and what is copied are the same either way.
+    v.selectAll();
+    QCOMPARE(v.selectedText(), QStringLiteral("AT+CSQ\n+CSQ: 20,99\nAT+CPIN?\n"));
+    v.setMarkTerminalText(false);
 }
 
 QTEST_MAIN(TestLogView)

@@ -40,6 +40,29 @@ private slots:
         QCOMPARE(log.size(), qsizetype(0));
     }
 
+    // What the terminal added is kept beside the bytes, not in them.
+    void terminalRangesBesideTheBytes()
+    {
+        SessionLog log;
+        log.Append("OK\r\n");
+        log.AppendLineBreak();                             // [4, 6)
+        log.Append("AT+CSQ\r\n", SessionLog::Origin::Terminal); // [6, 14), one with the break
+        log.Append("+CSQ: 20,99\r\n");
+        QByteArray big(SessionLog::kBlockSize + 10, 'x'); // across a block boundary
+        const qsizetype bigFrom = log.size();
+        log.Append(big, SessionLog::Origin::Terminal);
+        QCOMPARE(log.Text(), QByteArray("OK\r\n\r\nAT+CSQ\r\n+CSQ: 20,99\r\n") + big);
+        using R = SessionLog::Range;
+        QCOMPARE(log.TerminalRanges(0, log.size()), (std::vector<R> {{4, 14}, {bigFrom, log.size()}}));
+        // Clipped to what is asked, and nothing where the module spoke.
+        QCOMPARE(log.TerminalRanges(8, 20), (std::vector<R> {{8, 14}}));
+        QCOMPARE(log.TerminalRanges(14, bigFrom), std::vector<R> {});
+        QCOMPARE(log.TerminalRanges(0, 4), std::vector<R> {});
+        log.Clear();
+        log.Append("RDY");
+        QCOMPARE(log.TerminalRanges(0, 10), std::vector<R> {});
+    }
+
     void blocksKeepEveryByteInOrder()
     {
         // Appends that straddle block boundaries in odd sizes.

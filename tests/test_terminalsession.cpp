@@ -250,6 +250,10 @@ private slots:
         QCOMPARE(r.log.Text(), QByteArray("hi\x1A" "A\r\nB"));
         QCOMPARE(sent.size(), 4);
         QCOMPARE(sent.last().first().toByteArray(), QByteArray("B\0\x1A", 3));
+        // What the terminal logged is told apart from what the module says.
+        r.pty.write("OK\r\n");
+        QTRY_COMPARE(r.log.size(), qsizetype(11));
+        QCOMPARE(r.log.TerminalRanges(0, r.log.size()), (std::vector<SessionLog::Range> {{0, 7}}));
     }
 
     void sendAllInOrderStoppedByError()

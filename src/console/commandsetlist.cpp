@@ -131,7 +131,7 @@ void TerminalDialog::LoadCommandSet()
     if (name.isEmpty())
         return;
     m_log.AppendLineBreak();
-    m_log.Append(CommandSetSeparator(name, QDateTime::currentDateTime()));
+    m_log.Append(CommandSetSeparator(name, QDateTime::currentDateTime()), SessionLog::Origin::Terminal);
     RefreshReceiveView(false);
     if (const QString error = CommandList::load(*m_commands, ModuleDirectory(), name); !error.isEmpty())
         ShowMessage(error);

@@ -3,21 +3,27 @@
 #include <QMutexLocker>
 #include <algorithm>
 
-void SessionLog::Append(const QByteArray &bytes)
+void SessionLog::Append(const QByteArray &bytes, Origin origin)
 {
-    Append(bytes.constData(), bytes.size());
+    Append(bytes.constData(), bytes.size(), origin);
 }
 
-void SessionLog::Append(const char *data, qsizetype n)
+void SessionLog::Append(const char *data, qsizetype n, Origin origin)
 {
     if (n <= 0)
         return;
     QMutexLocker lock(&m_lock);
-    appendLocked(data, n);
+    appendLocked(data, n, origin);
 }
 
-void SessionLog::appendLocked(const char *data, qsizetype n)
+void SessionLog::appendLocked(const char *data, qsizetype n, Origin origin)
 {
+    if (origin == Origin::Terminal && n > 0) {
+        if (!m_terminal.empty() && m_terminal.back().to == m_size)
+            m_terminal.back().to += n;
+        else
+            m_terminal.push_back({m_size, m_size + n});
+    }
     while (n > 0) {
         if (m_blocks.empty() || m_blocks.back().size() == kBlockSize) {
             m_blocks.emplace_back();
@@ -44,15 +50,27 @@ void SessionLog::AppendLineBreak()
 {
     QMutexLocker lock(&m_lock);
     if (m_size > 0)
-        appendLocked("\r\n", 2);
+        appendLocked("\r\n", 2, Origin::Terminal);
 }
 
 void SessionLog::Clear()
 {
     QMutexLocker lock(&m_lock);
     m_blocks.clear();
+    m_terminal.clear();
     m_size = 0;
     ++m_generation;
+}
+
+std::vector<SessionLog::Range> SessionLog::TerminalRanges(qsizetype from, qsizetype to) const
+{
+    QMutexLocker lock(&m_lock);
+    std::vector<Range> out;
+    auto it = std::upper_bound(m_terminal.begin(), m_terminal.end(), from,
+                               [](qsizetype pos, const Range &r) { return pos < r.to; });
+    for (; it != m_terminal.end() && it->from < to; ++it)
+        out.push_back({std::max(it->from, from), std::min(it->to, to)});
+    return out;
 }
 
 QByteArray SessionLog::Text() const

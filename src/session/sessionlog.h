@@ -19,10 +19,25 @@ class SessionLog
 public:
     static constexpr qsizetype kBlockSize = 256 * 1024;
 
-    void Append(const QByteArray &bytes);
-    void Append(const char *data, qsizetype n);
-    // Adds "\r\n" unless the log is empty.
+    // Who put bytes into the log: the module (received), or the terminal
+    // itself (commands it sent, separators, lost/back lines). Kept beside
+    // the bytes, which are the same either way.
+    enum class Origin : quint8 { Received, Terminal };
+    // A byte range [from, to).
+    struct Range
+    {
+        qsizetype from = 0;
+        qsizetype to = 0;
+        bool operator==(const Range &) const = default;
+    };
+
+    void Append(const QByteArray &bytes, Origin origin = Origin::Received);
+    void Append(const char *data, qsizetype n, Origin origin = Origin::Received);
+    // Adds "\r\n" unless the log is empty: the terminal's own.
     void AppendLineBreak();
+    // The ranges the terminal added that meet [from, to), clipped to it, in
+    // order; adjacent additions are one range.
+    std::vector<Range> TerminalRanges(qsizetype from, qsizetype to) const;
     void Clear();
     // A copy of the whole log.
     QByteArray Text() const;
@@ -64,11 +79,12 @@ public:
     }
 
 private:
-    void appendLocked(const char *data, qsizetype n);
+    void appendLocked(const char *data, qsizetype n, Origin origin);
 
     mutable QMutex m_lock;
     std::vector<QByteArray> m_blocks;
     qsizetype m_size = 0;
+    std::vector<Range> m_terminal; // sorted, none touching another
     quint64 m_generation = 0;
     Tee m_tee;
 };

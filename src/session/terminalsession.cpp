@@ -115,7 +115,8 @@ void TerminalSession::logDeviceLine(const char *what)
 {
     // Set off from the text around it as the module type's separator is.
     m_log.AppendLineBreak();
-    m_log.Append(DeviceEventLine(ToCodePage936(m_portEntry), what, QDateTime::currentDateTime()));
+    m_log.Append(DeviceEventLine(ToCodePage936(m_portEntry), what, QDateTime::currentDateTime()),
+                 SessionLog::Origin::Terminal);
     emit logGrew(true);
 }
 
@@ -167,7 +168,7 @@ void TerminalSession::SendCommandText(const QByteArray &command, bool nullLineBr
     const CommandFrame frame = BuildCommandFrame(command, m_endChar, m_customEnd, nullLineBreak);
     if (frame.logLineBreak)
         m_log.AppendLineBreak();
-    m_log.Append(frame.logText);
+    m_log.Append(frame.logText, SessionLog::Origin::Terminal);
     m_serial.Write(frame.bytes.constData(), frame.bytes.size());
     emit commandSent(frame.bytes);
 }

@@ -148,6 +148,13 @@ public:
     void setFindHighlight(const GbkFinder &finder, qsizetype current = -1);
     const GbkFinder &findHighlight() const { return m_findHighlight; }
     qsizetype currentMatch() const { return m_currentMatch; }
+    // Text the terminal added to the log itself (commands sent, separators)
+    // on a faint background, told apart from what the module sent (off
+    // unless asked for: "Mark Sent Text" in the context menu).
+    void setMarkTerminalText(bool on);
+    bool marksTerminalText() const { return m_markTerminal; }
+    // The background it has.
+    QColor terminalTextBackground() const;
     // The find bar over the view (Ctrl+F, or Find… in the context menu);
     // nullptr until it was first opened.
     FindBar *findBar() const { return m_findBar; }
@@ -292,6 +299,7 @@ private:
     qsizetype m_shownFirstRow = 0;
     bool m_fullRepaint = false;
 
+    bool m_markTerminal = false;
     GbkFinder m_findHighlight;
     qsizetype m_currentMatch = -1;
     FindBar *m_findBar = nullptr;

@@ -383,6 +383,10 @@ QMenu *LogView::createContextMenu()
     reset->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
     reset->setEnabled(m_zoom != 0);
     menu->addSeparator();
+    QAction *marks = menu->addAction(tr("Mark Sent Text"), this, &LogView::setMarkTerminalText);
+    marks->setCheckable(true);
+    marks->setChecked(m_markTerminal);
+    marks->setToolTip(tr("Show what the terminal sent or added on a tinted background"));
     menu->addAction(tr("Find…"), this, &LogView::openFindBar)->setShortcut(QKeySequence::Find);
     if (!m_contextActions.isEmpty()) {
         menu->addSeparator();
@@ -407,6 +411,22 @@ void LogView::placeFindBar()
     const QRect area = viewport()->geometry();
     const int width = std::min(area.width() - 4, std::max(360, m_findBar->sizeHint().width()));
     m_findBar->setGeometry(area.right() + 1 - 2 - width, area.top() + 2, width, m_findBar->sizeHint().height());
+}
+
+void LogView::setMarkTerminalText(bool on)
+{
+    m_markTerminal = on;
+    viewport()->update();
+}
+
+QColor LogView::terminalTextBackground() const
+{
+    // A tint of the selection colour on the base: the keyword colours stay
+    // readable on it.
+    const QColor base = palette().color(QPalette::Base);
+    const QColor tint = palette().color(QPalette::Highlight);
+    const auto mix = [](int a, int b) { return (a * 85 + b * 15) / 100; };
+    return QColor(mix(base.red(), tint.red()), mix(base.green(), tint.green()), mix(base.blue(), tint.blue()));
 }
 
 void LogView::setFindHighlight(const GbkFinder &finder, qsizetype current)

@@ -1,5 +1,6 @@
 #include "widgets/logview.h"
 
+#include "session/sessionlog.h"
 #include "text/gbk.h"
 #include "widgets/logviewlayout.h"
 
@@ -155,12 +156,12 @@ void LogView::paintEvent(QPaintEvent *event)
     QByteArray bytes;
     QList<StyledRun> runs;
     std::vector<quint16> styleOf;
-    // Matches of the find bar: 1 on the bytes of a match, 2 on the current one.
+    // Backgrounds under the text: 1 on what the terminal added, 2 on a match
+    // of the find bar, 3 on the current match.
     const bool finding = !m_findHighlight.isEmpty();
-    const QColor matchBack(255, 236, 130);
-    const QColor currentBack(255, 170, 70);
+    const QColor backs[] = {QColor(), terminalTextBackground(), QColor(255, 236, 130), QColor(255, 170, 70)};
     QByteArray raw;
-    std::vector<quint8> foundOf;
+    std::vector<quint8> backOf;
 
     // Glyphs are collected per font and colour and drawn at the end in one
     // call each, after all selection backgrounds.
@@ -234,14 +235,20 @@ void LogView::paintEvent(QPaintEvent *event)
                 std::fill(styleOf.begin() + a, styleOf.begin() + b, quint16(k + 1));
             }
         }
+        const bool backed = finding || m_markTerminal;
+        if (backed)
+            backOf.assign(size_t(n), 0);
+        if (m_markTerminal) {
+            for (const SessionLog::Range &r : m_log->TerminalRanges(start, start + n))
+                std::fill(backOf.begin() + (r.from - start), backOf.begin() + (r.to - start), quint8(1));
+        }
         if (finding) {
             // Found in the bytes as logged, not as restyled for display.
             fetchLine(line, raw);
-            foundOf.assign(size_t(n), 0);
             const qsizetype m = m_findHighlight.length();
             m_findHighlight.forEach(raw.constData(), raw.size(), raw.size(), [&](qsizetype at) {
-                const quint8 mark = start + at == m_currentMatch ? 2 : 1;
-                std::fill(foundOf.begin() + at, foundOf.begin() + std::min(at + m, n), mark);
+                const quint8 mark = start + at == m_currentMatch ? 3 : 2;
+                std::fill(backOf.begin() + at, backOf.begin() + std::min(at + m, n), mark);
                 return true;
             });
         }
@@ -262,8 +269,8 @@ void LogView::paintEvent(QPaintEvent *event)
             const bool selected = start + pc.offset >= selA && start + pc.offset < selB;
             if (selected)
                 select(rect);
-            else if (finding && foundOf[size_t(pc.offset)] != 0)
-                painter.fillRect(rect, foundOf[size_t(pc.offset)] == 2 ? currentBack : matchBack);
+            else if (backed && backOf[size_t(pc.offset)] != 0)
+                painter.fillRect(rect, backs[backOf[size_t(pc.offset)]]);
             const uchar b = uchar(p[pc.offset]);
             if (pc.unit.kind == Gbk::Kind::Tab || b == ' ')
                 return true;
