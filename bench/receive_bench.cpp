@@ -12,6 +12,7 @@
 //       the terminal's window thread and whole process use, measured in
 //       rounds (10 of 3 s). On a virtual machine run it pinned to one CPU
 //       (taskset -c 1) and read the quietest round as well as the median.
+//   --timestamps, with either: the view shows the lines' times beside them.
 //   --marks, with either: the view marks the terminal's own text, of which
 //   a line is added every 5 ms.
 //   --web-view, with either: the web panel embeds its web view as in the
@@ -187,6 +188,8 @@ int main(int argc, char **argv)
     };
     const bool webView = takeFlag("--web-view");
     const bool marks = takeFlag("--marks");
+    // --timestamps (anywhere): the view shows each line's time beside it.
+    const bool timestamps = takeFlag("--timestamps");
     if (webView && WebPanel::WebViewAvailable()) {
         if (::geteuid() == 0)
             qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
@@ -229,6 +232,8 @@ int main(int argc, char **argv)
         return 1;
     }
     auto *view = dialog.findChild<KeywordRichEdit *>(QStringLiteral("receiveView"));
+    if (timestamps)
+        view->setTimestamps(LogView::Timestamps::SincePrevious);
     QTimer ownLines;
     if (marks) {
         view->setMarkTerminalText(true);
@@ -401,6 +406,9 @@ int main(int argc, char **argv)
     std::printf("one 511-byte chunk       %.1f us at 0 MB, %.1f us at 10 MB, %.1f us at %lld MB (x%.2f)\n",
                 chunkAt0, chunkAt10, chunkAt50, static_cast<long long>(megabytes), chunkAt50 / chunkAt0);
     std::printf("resident memory growth   %.2f bytes per byte of log\n", double(rssEnd - rssStart) / double(logBytes));
+    std::printf("arrival-time marks       %lld (%.4f bytes per byte of log, %.2f per line)\n",
+                qlonglong(log.timeMarkCount()), double(log.timeMarkCount()) * 16 / double(logBytes),
+                double(log.timeMarkCount()) * 16 / double(std::max<qsizetype>(1, view->lineCount())));
     std::printf("keyword tokeniser alone  %.0f MB/s\n", TokeniserMegabytesPerSecond(view->Tokenizer(), pattern));
 
     dialog.Session().Close();

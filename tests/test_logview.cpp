@@ -9,6 +9,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
+#include <QDateTime>
 #include <QImage>
 #include <QMenu>
 #include <QRandomGenerator>
@@ -241,6 +242,7 @@ private slots:
     void stylingHook();
     void painting();
     void terminalTextMarked();
+    void timestampsInAGutter();
     void accessibility();
 };
 
@@ -635,7 +637,7 @@ void TestLogView::keyboard()
     v.setSelection(0, 0);
     std::unique_ptr<QMenu> menu(v.createContextMenu());
     const QList<QAction *> actions = menu->actions();
-    QCOMPARE(actions.size(), 9); // Copy, Select All | Zoom In, Zoom Out, Reset Zoom | Mark Sent Text, Find…
+    QCOMPARE(actions.size(), 10); // Copy, Select All | Zoom In, Zoom Out, Reset Zoom | Timestamps, Mark Sent Text, Find…
     QVERIFY(!actions[0]->isEnabled());
     actions[1]->trigger();
     QCOMPARE(v.selectionEnd(), m_log.size());
@@ -858,6 +860,63 @@ void TestLogView::terminalTextMarked()
     v.selectAll();
     QCOMPARE(v.selectedText(), QStringLiteral("AT+CSQ\n+CSQ: 20,99\nAT+CPIN?\n"));
     v.setMarkTerminalText(false);
+}
+
+// Timestamps in a gutter beside the text, in two formats, copied on
+// request; the log and the plain copy keep their bytes.
+void TestLogView::timestampsInAGutter()
+{
+    LogView &v = view(QByteArray());
+    const QDateTime base(QDate(2026, 12, 7), QTime(9, 5, 3, 120));
+    qint64 now = base.toMSecsSinceEpoch();
+    m_log.setClock([&now] { return now; });
+    m_log.Append("AT+CSQ\r\r\n");
+    now += 85;
+    m_log.Append("+CSQ: 20,99\r\n\r\nOK\r\n");
+    now += 2004;
+    m_log.Append("RDY");
+    v.logChanged(false);
+    v.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&v));
+    const int width = v.viewport()->width();
+    const int columns = v.columnCount();
+    QCOMPARE(v.timestampText(0), QString()); // off
+    QVERIFY(!v.findChild<QWidget *>(QStringLiteral("timestampGutter")));
+
+    v.setTimestamps(LogView::Timestamps::TimeOfDay);
+    QCOMPARE(v.timestampText(0), QStringLiteral("09:05:03.120"));
+    QCOMPARE(v.timestampText(1), QStringLiteral("09:05:03.120")); // the empty line after CR CR LF
+    QCOMPARE(v.timestampText(2), QStringLiteral("09:05:03.205"));
+    QCOMPARE(v.timestampText(5), QStringLiteral("09:05:05.209"));
+    v.setTimestamps(LogView::Timestamps::SincePrevious);
+    QCOMPARE(v.timestampText(0), QStringLiteral("+0.000"));
+    QCOMPARE(v.timestampText(2), QStringLiteral("+0.085"));
+    QCOMPARE(v.timestampText(3), QStringLiteral("+0.000"));
+    QCOMPARE(v.timestampText(5), QStringLiteral("+2.004"));
+    // The gutter takes its room from the text and paints the times.
+    auto *gutter = v.findChild<QWidget *>(QStringLiteral("timestampGutter"));
+    QVERIFY(gutter && gutter->isVisible());
+    QVERIFY(v.viewport()->width() < width);
+    QVERIFY(v.columnCount() < columns);
+    const QImage stamps = gutter->grab().toImage();
+    const QRgb back = v.palette().color(QPalette::AlternateBase).rgb();
+    QVERIFY(countPixels(stamps, back, stamps.rect()) < stamps.width() * stamps.height() * 97 / 100);
+
+    v.selectAll();
+    QCOMPARE(v.selectedText(), QStringLiteral("AT+CSQ\n\n+CSQ: 20,99\n\nOK\nRDY"));
+    QCOMPARE(v.selectedTextWithTimestamps(),
+             QStringLiteral("+0.000 AT+CSQ\n+0.000 \n+0.085 +CSQ: 20,99\n+0.000 \n+0.000 OK\n+2.004 RDY"));
+    v.setSelection(3, 20); // from inside the first line to the end of the third
+    v.setTimestamps(LogView::Timestamps::TimeOfDay);
+    QCOMPARE(v.selectedTextWithTimestamps(),
+             QStringLiteral("09:05:03.120 CSQ\n09:05:03.120 \n09:05:03.205 +CSQ: 20,99"));
+    QCOMPARE(m_log.Text(), QByteArray("AT+CSQ\r\r\n+CSQ: 20,99\r\n\r\nOK\r\nRDY"));
+
+    v.setTimestamps(LogView::Timestamps::Off);
+    QVERIFY(!v.findChild<QWidget *>(QStringLiteral("timestampGutter")));
+    QCOMPARE(v.viewport()->width(), width);
+    QCOMPARE(v.columnCount(), columns);
+    m_log.setClock({});
 }
 
 QTEST_MAIN(TestLogView)

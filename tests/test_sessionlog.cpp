@@ -63,6 +63,36 @@ private slots:
         QCOMPARE(log.TerminalRanges(0, 10), std::vector<R> {});
     }
 
+    // Each byte's arrival time, kept beside the bytes: a line that starts
+    // in a chunk has that chunk's time, even right after the boundary.
+    void timesBesideTheBytes()
+    {
+        SessionLog log;
+        qint64 now = 1000;
+        log.setClock([&now] { return now; });
+        QCOMPARE(log.TimeAt(0), qint64(-1));
+        log.Append("OK\r\nA");      // [0, 5) at 1000
+        now = 1500;
+        log.Append("T\r\n");         // [5, 8) at 1500
+        log.Append("RDY");            // the same millisecond: no new mark
+        now = 1507;
+        log.Append("\r\n+CPIN: READY\r\n", SessionLog::Origin::Terminal);
+        QCOMPARE(log.Text(), QByteArray("OK\r\nAT\r\nRDY\r\n+CPIN: READY\r\n"));
+        QCOMPARE(log.timeMarkCount(), qsizetype(3));
+        QCOMPARE(log.TimeAt(0), qint64(1000));
+        QCOMPARE(log.TimeAt(4), qint64(1000)); // "AT" began before the boundary
+        QCOMPARE(log.TimeAt(5), qint64(1500)); // the first byte after it
+        QCOMPARE(log.TimeAt(8), qint64(1500)); // "RDY"
+        QCOMPARE(log.TimeAt(11), qint64(1507));
+        QCOMPARE(log.TimeAt(log.size() - 1), qint64(1507));
+        QCOMPARE(log.TimeAt(log.size()), qint64(-1));
+        log.Clear();
+        QCOMPARE(log.timeMarkCount(), qsizetype(0));
+        now = 2000;
+        log.Append("x");
+        QCOMPARE(log.TimeAt(0), qint64(2000));
+    }
+
     void blocksKeepEveryByteInOrder()
     {
         // Appends that straddle block boundaries in odd sizes.

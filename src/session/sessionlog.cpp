@@ -1,7 +1,9 @@
 #include "session/sessionlog.h"
 
+#include <QDateTime>
 #include <QMutexLocker>
 #include <algorithm>
+#include <cstring>
 
 void SessionLog::Append(const QByteArray &bytes, Origin origin)
 {
@@ -18,6 +20,17 @@ void SessionLog::Append(const char *data, qsizetype n, Origin origin)
 
 void SessionLog::appendLocked(const char *data, qsizetype n, Origin origin)
 {
+    // A time mark where a line starts in these bytes (after the log's last
+    // byte, or after a break among them) and the millisecond is new: at
+    // most one a line, and every line's first byte has its time.
+    if (n > 0) {
+        const bool afterBreak = m_size == 0 || m_blocks.back().endsWith('\n') || m_blocks.back().endsWith('\r');
+        if (afterBreak || std::memchr(data, '\n', size_t(n)) || std::memchr(data, '\r', size_t(n))) {
+            const qint64 now = m_clock ? m_clock() : QDateTime::currentMSecsSinceEpoch();
+            if (m_times.empty() || m_times.back().ms != now)
+                m_times.push_back({m_size, now});
+        }
+    }
     if (origin == Origin::Terminal && n > 0) {
         if (!m_terminal.empty() && m_terminal.back().to == m_size)
             m_terminal.back().to += n;
@@ -58,6 +71,7 @@ void SessionLog::Clear()
     QMutexLocker lock(&m_lock);
     m_blocks.clear();
     m_terminal.clear();
+    m_times.clear();
     m_size = 0;
     ++m_generation;
 }
@@ -71,6 +85,28 @@ std::vector<SessionLog::Range> SessionLog::TerminalRanges(qsizetype from, qsizet
     for (; it != m_terminal.end() && it->from < to; ++it)
         out.push_back({std::max(it->from, from), std::min(it->to, to)});
     return out;
+}
+
+qint64 SessionLog::TimeAt(qsizetype pos) const
+{
+    QMutexLocker lock(&m_lock);
+    if (pos < 0 || pos >= m_size || m_times.empty())
+        return -1;
+    auto it = std::upper_bound(m_times.begin(), m_times.end(), pos,
+                               [](qsizetype p, const TimeMark &m) { return p < m.pos; });
+    return std::prev(it)->ms;
+}
+
+qsizetype SessionLog::timeMarkCount() const
+{
+    QMutexLocker lock(&m_lock);
+    return qsizetype(m_times.size());
+}
+
+void SessionLog::setClock(Clock clock)
+{
+    QMutexLocker lock(&m_lock);
+    m_clock = std::move(clock);
 }
 
 QByteArray SessionLog::Text() const

@@ -38,6 +38,15 @@ public:
     // The ranges the terminal added that meet [from, to), clipped to it, in
     // order; adjacent additions are one range.
     std::vector<Range> TerminalRanges(qsizetype from, qsizetype to) const;
+    // When the line holding pos began to arrive, to the millisecond by the
+    // clock below: exact for the first byte of every line; -1 outside the
+    // log. Kept beside the bytes: at most a mark (16 bytes) per line.
+    qint64 TimeAt(qsizetype pos) const;
+    // Marks kept for the times (16 bytes each).
+    qsizetype timeMarkCount() const;
+    // The clock appends are timed by (the system's, unless a test sets one).
+    using Clock = std::function<qint64()>;
+    void setClock(Clock clock);
     void Clear();
     // A copy of the whole log.
     QByteArray Text() const;
@@ -85,6 +94,13 @@ private:
     std::vector<QByteArray> m_blocks;
     qsizetype m_size = 0;
     std::vector<Range> m_terminal; // sorted, none touching another
+    struct TimeMark
+    {
+        qsizetype pos;
+        qint64 ms;
+    };
+    std::vector<TimeMark> m_times; // by position; each ms differs from the one before
+    Clock m_clock;
     quint64 m_generation = 0;
     Tee m_tee;
 };

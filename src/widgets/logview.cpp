@@ -373,6 +373,7 @@ void LogView::resizeEvent(QResizeEvent *event)
     QAbstractScrollArea::resizeEvent(event);
     relayout();
     placeFindBar();
+    placeGutter();
 }
 
 void LogView::changeEvent(QEvent *event)
@@ -382,6 +383,7 @@ void LogView::changeEvent(QEvent *event)
         updateMetrics();
         setTabStopDistance(m_tabStopPixels);
         relayout();
+        placeGutter();
     } else if (event->type() == QEvent::PaletteChange) {
         m_placeholders.clear();
     }

@@ -23,6 +23,7 @@
 class SessionLog;
 class QMenu;
 class FindBar;
+class LogViewGutter;
 
 // A coloured byte range of one line: [start, start + length) counted from the
 // line's first byte.
@@ -155,6 +156,18 @@ public:
     bool marksTerminalText() const { return m_markTerminal; }
     // The background it has.
     QColor terminalTextBackground() const;
+    // Timestamps in a gutter left of the text, on each line's first row:
+    // when the line's first byte arrived, as hh:mm:ss.mmm or as the time
+    // since the line before (+s.mmm). Kept beside the log, not in it (off
+    // unless asked for: "Timestamps" in the context menu).
+    enum class Timestamps { Off, TimeOfDay, SincePrevious };
+    void setTimestamps(Timestamps mode);
+    Timestamps timestamps() const { return m_timestamps; }
+    // What the gutter shows for a line; empty when it has no time yet.
+    QString timestampText(qsizetype line) const;
+    // The selection as selectedText() gives it, each line (or part of one)
+    // after its timestamp and a space.
+    QString selectedTextWithTimestamps() const;
     // The find bar over the view (Ctrl+F, or Find… in the context menu);
     // nullptr until it was first opened.
     FindBar *findBar() const { return m_findBar; }
@@ -171,6 +184,7 @@ public slots:
     void clearSelection();
     // Puts selectedText() on the clipboard; nothing happens without a selection.
     void copy();
+    void copyWithTimestamps();
     void scrollToEnd();
     void scrollToRow(qsizetype row);
 
@@ -300,6 +314,10 @@ private:
     bool m_fullRepaint = false;
 
     bool m_markTerminal = false;
+    Timestamps m_timestamps = Timestamps::Off;
+    QWidget *m_gutter = nullptr; // a LogViewGutter
+    void placeGutter();
+    friend class LogViewGutter;
     GbkFinder m_findHighlight;
     qsizetype m_currentMatch = -1;
     FindBar *m_findBar = nullptr;

@@ -7,6 +7,7 @@
 #include "widgets/logviewlayout.h"
 
 #include <QAccessible>
+#include <QActionGroup>
 #include <QGuiApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -373,6 +374,10 @@ QMenu *LogView::createContextMenu()
     QAction *copyAction = menu->addAction(tr("Copy"), this, &LogView::copy);
     copyAction->setShortcut(QKeySequence::Copy);
     copyAction->setEnabled(hasSelection());
+    if (m_timestamps != Timestamps::Off) {
+        QAction *stamped = menu->addAction(tr("Copy with Timestamps"), this, &LogView::copyWithTimestamps);
+        stamped->setEnabled(hasSelection());
+    }
     QAction *all = menu->addAction(tr("Select All"), this, &LogView::selectAll);
     all->setShortcut(QKeySequence::SelectAll);
     all->setEnabled(m_index.indexedSize() > 0);
@@ -383,6 +388,18 @@ QMenu *LogView::createContextMenu()
     reset->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
     reset->setEnabled(m_zoom != 0);
     menu->addSeparator();
+    QMenu *stamps = menu->addMenu(tr("Timestamps"));
+    stamps->setObjectName(QStringLiteral("timestampsMenu"));
+    auto *group = new QActionGroup(stamps);
+    const std::pair<QString, Timestamps> modes[] = {{tr("Off"), Timestamps::Off},
+                                                    {tr("Time of Day"), Timestamps::TimeOfDay},
+                                                    {tr("Since Previous Line"), Timestamps::SincePrevious}};
+    for (const auto &[label, mode] : modes) {
+        QAction *a = stamps->addAction(label, this, [this, mode = mode] { setTimestamps(mode); });
+        a->setCheckable(true);
+        a->setChecked(m_timestamps == mode);
+        group->addAction(a);
+    }
     QAction *marks = menu->addAction(tr("Mark Sent Text"), this, &LogView::setMarkTerminalText);
     marks->setCheckable(true);
     marks->setChecked(m_markTerminal);

@@ -4,6 +4,8 @@
 #include "text/gbk.h"
 #include "widgets/logviewlayout.h"
 
+#include <QWidget>
+
 #include <QElapsedTimer>
 #include <QFontDatabase>
 #include <QFontMetricsF>
@@ -324,5 +326,8 @@ void LogView::paintEvent(QPaintEvent *event)
     }
     if (m_groups.size() > 64)
         m_groups.clear();
+    // The times beside the rows follow them.
+    if (m_gutter)
+        m_gutter->update();
     m_lastPaintMs = int(timer.elapsed());
 }

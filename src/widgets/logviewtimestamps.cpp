@@ -1,0 +1,128 @@
+#include "widgets/logview.h"
+
+#include "session/sessionlog.h"
+
+#include <QClipboard>
+#include <QDateTime>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPaintEvent>
+
+// Timestamps: the gutter left of the text and the copy with times.
+
+namespace {
+
+constexpr int kGutterCells = 13; // "hh:mm:ss.mmm" and a cell of space
+constexpr int kGutterMargin = 2;
+
+} // namespace
+
+// Paints the times of the lines whose first row is on screen, in the
+// view's font, beside the view's viewport.
+class LogViewGutter : public QWidget
+{
+public:
+    explicit LogViewGutter(LogView *view)
+        : QWidget(view)
+        , m_view(view)
+    {
+        setObjectName(QStringLiteral("timestampGutter"));
+        setAttribute(Qt::WA_OpaquePaintEvent);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter p(this);
+        const QPalette &pal = m_view->palette();
+        p.fillRect(rect(), pal.color(QPalette::AlternateBase));
+        p.setFont(m_view->font());
+        p.setPen(pal.color(QPalette::PlaceholderText));
+        const LineIndex &index = m_view->m_index;
+        const qsizetype first = m_view->firstVisibleRow();
+        const int rows = m_view->visibleRowCount() + 1;
+        const int h = m_view->m_lineHeight;
+        for (int r = 0; r < rows && first + r < index.rowCount(); ++r) {
+            const LineIndex::RowPos rp = index.rowToLine(first + r);
+            if (rp.rowInLine != 0)
+                continue;
+            const QString text = m_view->timestampText(rp.line);
+            if (!text.isEmpty())
+                p.drawText(QRect(0, r * h, width() - int(m_view->m_cellWidth), h), Qt::AlignRight | Qt::AlignVCenter,
+                           text);
+        }
+    }
+
+private:
+    LogView *m_view;
+};
+
+void LogView::setTimestamps(Timestamps mode)
+{
+    m_timestamps = mode;
+    if (mode == Timestamps::Off) {
+        delete m_gutter;
+        m_gutter = nullptr;
+        setViewportMargins(0, 0, 0, 0);
+        return;
+    }
+    if (!m_gutter) {
+        m_gutter = new LogViewGutter(this);
+        m_gutter->show();
+    }
+    placeGutter();
+    m_gutter->update();
+}
+
+// Left of the viewport, as wide as a time at the view's font.
+void LogView::placeGutter()
+{
+    if (!m_gutter)
+        return;
+    const int width = int(kGutterCells * m_cellWidth) + kGutterMargin;
+    if (viewportMargins().left() != width)
+        setViewportMargins(width, 0, 0, 0);
+    const QRect area = viewport()->geometry();
+    m_gutter->setGeometry(area.left() - width, area.top(), width, area.height());
+    m_gutter->update();
+}
+
+QString LogView::timestampText(qsizetype line) const
+{
+    if (!m_log || line < 0 || line >= m_index.lineCount() || m_timestamps == Timestamps::Off)
+        return QString();
+    const qint64 ms = m_log->TimeAt(m_index.lineStart(line));
+    if (ms < 0)
+        return QString();
+    if (m_timestamps == Timestamps::TimeOfDay)
+        return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("hh:mm:ss.zzz"));
+    const qint64 before = line > 0 ? m_log->TimeAt(m_index.lineStart(line - 1)) : ms;
+    const qint64 delta = std::max<qint64>(0, ms - std::max<qint64>(before, 0));
+    return QStringLiteral("+%1.%2").arg(delta / 1000).arg(delta % 1000, 3, 10, QLatin1Char('0'));
+}
+
+QString LogView::selectedTextWithTimestamps() const
+{
+    QString out;
+    const qsizetype from = selectionStart();
+    const qsizetype to = std::min(selectionEnd(), m_index.indexedSize());
+    if (!m_log || from >= to)
+        return out;
+    for (qsizetype line = m_index.lineAt(from); line < m_index.lineCount(); ++line) {
+        const qsizetype start = m_index.lineStart(line);
+        if (start >= to)
+            break;
+        const qsizetype end = start + m_index.lineLength(line) + m_index.lineBreakLength(line);
+        QString stamp = timestampText(line);
+        if (stamp.isEmpty() && m_timestamps != Timestamps::Off)
+            stamp = QStringLiteral("-");
+        out += (stamp.isEmpty() ? QString() : stamp + u' ') + textInRange(std::max(start, from), std::min(end, to));
+    }
+    return out;
+}
+
+void LogView::copyWithTimestamps()
+{
+    if (hasSelection())
+        QGuiApplication::clipboard()->setText(selectedTextWithTimestamps());
+}
