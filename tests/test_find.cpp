@@ -181,6 +181,10 @@ private slots:
         auto *edit = bar->findChild<QLineEdit *>(QStringLiteral("findEdit"));
         QVERIFY(edit);
         QTRY_VERIFY(edit->hasFocus());
+        // It takes its room above the text and covers none of it.
+        const int top = view.viewport()->geometry().top();
+        QVERIFY(top > bar->geometry().bottom());
+        QCOMPARE(bar->geometry().left(), view.viewport()->geometry().left());
         const QImage before = view.viewport()->grab().toImage();
         QTest::keyClicks(edit, QStringLiteral("ok"));
         // Incremental: the first match from the top is current at once.
@@ -221,6 +225,7 @@ private slots:
         QTRY_VERIFY(bar->current() >= 0);
         QTest::keyClick(edit, Qt::Key_Escape);
         QVERIFY(!bar->isVisible());
+        QVERIFY(view.viewport()->geometry().top() < top);
         QVERIFY(view.findHighlight().isEmpty());
         QVERIFY(!HasColor(view.viewport()->grab().toImage(), qRgb(255, 236, 130)));
         QCOMPARE(log.Text(), text);

@@ -90,6 +90,7 @@ void FindBar::open()
 void FindBar::close()
 {
     hide();
+    m_view->placeOverlays();
     if (m_search)
         m_search->stop();
     m_current = -1;

@@ -13,7 +13,7 @@ class QLabel;
 class QLineEdit;
 class QToolButton;
 
-// The find bar over a LogView: incremental (the first match from the top of
+// The find bar at the top of a LogView, above its text: incremental (the first match from the top of
 // the screen shows as the text is typed), every match on screen highlighted,
 // next and previous (Enter, F3; Shift+Enter, Shift+F3), case-insensitive
 // unless "Aa" is on, and the count of matches, taken in slices so that the

@@ -1,5 +1,7 @@
 #include "widgets/logview.h"
 
+#include "widgets/findbar.h"
+
 #include "text/gbk.h"
 #include "session/sessionlog.h"
 #include "widgets/logviewaccessible.h"
@@ -372,8 +374,23 @@ void LogView::resizeEvent(QResizeEvent *event)
 {
     QAbstractScrollArea::resizeEvent(event);
     relayout();
-    placeFindBar();
-    placeGutter();
+    placeOverlays();
+}
+
+void LogView::placeOverlays()
+{
+    const int left = gutterWidth();
+    const int top = m_findBar && m_findBar->isVisibleTo(this) ? m_findBar->sizeHint().height() : 0;
+    const QMargins margins(left, top, 0, 0);
+    if (viewportMargins() != margins)
+        setViewportMargins(margins);
+    const QRect area = viewport()->geometry();
+    if (m_gutter) {
+        m_gutter->setGeometry(area.left() - left, area.top(), left, area.height());
+        m_gutter->update();
+    }
+    if (top > 0)
+        m_findBar->setGeometry(area.left() - left, area.top() - top, area.width() + left, top);
 }
 
 void LogView::changeEvent(QEvent *event)
@@ -383,7 +400,7 @@ void LogView::changeEvent(QEvent *event)
         updateMetrics();
         setTabStopDistance(m_tabStopPixels);
         relayout();
-        placeGutter();
+        placeOverlays();
     } else if (event->type() == QEvent::PaletteChange) {
         m_placeholders.clear();
     }

@@ -173,6 +173,9 @@ public:
     FindBar *findBar() const { return m_findBar; }
     // The byte offset of the first line on screen.
     qsizetype firstVisiblePosition() const;
+    // Makes room beside the text for the gutter and above it for the find
+    // bar, as they are now shown or not.
+    void placeOverlays();
 
 public slots:
     void openFindBar();
@@ -241,7 +244,6 @@ private:
     void refineVisible(const TopRow &top);
     void backgroundStep();
     void updateMetrics();
-    void placeFindBar();
     void relayout();
     void syncScrollBar();
     void repaintChanged();
@@ -316,7 +318,7 @@ private:
     bool m_markTerminal = false;
     Timestamps m_timestamps = Timestamps::Off;
     QWidget *m_gutter = nullptr; // a LogViewGutter
-    void placeGutter();
+    int gutterWidth() const;
     friend class LogViewGutter;
     GbkFinder m_findHighlight;
     qsizetype m_currentMatch = -1;

@@ -416,18 +416,8 @@ void LogView::openFindBar()
 {
     if (!m_findBar)
         m_findBar = new FindBar(this);
-    placeFindBar();
     m_findBar->open();
-}
-
-// Over the top right of the text, as wide as it comfortably is.
-void LogView::placeFindBar()
-{
-    if (!m_findBar)
-        return;
-    const QRect area = viewport()->geometry();
-    const int width = std::min(area.width() - 4, std::max(360, m_findBar->sizeHint().width()));
-    m_findBar->setGeometry(area.right() + 1 - 2 - width, area.top() + 2, width, m_findBar->sizeHint().height());
+    placeOverlays();
 }
 
 void LogView::setMarkTerminalText(bool on)

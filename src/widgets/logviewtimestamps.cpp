@@ -12,7 +12,8 @@
 
 namespace {
 
-constexpr int kGutterCells = 13; // "hh:mm:ss.mmm" and a cell of space
+constexpr int kTimeOfDayCells = 13;    // "hh:mm:ss.mmm" and a cell of space
+constexpr int kSincePreviousCells = 9; // "+12.345" and room to grow
 constexpr int kGutterMargin = 2;
 
 } // namespace
@@ -63,28 +64,20 @@ void LogView::setTimestamps(Timestamps mode)
     if (mode == Timestamps::Off) {
         delete m_gutter;
         m_gutter = nullptr;
-        setViewportMargins(0, 0, 0, 0);
-        return;
-    }
-    if (!m_gutter) {
+    } else if (!m_gutter) {
         m_gutter = new LogViewGutter(this);
         m_gutter->show();
     }
-    placeGutter();
-    m_gutter->update();
+    placeOverlays();
 }
 
-// Left of the viewport, as wide as a time at the view's font.
-void LogView::placeGutter()
+// As wide as a time at the view's font.
+int LogView::gutterWidth() const
 {
-    if (!m_gutter)
-        return;
-    const int width = int(kGutterCells * m_cellWidth) + kGutterMargin;
-    if (viewportMargins().left() != width)
-        setViewportMargins(width, 0, 0, 0);
-    const QRect area = viewport()->geometry();
-    m_gutter->setGeometry(area.left() - width, area.top(), width, area.height());
-    m_gutter->update();
+    if (m_timestamps == Timestamps::Off)
+        return 0;
+    const int cells = m_timestamps == Timestamps::TimeOfDay ? kTimeOfDayCells : kSincePreviousCells;
+    return int(cells * m_cellWidth) + kGutterMargin;
 }
 
 QString LogView::timestampText(qsizetype line) const
