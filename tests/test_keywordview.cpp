@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QImage>
 #include <QScreen>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -138,6 +139,23 @@ void TestKeywordView::splitWordNormalisedLogUnchanged()
     QFile saved(path);
     QVERIFY(saved.open(QIODevice::ReadOnly));
     QCOMPARE(saved.readAll(), QByteArray("\r\nok\r\nat+cmgf\r\n"));
+    saved.close();
+
+    // With timestamps shown, Save keeps the bytes; Save with Timestamps puts
+    // each line, as received, after its time.
+    v->setTimestamps(LogView::Timestamps::SincePrevious);
+    QVERIFY(d.SaveLogTo(dir.filePath("again.txt")));
+    QFile again(dir.filePath("again.txt"));
+    QVERIFY(again.open(QIODevice::ReadOnly));
+    QCOMPARE(again.readAll(), QByteArray("\r\nok\r\nat+cmgf\r\n"));
+    QVERIFY(d.SaveLogTo(dir.filePath("stamped.txt"), true));
+    QFile stamped(dir.filePath("stamped.txt"));
+    QVERIFY(stamped.open(QIODevice::ReadOnly));
+    const QByteArray text = stamped.readAll();
+    QVERIFY2(QRegularExpression(QStringLiteral("^\\+\\d+\\.\\d{3} \\r\\n\\+\\d+\\.\\d{3} ok\\r\\n\\+\\d+\\.\\d{3} at\\+cmgf\\r\\n$"))
+                 .match(QString::fromLatin1(text))
+                 .hasMatch(),
+             text.constData());
 }
 
 // Tab stops every fifth of an inch, rounded to whole cells of the view's

@@ -136,6 +136,12 @@ void TerminalDialog::SetupReceiveView()
     m_logToDisk->setToolTip(QStringLiteral("Write everything the view gets to a file as it arrives"));
     connect(m_logToDisk, &QAction::triggered, this, &TerminalDialog::OnLogToDiskToggled);
     view->addContextAction(m_logToDisk);
+    // The log as saved, each line after its time: a choice apart from Save.
+    auto *saveStamped = new QAction(QStringLiteral("Save with Timestamps…"), this);
+    saveStamped->setObjectName(QStringLiteral("saveWithTimestampsAction"));
+    saveStamped->setToolTip(QStringLiteral("Save the log with each line's time before it"));
+    connect(saveStamped, &QAction::triggered, this, &TerminalDialog::SaveWithTimestampsClicked);
+    view->addContextAction(saveStamped);
     // On by default: a device that goes away is waited for and reopened.
     m_reconnect = new QAction(QStringLiteral("Reconnect"), this);
     m_reconnect->setObjectName(QStringLiteral("reconnectAction"));
@@ -504,7 +510,18 @@ void TerminalDialog::SaveLogClicked()
     SaveLogTo(chosen);
 }
 
-bool TerminalDialog::SaveLogTo(const QString &chosenPath)
+void TerminalDialog::SaveWithTimestampsClicked()
+{
+    const QString chosen = m_askSavePath
+        ? m_askSavePath()
+        : QFileDialog::getSaveFileName(this, QString(), QString(),
+                                       QStringLiteral("Data Files(*.txt);;All Files(*.*)"), nullptr,
+                                       QFileDialog::DontConfirmOverwrite);
+    if (!chosen.isEmpty())
+        SaveLogTo(chosen, true);
+}
+
+bool TerminalDialog::SaveLogTo(const QString &chosenPath, bool withTimestamps)
 {
     const QString target = LogFileTarget(chosenPath);
     // The question covers the file that is really written.
@@ -512,7 +529,12 @@ bool TerminalDialog::SaveLogTo(const QString &chosenPath)
         && !AskYesNo(QStringLiteral("%1 已存在。\n要替换它吗?").arg(QDir::toNativeSeparators(target))))
         return false;
     QSaveFile file(target);
-    const bool ok = file.open(QIODevice::WriteOnly) && m_log.WriteTo(file) && file.commit();
+    // With timestamps: the view's format, the time of day when it shows none.
+    LogView *view = ui->receiveView;
+    const LogView::Timestamps mode =
+        view->timestamps() == LogView::Timestamps::Off ? LogView::Timestamps::TimeOfDay : view->timestamps();
+    const bool ok = file.open(QIODevice::WriteOnly)
+        && (withTimestamps ? view->writeWithTimestamps(file, mode) : m_log.WriteTo(file)) && file.commit();
     if (!ok) {
         if (!m_log.isEmpty())
             ShowMessage(QStringLiteral("save failed!\n%1\n%2").arg(QDir::toNativeSeparators(target), file.errorString()));

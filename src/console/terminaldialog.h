@@ -51,8 +51,11 @@ public:
     void SaveLogClicked();
     // Saves the log to the file a save dialog returned: ".txt" is added
     // unless the name ends with it, and an existing file is replaced only
-    // after the user agrees. True when the file was written.
-    bool SaveLogTo(const QString &chosenPath);
+    // after the user agrees. True when the file was written. With
+    // timestamps each line comes after its time (the view's format, or the
+    // time of day), as "Save with Timestamps…" in the view's menu asks.
+    bool SaveLogTo(const QString &chosenPath, bool withTimestamps = false);
+    void SaveWithTimestampsClicked();
     void SendClicked();
     // Command sets: the Module Type box and the AT command list.
     void ListModuleTypes();

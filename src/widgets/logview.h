@@ -21,6 +21,7 @@
 #include <vector>
 
 class SessionLog;
+class QIODevice;
 class QMenu;
 class FindBar;
 class LogViewGutter;
@@ -164,7 +165,11 @@ public:
     void setTimestamps(Timestamps mode);
     Timestamps timestamps() const { return m_timestamps; }
     // What the gutter shows for a line; empty when it has no time yet.
-    QString timestampText(qsizetype line) const;
+    QString timestampText(qsizetype line) const { return timestampText(line, m_timestamps); }
+    QString timestampText(qsizetype line, Timestamps mode) const;
+    // Writes the log's bytes as they are, each line after its timestamp (in
+    // mode, never Off) and a space; false when a write failed.
+    bool writeWithTimestamps(QIODevice &out, Timestamps mode) const;
     // The selection as selectedText() gives it, each line (or part of one)
     // after its timestamp and a space.
     QString selectedTextWithTimestamps() const;

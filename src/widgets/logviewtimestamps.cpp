@@ -5,6 +5,7 @@
 #include <QClipboard>
 #include <QDateTime>
 #include <QGuiApplication>
+#include <QIODevice>
 #include <QPainter>
 #include <QPaintEvent>
 
@@ -80,14 +81,14 @@ int LogView::gutterWidth() const
     return int(cells * m_cellWidth) + kGutterMargin;
 }
 
-QString LogView::timestampText(qsizetype line) const
+QString LogView::timestampText(qsizetype line, Timestamps mode) const
 {
-    if (!m_log || line < 0 || line >= m_index.lineCount() || m_timestamps == Timestamps::Off)
+    if (!m_log || line < 0 || line >= m_index.lineCount() || mode == Timestamps::Off)
         return QString();
     const qint64 ms = m_log->TimeAt(m_index.lineStart(line));
     if (ms < 0)
         return QString();
-    if (m_timestamps == Timestamps::TimeOfDay)
+    if (mode == Timestamps::TimeOfDay)
         return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("hh:mm:ss.zzz"));
     const qint64 before = line > 0 ? m_log->TimeAt(m_index.lineStart(line - 1)) : ms;
     const qint64 delta = std::max<qint64>(0, ms - std::max<qint64>(before, 0));
@@ -112,6 +113,25 @@ QString LogView::selectedTextWithTimestamps() const
         out += (stamp.isEmpty() ? QString() : stamp + u' ') + textInRange(std::max(start, from), std::min(end, to));
     }
     return out;
+}
+
+bool LogView::writeWithTimestamps(QIODevice &out, Timestamps mode) const
+{
+    if (!m_log)
+        return true;
+    // Line by line, so that a long log is never copied whole.
+    QByteArray line;
+    for (qsizetype i = 0; i < m_index.lineCount(); ++i) {
+        const qsizetype start = m_index.lineStart(i);
+        const qsizetype length = m_index.lineLength(i) + m_index.lineBreakLength(i);
+        if (length == 0 && start >= m_log->size())
+            break; // the empty line after the last break
+        const QString stamp = timestampText(i, mode);
+        line = (stamp.isEmpty() ? QByteArrayLiteral("-") : stamp.toLatin1()) + ' ' + m_log->Slice(start, length);
+        if (out.write(line) != line.size())
+            return false;
+    }
+    return true;
 }
 
 void LogView::copyWithTimestamps()
