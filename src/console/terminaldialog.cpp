@@ -497,14 +497,19 @@ QString TerminalDialog::LogFileTarget(const QString &chosenPath)
     return chosenPath + QLatin1String(".txt");
 }
 
+// The file a save dialog returns (empty when cancelled).
+QString TerminalDialog::AskSavePath()
+{
+    return m_askSavePath ? m_askSavePath()
+                         : QFileDialog::getSaveFileName(this, QString(), QString(),
+                                                        QStringLiteral("Data Files(*.txt);;All Files(*.*)"), nullptr,
+                                                        QFileDialog::DontConfirmOverwrite);
+}
+
 void TerminalDialog::SaveLogClicked()
 {
     UpdateDataFromControls();
-    const QString chosen = m_askSavePath
-        ? m_askSavePath()
-        : QFileDialog::getSaveFileName(this, QString(), QString(),
-                                       QStringLiteral("Data Files(*.txt);;All Files(*.*)"), nullptr,
-                                       QFileDialog::DontConfirmOverwrite);
+    const QString chosen = AskSavePath();
     if (chosen.isEmpty())
         return;
     SaveLogTo(chosen);
@@ -512,11 +517,7 @@ void TerminalDialog::SaveLogClicked()
 
 void TerminalDialog::SaveWithTimestampsClicked()
 {
-    const QString chosen = m_askSavePath
-        ? m_askSavePath()
-        : QFileDialog::getSaveFileName(this, QString(), QString(),
-                                       QStringLiteral("Data Files(*.txt);;All Files(*.*)"), nullptr,
-                                       QFileDialog::DontConfirmOverwrite);
+    const QString chosen = AskSavePath();
     if (!chosen.isEmpty())
         SaveLogTo(chosen, true);
 }

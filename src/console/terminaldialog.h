@@ -56,6 +56,7 @@ public:
     // time of day), as "Save with Timestamps…" in the view's menu asks.
     bool SaveLogTo(const QString &chosenPath, bool withTimestamps = false);
     void SaveWithTimestampsClicked();
+    QString AskSavePath();
     void SendClicked();
     // Command sets: the Module Type box and the AT command list.
     void ListModuleTypes();

@@ -19,7 +19,10 @@ FindBar::FindBar(LogView *view)
     // The bar keeps the window's font when the view's is zoomed.
     QFont f = QApplication::font();
     f.setFamilies(f.families().isEmpty() ? QStringList {f.family()} : f.families());
-    f.setPointSizeF(f.pointSizeF());
+    if (f.pointSizeF() > 0)
+        f.setPointSizeF(f.pointSizeF());
+    else
+        f.setPixelSize(f.pixelSize());
     setFont(f);
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::Window);
