@@ -19,10 +19,8 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QSaveFile>
-#include <QSerialPortInfo>
 #include <QSignalBlocker>
 #include <QStatusBar>
-#include <QStyledItemDelegate>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -39,49 +37,8 @@ const char *const kAboutMenuText = "关于 Corvane(&A)...";
 constexpr unsigned kAboutCommand = 0x0010;
 constexpr int kStatusBarHeight = 32;
 constexpr int kStatusPart0Right = 500;
-// The Port list starts with COM1 … COM8.
-constexpr int kComPortCount = 8;
-
-// The Port list's entries stay the ports' names; the list shows what each
-// one is beside it.
-class PortItemDelegate : public QStyledItemDelegate
-{
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-protected:
-    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
-    {
-        QStyledItemDelegate::initStyleOption(option, index);
-        if (const QString identity = index.data(Qt::ToolTipRole).toString(); !identity.isEmpty())
-            option->text += QStringLiteral("   ") + identity;
-    }
-};
-
-QStringList SystemPorts()
-{
-    QStringList names;
-    const auto ports = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : ports) {
-        // ttyS ports are already there as COM1 … COM8.
-        if (!info.portName().startsWith(QLatin1String("ttyS")))
-            names << info.portName();
-    }
-    return names;
-}
-
-TerminalDialog::PortLister &PortListerSlot()
-{
-    static TerminalDialog::PortLister lister = SystemPorts;
-    return lister;
-}
 
 } // namespace
-
-void TerminalDialog::SetPortLister(PortLister lister)
-{
-    PortListerSlot() = lister ? std::move(lister) : PortLister(SystemPorts);
-}
 
 TerminalDialog::TerminalDialog(SessionLog &log, QWidget *parent)
     : QDialog(parent)
@@ -332,70 +289,6 @@ bool TerminalDialog::nativeEvent(const QByteArray &eventType, void *message, qin
     return QDialog::nativeEvent(eventType, message, result);
 }
 #endif
-
-void TerminalDialog::ListPorts()
-{
-    QComboBox *box = ui->portList;
-    const int first = kComPortCount;
-    const int end = box->count() - 1; // the simulated module's entry
-    const QStringList system = PortListerSlot()();
-    QStringList listed;
-    for (int i = first; i < end; ++i)
-        listed << box->itemText(i);
-    if (listed == system)
-        return;
-    // Replace only the system's ports; the chosen or typed entry stays as
-    // it was, even when its port has gone (opening it then says why).
-    const QString entry = box->currentText();
-    {
-        const QSignalBlocker blocker(box);
-        for (int i = end - 1; i >= first; --i)
-            box->removeItem(i);
-        box->insertItems(first, system);
-        // What each port is, beside its name in the list and in its tooltip.
-        bool anyIdentity = false;
-        for (int i = 0; i < system.size(); ++i) {
-            const QString &name = system[i];
-            const QString identity = PortIdentityText(name.startsWith(u'/') ? name : DevicePathForPort(name),
-                                                      DeviceRoots::fromEnvironment());
-            box->setItemData(first + i, identity, Qt::ToolTipRole);
-            anyIdentity = anyIdentity || !identity.isEmpty();
-        }
-        // The list keeps the style's own look until there is something to
-        // show beside a name.
-        if (anyIdentity && !dynamic_cast<PortItemDelegate *>(box->itemDelegate()))
-            box->setItemDelegate(new PortItemDelegate(box));
-    }
-    box->view()->setMinimumWidth(box->view()->sizeHintForColumn(0) + 24);
-    SelectPort(entry);
-}
-
-void TerminalDialog::SelectPort(const QString &name)
-{
-    const int index = ui->portList->findText(name);
-    if (index >= 0)
-        ui->portList->setCurrentIndex(index);
-    else
-        ui->portList->setEditText(name);
-    ShowPortStart();
-}
-
-// A chosen entry shows its start ("Simulated mod…", "/dev/serial/by-id/…"),
-// the whole name is in the tooltip.
-void TerminalDialog::ShowPortStart()
-{
-    if (QLineEdit *edit = ui->portList->lineEdit(); edit && !edit->hasFocus())
-        edit->setCursorPosition(0);
-    SetPortToolTip(ui->portList->currentText());
-}
-
-void TerminalDialog::SetPortToolTip(const QString &entry)
-{
-    const int index = ui->portList->findText(entry);
-    const QString identity = index >= 0 ? ui->portList->itemData(index, Qt::ToolTipRole).toString() : QString();
-    ui->portList->setToolTip(entry + (identity.isEmpty() ? QString() : u'\n' + identity)
-                             + QStringLiteral("\nPick a port or type a device path such as /dev/ttyUSB0"));
-}
 
 void TerminalDialog::UpdateDataFromControls()
 {

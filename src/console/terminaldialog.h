@@ -26,6 +26,8 @@ public:
     // The entry at the end of the Port list that starts the built-in
     // simulated module and opens it like any port.
     static inline const QString &kSimulatedPortName = PortOpener::kSimulatedPortName;
+    // The Port list starts with COM1 … COM8.
+    static constexpr int kComPortCount = 8;
 
     explicit TerminalDialog(SessionLog &log, QWidget *parent = nullptr);
     ~TerminalDialog() override;
