@@ -1,29 +1,6 @@
 #include "session/logsearch.h"
 
-#include "text/gbk.h"
-
 #include <algorithm>
-
-namespace {
-
-// The last position at or before pos that starts a character of data,
-// where data[0] does.
-qsizetype CharacterStartAtOrBefore(const char *data, qsizetype pos)
-{
-    qsizetype from = pos;
-    while (from > 0 && !GbkFinder::isBoundary(uchar(data[from - 1])))
-        --from;
-    qsizetype last = from;
-    while (from <= pos) {
-        last = from;
-        if (from == pos)
-            break;
-        from += Gbk::unitAt(data + from, pos + 1 - from).length;
-    }
-    return last;
-}
-
-} // namespace
 
 LogSearch::LogSearch(const SessionLog &log, QObject *parent)
     : QObject(parent)
@@ -49,7 +26,7 @@ qsizetype LogSearch::scan(qsizetype from, qsizetype to, qsizetype maxBytes, Foun
         qsizetype limit = want;
         // A slice that stops short of `to` ends where a character starts.
         if (at + want < to)
-            limit = std::max<qsizetype>(1, CharacterStartAtOrBefore(bytes.constData(), want));
+            limit = std::max<qsizetype>(1, GbkFinder::characterStartAtOrBefore(bytes.constData(), want));
         qsizetype matched = at; // the end of the last match
         bool go = true;
         m_finder.forEach(bytes.constData(), bytes.size(), limit, [&](qsizetype pos) {
@@ -67,7 +44,7 @@ qsizetype LogSearch::scan(qsizetype from, qsizetype to, qsizetype maxBytes, Foun
             // At the log's end: what follows must read again the bytes a
             // match still growing may start in.
             const qsizetype tail = std::max<qsizetype>(0, bytes.size() - m + 1);
-            return std::max(matched, at + CharacterStartAtOrBefore(bytes.constData(), tail));
+            return std::max(matched, at + GbkFinder::characterStartAtOrBefore(bytes.constData(), tail));
         }
         at = end;
     }

@@ -17,18 +17,21 @@ GbkFinder::GbkFinder(const QByteArray &pattern, bool caseSensitive)
         m_skip[uchar(m_pattern[i])] = m - 1 - i;
 }
 
-bool GbkFinder::startsCharacter(const char *data, qsizetype pos)
+qsizetype GbkFinder::characterStartAtOrBefore(const char *data, qsizetype pos)
 {
     if (pos <= 0)
-        return true;
+        return 0;
     // Back to a byte that is a character on its own (or the start), then
     // forward a character at a time.
     qsizetype from = pos;
     while (from > 0 && !isBoundary(uchar(data[from - 1])))
         --from;
-    while (from < pos)
+    qsizetype last = from;
+    while (from < pos) {
+        last = from;
         from += Gbk::unitAt(data + from, pos + 1 - from).length;
-    return from == pos;
+    }
+    return from == pos ? pos : last;
 }
 
 qsizetype GbkFinder::next(const char *data, qsizetype n, qsizetype from, qsizetype limit) const

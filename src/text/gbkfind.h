@@ -47,8 +47,10 @@ public:
     // True for a byte that is a whole character in any text: never a lead
     // or trail byte. The position after it starts a character.
     static constexpr bool isBoundary(uchar b) { return b < 0x40 || b == 0x7F || b == 0xFF; }
-    // Whether pos starts a character of data, given that data[0] does.
-    static bool startsCharacter(const char *data, qsizetype pos);
+    // The last position at or before pos that starts a character of data,
+    // given that data[0] does; whether pos itself does.
+    static qsizetype characterStartAtOrBefore(const char *data, qsizetype pos);
+    static bool startsCharacter(const char *data, qsizetype pos) { return characterStartAtOrBefore(data, pos) == pos; }
 
 private:
     QByteArray m_pattern; // folded
