@@ -6,6 +6,7 @@
 #include "shell/webpanel.h"
 #include "text/codepage936.h"
 #include "ui_terminaldialog.h"
+#include "widgets/dialoglayout.h"
 
 #include <QCloseEvent>
 #include <array>
@@ -120,8 +121,10 @@ void TerminalDialog::SetupWindow()
     Q_INIT_RESOURCE(resources);
     ui->setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
-                   | Qt::WindowCloseButtonHint);
-    m_units = DialogUnits::Apply(this);
+                   | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
+    // The form's places in this font; growth goes to the receive view and
+    // the command list, the buttons below them follow the edges.
+    m_layout = new DialogLayout(this);
     AddSystemMenuItem();
     setWindowIcon(QIcon(QStringLiteral(":/icons/qrvterm.png")));
     NavigateWebPanel();
@@ -230,9 +233,12 @@ void TerminalDialog::SetupStatusBar()
     m_statusBar->setSizeGripEnabled(false);
     // The bar's pixel sizes are those of the standard dialog font; they grow
     // with the font the window really got, like everything else.
-    const int barHeight = kStatusBarHeight * m_units.baseY / DialogUnits().baseY;
-    const int part0Right = kStatusPart0Right * m_units.baseX / DialogUnits().baseX;
-    m_statusBar->setGeometry(0, height() - barHeight, width(), barHeight);
+    const DialogUnits units = m_layout->units();
+    const int barHeight = kStatusBarHeight * units.baseY / DialogUnits().baseY;
+    const int part0Right = kStatusPart0Right * units.baseX / DialogUnits().baseX;
+    const QSize form = m_layout->formSize();
+    m_layout->addWidget(m_statusBar, QRect(0, form.height() - barHeight, form.width(), barHeight),
+                        DialogLayout::MoveY | DialogLayout::SizeX);
 
     auto *part0 = new QWidget(m_statusBar);
     part0->setObjectName(QStringLiteral("statusPart0"));

@@ -4,7 +4,6 @@
 #include "serial/devicewatch.h"
 #include "session/terminalsession.h"
 #include "shell/linkcipher.h"
-#include "widgets/dialogunits.h"
 
 #include <QButtonGroup>
 #include <QDialog>
@@ -12,6 +11,7 @@
 #include <functional>
 #include <memory>
 
+class DialogLayout;
 class QLabel;
 class QStatusBar;
 class CommandRows;
@@ -131,7 +131,7 @@ private:
     TerminalSession m_session;
     std::unique_ptr<CommandRows> m_commands;
     QButtonGroup m_endCharGroup;
-    DialogUnits m_units;
+    DialogLayout *m_layout = nullptr;
     QStatusBar *m_statusBar = nullptr;
     std::function<QString()> m_askSavePath;
     LinkCipher m_linkCipher { kLinkKey };

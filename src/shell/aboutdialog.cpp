@@ -1,7 +1,7 @@
 #include "shell/aboutdialog.h"
 
 #include "ui_aboutdialog.h"
-#include "widgets/dialogunits.h"
+#include "widgets/dialoglayout.h"
 
 AboutDialog::AboutDialog(QWidget *parent)
     : QDialog(parent)
@@ -9,7 +9,8 @@ AboutDialog::AboutDialog(QWidget *parent)
 {
     ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    DialogUnits::Apply(this);
+    // The form's places in this font, at a fixed size.
+    (new DialogLayout(this))->setSizeConstraint(QLayout::SetFixedSize);
     connect(ui->okButton, &QPushButton::clicked, this, &QDialog::accept);
 }
 

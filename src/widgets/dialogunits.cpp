@@ -1,9 +1,6 @@
 #include "widgets/dialogunits.h"
 
-#include <QComboBox>
 #include <QFontMetrics>
-#include <QLabel>
-#include <QWidget>
 #include <cmath>
 
 DialogUnits DialogUnits::ForFont(const QFont &font)
@@ -34,27 +31,12 @@ QRect DialogUnits::ToPixels(const QRect &dlu) const
     return QRect(left, top, ToPixelsX(dlu.x() + dlu.width()) - left, ToPixelsY(dlu.y() + dlu.height()) - top);
 }
 
-DialogUnits DialogUnits::Apply(QWidget *dialog)
+QRect DialogUnits::FromPixels(const QRect &pixels) const
 {
-    const DialogUnits units = ForFont(dialog->font());
-    const auto children = dialog->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly);
-    for (QWidget *child : children) {
-        const QVariant dlu = child->property("dlu");
-        if (!dlu.isValid())
-            continue;
-        QRect rect = units.ToPixels(dlu.toRect());
-        if (qobject_cast<QComboBox *>(child))
-            rect.setHeight(child->sizeHint().height());
-        // A label whose text is a little wider in this font than in the one
-        // the layout was drawn for runs into the gap after it, not clipped.
-        if (auto *label = qobject_cast<QLabel *>(child); label && !label->text().isEmpty())
-            rect.setWidth(std::max(rect.width(), child->sizeHint().width()));
-        child->setGeometry(rect);
-    }
-    const QVariant own = dialog->property("dlu");
-    if (own.isValid()) {
-        const QRect rect = units.ToPixels(own.toRect());
-        dialog->setFixedSize(rect.size());
-    }
-    return units;
+    // Pixels of a place are rounded from its units; the nearest units are
+    // the ones they came from as long as a unit is at least one pixel.
+    const auto x = [this](int px) { return int(std::lround(double(px) * 4 / baseX)); };
+    const auto y = [this](int px) { return int(std::lround(double(px) * 8 / baseY)); };
+    const int left = x(pixels.x()), top = y(pixels.y());
+    return QRect(left, top, x(pixels.x() + pixels.width()) - left, y(pixels.y() + pixels.height()) - top);
 }

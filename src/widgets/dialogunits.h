@@ -3,7 +3,6 @@
 #include <QRect>
 
 class QFont;
-class QWidget;
 
 // Dialog units, the font-relative measure in which the windows are laid out:
 // x units are a quarter of the font's average character width, y units an
@@ -17,9 +16,7 @@ struct DialogUnits
     int ToPixelsX(int dlu) const;
     int ToPixelsY(int dlu) const;
     QRect ToPixels(const QRect &dlu) const;
-
-    // Places `dialog` and every child that carries a "dlu" rectangle property
-    // from the dialog's font; the dialog gets a fixed size. Drop-down lists
-    // keep their natural closed height (their dlu height is the open list's).
-    static DialogUnits Apply(QWidget *dialog);
+    // The dialog units of a place given in this font's pixels (as the
+    // Designer forms are, at the standard font).
+    QRect FromPixels(const QRect &pixels) const;
 };
