@@ -637,7 +637,7 @@ void TestLogView::keyboard()
     v.setSelection(0, 0);
     std::unique_ptr<QMenu> menu(v.createContextMenu());
     const QList<QAction *> actions = menu->actions();
-    QCOMPARE(actions.size(), 10); // Copy, Select All | Zoom In, Zoom Out, Reset Zoom | Timestamps, Mark Sent Text, Find…
+    QCOMPARE(actions.size(), 11); // Copy, Select All | Zoom In, Zoom Out, Reset Zoom | Timestamps, Mark Sent Text, Hex, Find…
     QVERIFY(!actions[0]->isEnabled());
     actions[1]->trigger();
     QCOMPARE(v.selectionEnd(), m_log.size());

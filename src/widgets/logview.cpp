@@ -1,4 +1,5 @@
 #include "widgets/logview.h"
+#include "widgets/hexview.h"
 
 #include "widgets/findbar.h"
 
@@ -94,6 +95,8 @@ void LogView::logChanged(bool scrollToEnd)
 {
     if (!m_log)
         return;
+    if (showsHex())
+        m_hex->logChanged(scrollToEnd);
     const quint64 oldGeneration = m_index.generation();
     const qsizetype oldSize = m_index.indexedSize();
     // The open last line may change as it grows (its wrapping, a keyword
@@ -250,6 +253,8 @@ void LogView::scrollToRow(qsizetype row)
 
 void LogView::ensurePositionVisible(qsizetype pos)
 {
+    if (showsHex())
+        m_hex->ensurePositionVisible(pos);
     ensureRowVisible(rowOfPosition(pos));
 }
 
@@ -389,6 +394,9 @@ void LogView::placeOverlays()
         m_gutter->setGeometry(area.left() - left, area.top(), left, area.height());
         m_gutter->update();
     }
+    // The hex dump covers the text, its gutter and its scroll bar.
+    if (showsHex())
+        m_hex->setGeometry(contentsRect().adjusted(0, top, 0, 0));
     if (top > 0)
         m_findBar->setGeometry(area.left() - left, area.top() - top, area.width() + left, top);
 }

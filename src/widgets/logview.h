@@ -24,6 +24,7 @@ class SessionLog;
 class QIODevice;
 class QMenu;
 class FindBar;
+class HexView;
 class LogViewGutter;
 
 // A coloured byte range of one line: [start, start + length) counted from the
@@ -173,6 +174,12 @@ public:
     // The selection as selectedText() gives it, each line (or part of one)
     // after its timestamp and a space.
     QString selectedTextWithTimestamps() const;
+    // The log as a hex dump (HexView) in place of the text, with the same
+    // selection, find highlights and marks (off unless asked for: "Hex" in
+    // the context menu).
+    void setHexView(bool on);
+    bool showsHex() const;
+    HexView *hexView() const { return m_hex; }
     // The find bar over the view (Ctrl+F, or Find… in the context menu);
     // nullptr until it was first opened.
     FindBar *findBar() const { return m_findBar; }
@@ -328,6 +335,8 @@ private:
     GbkFinder m_findHighlight;
     qsizetype m_currentMatch = -1;
     FindBar *m_findBar = nullptr;
+    HexView *m_hex = nullptr;
+    void syncHexSelection();
 
     mutable std::vector<CharMark> m_charMarks;
     mutable quint64 m_charMarksGeneration = 0;

@@ -1,5 +1,6 @@
 #include "widgets/logviewaccessible.h"
 
+#include "widgets/hexview.h"
 #include "widgets/logview.h"
 #include "widgets/logviewlayout.h"
 
@@ -42,6 +43,22 @@ public:
 private:
     QString m_text;
 };
+
+using Helper = QString (QAccessibleTextInterface::*)(int, QAccessible::TextBoundaryType, int *, int *) const;
+
+// Runs a boundary search of QAccessibleTextInterface's default helpers on a
+// window of the text that begins at character offset `base`.
+QString SearchWindow(const QString &windowText, int base, int offset, QAccessible::TextBoundaryType boundary,
+                     int *startOffset, int *endOffset, Helper helper)
+{
+    WindowText window(windowText);
+    const QString result = (window.*helper)(offset - base, boundary, startOffset, endOffset);
+    if (*startOffset >= 0)
+        *startOffset += base;
+    if (*endOffset >= 0)
+        *endOffset += base;
+    return result;
+}
 
 class LogViewAccessible : public QAccessibleWidget, public QAccessibleTextInterface
 {
@@ -160,9 +177,6 @@ public:
     }
 
 private:
-    using Helper = QString (QAccessibleTextInterface::*)(int, QAccessible::TextBoundaryType, int *,
-                                                         int *) const;
-
     // Runs a boundary search of the default helpers on the lines around the
     // offset instead of the whole log.
     QString windowed(int offset, QAccessible::TextBoundaryType boundary, int *startOffset, int *endOffset,
@@ -181,13 +195,131 @@ private:
         const qsizetype from = index.lineStart(first);
         const qsizetype to = index.lineStart(last) + index.lineLength(last) + index.lineBreakLength(last);
         const int base = clampToInt(v->charOffsetOf(from));
-        WindowText window(v->shownText(from, to));
-        const QString result = (window.*helper)(offset - base, boundary, startOffset, endOffset);
-        if (*startOffset >= 0)
-            *startOffset += base;
-        if (*endOffset >= 0)
-            *endOffset += base;
-        return result;
+        return SearchWindow(v->shownText(from, to), base, offset, boundary, startOffset, endOffset, helper);
+    }
+};
+
+// The hex dump's text as it is shown: its rows, each ended by a line break.
+class HexViewAccessible : public QAccessibleWidget, public QAccessibleTextInterface
+{
+public:
+    explicit HexViewAccessible(HexView *view) : QAccessibleWidget(view, QAccessible::EditableText) {}
+
+    HexView *view() const { return static_cast<HexView *>(widget()); }
+
+    void *interface_cast(QAccessible::InterfaceType t) override
+    {
+        if (t == QAccessible::TextInterface)
+            return static_cast<QAccessibleTextInterface *>(this);
+        return QAccessibleWidget::interface_cast(t);
+    }
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.readOnly = true;
+        s.editable = false;
+        s.multiLine = true;
+        s.selectableText = true;
+        return s;
+    }
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Value)
+            return view()->characterCount() <= kAccessibleValueLimit ? view()->text(0, view()->characterCount())
+                                                                     : QString();
+        if (t == QAccessible::Name)
+            return QStringLiteral("Hex");
+        return QAccessibleWidget::text(t);
+    }
+
+    void selection(int selectionIndex, int *startOffset, int *endOffset) const override
+    {
+        *startOffset = *endOffset = 0;
+        if (selectionIndex != 0 || !view()->hasSelection())
+            return;
+        *startOffset = clampToInt(view()->charOffsetOf(view()->selectionStart()));
+        *endOffset = clampToInt(view()->charOffsetOf(view()->selectionEnd()));
+    }
+    int selectionCount() const override { return view()->hasSelection() ? 1 : 0; }
+    void addSelection(int startOffset, int endOffset) override { setSelection(0, startOffset, endOffset); }
+    void removeSelection(int selectionIndex) override
+    {
+        if (selectionIndex == 0)
+            view()->setSelection(view()->selectionCursor(), view()->selectionCursor());
+    }
+    void setSelection(int selectionIndex, int startOffset, int endOffset) override
+    {
+        if (selectionIndex == 0)
+            view()->setSelection(view()->byteOffsetOf(startOffset), view()->byteOffsetOf(endOffset));
+    }
+    int cursorPosition() const override { return clampToInt(view()->charOffsetOf(view()->selectionCursor())); }
+    void setCursorPosition(int position) override
+    {
+        const qsizetype pos = view()->byteOffsetOf(position);
+        view()->setSelection(pos, pos);
+    }
+    QString text(int startOffset, int endOffset) const override { return view()->text(startOffset, endOffset); }
+    int characterCount() const override { return clampToInt(view()->characterCount()); }
+
+    QString textBeforeOffset(int offset, QAccessible::TextBoundaryType boundary, int *startOffset,
+                             int *endOffset) const override
+    {
+        return windowed(offset, boundary, startOffset, endOffset, &QAccessibleTextInterface::textBeforeOffset);
+    }
+    QString textAfterOffset(int offset, QAccessible::TextBoundaryType boundary, int *startOffset,
+                            int *endOffset) const override
+    {
+        return windowed(offset, boundary, startOffset, endOffset, &QAccessibleTextInterface::textAfterOffset);
+    }
+    QString textAtOffset(int offset, QAccessible::TextBoundaryType boundary, int *startOffset,
+                         int *endOffset) const override
+    {
+        return windowed(offset, boundary, startOffset, endOffset, &QAccessibleTextInterface::textAtOffset);
+    }
+    QRect characterRect(int offset) const override
+    {
+        HexView *v = view();
+        const qsizetype line = v->rowLength() + 1;
+        const qsizetype row = offset / line;
+        if (row < v->firstVisibleRow() || row > v->firstVisibleRow() + v->visibleRowCount())
+            return QRect();
+        const QRect r = v->cellRect(row, int(offset % line));
+        return QRect(v->viewport()->mapToGlobal(r.topLeft()), r.size());
+    }
+    int offsetAtPoint(const QPoint &point) const override
+    {
+        HexView *v = view();
+        const QPoint local = v->viewport()->mapFromGlobal(point);
+        if (!v->viewport()->rect().contains(local))
+            return -1;
+        return clampToInt(v->charOffsetOf(v->positionAt(local)));
+    }
+    void scrollToSubstring(int startIndex, int) override
+    {
+        view()->ensurePositionVisible(view()->byteOffsetOf(startIndex));
+    }
+    QString attributes(int offset, int *startOffset, int *endOffset) const override
+    {
+        *startOffset = *endOffset = offset;
+        return QString();
+    }
+
+private:
+    // The default helpers on the row of the offset and those beside it.
+    QString windowed(int offset, QAccessible::TextBoundaryType boundary, int *startOffset, int *endOffset,
+                     Helper helper) const
+    {
+        HexView *v = view();
+        if (boundary == QAccessible::NoBoundary) {
+            *startOffset = 0;
+            *endOffset = characterCount();
+            return text(0, *endOffset);
+        }
+        const qsizetype line = v->rowLength() + 1;
+        const qsizetype row = offset / line;
+        const qsizetype from = std::max<qsizetype>(0, row - 1) * line;
+        const qsizetype to = std::min(v->characterCount(), (row + 2) * line);
+        return SearchWindow(v->text(from, to), clampToInt(from), offset, boundary, startOffset, endOffset, helper);
     }
 };
 
@@ -195,6 +327,8 @@ QAccessibleInterface *logViewAccessibleFactory(const QString &className, QObject
 {
     if (className == QLatin1String("LogView") && object && object->isWidgetType())
         return new LogViewAccessible(static_cast<LogView *>(object));
+    if (className == QLatin1String("HexView") && object && object->isWidgetType())
+        return new HexViewAccessible(static_cast<HexView *>(object));
     return nullptr;
 }
 

@@ -1,6 +1,7 @@
 #include "widgets/logview.h"
 
 #include "widgets/findbar.h"
+#include "widgets/hexview.h"
 
 #include "session/sessionlog.h"
 #include "text/gbk.h"
@@ -149,6 +150,7 @@ void LogView::clearSelection()
 void LogView::selectionUpdated()
 {
     viewport()->update();
+    syncHexSelection();
     emit selectionChanged();
     if (QAccessible::isActive()) {
         QAccessibleTextSelectionEvent ev(this, clampToInt(charOffsetOf(selectionStart())),
@@ -170,6 +172,8 @@ void LogView::copy()
 {
     if (!hasSelection())
         return;
+    if (showsHex())
+        return m_hex->copy();
     QGuiApplication::clipboard()->setText(selectedText());
 }
 
@@ -404,6 +408,10 @@ QMenu *LogView::createContextMenu()
     marks->setCheckable(true);
     marks->setChecked(m_markTerminal);
     marks->setToolTip(tr("Show what the terminal sent or added on a tinted background"));
+    QAction *hex = menu->addAction(tr("Hex"), this, &LogView::setHexView);
+    hex->setCheckable(true);
+    hex->setChecked(showsHex());
+    hex->setToolTip(tr("Show the log as offsets, hex bytes and text"));
     menu->addAction(tr("Find…"), this, &LogView::openFindBar)->setShortcut(QKeySequence::Find);
     if (!m_contextActions.isEmpty()) {
         menu->addSeparator();
@@ -424,6 +432,8 @@ void LogView::setMarkTerminalText(bool on)
 {
     m_markTerminal = on;
     viewport()->update();
+    if (m_hex)
+        m_hex->setTerminalBackground(on ? terminalTextBackground() : QColor());
 }
 
 QColor LogView::terminalTextBackground() const
@@ -441,10 +451,14 @@ void LogView::setFindHighlight(const GbkFinder &finder, qsizetype current)
     m_findHighlight = finder;
     m_currentMatch = finder.isEmpty() ? -1 : current;
     viewport()->update();
+    if (m_hex)
+        m_hex->setFindHighlight(m_findHighlight, m_currentMatch);
 }
 
 qsizetype LogView::firstVisiblePosition() const
 {
+    if (showsHex())
+        return m_hex->firstVisiblePosition();
     if (m_index.lineCount() == 0)
         return 0;
     return m_index.lineStart(m_index.rowToLine(std::min(m_firstRow, std::max<qsizetype>(0, m_index.rowCount() - 1))).line);
