@@ -726,7 +726,7 @@ void TestLogView::largeLogIndexedInSteps()
     QByteArray block;
     for (int i = 0; i < 4096; ++i)
         block += line;
-    while (big.size() < 48 * 1024 * 1024)
+    while (big.size() < 160 * 1024 * 1024)
         big.Append(block);
     LogView v;
     v.resize(420, 240);
