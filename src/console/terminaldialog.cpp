@@ -146,6 +146,8 @@ void TerminalDialog::SetupWindow()
     ListModuleTypes();
 
     SetupStatusBar();
+    // Everything in place now, before the window is first shown.
+    m_layout->activate();
 
     connect(ui->startStopButton, &QPushButton::clicked, this, &TerminalDialog::StartStopClicked);
     connect(ui->clearButton, &QPushButton::clicked, this, &TerminalDialog::ClearClicked);
