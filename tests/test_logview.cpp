@@ -258,6 +258,10 @@ void TestLogView::initTestCase()
 
 void TestLogView::init()
 {
+    // One view serves every test: a test that failed half-way must not
+    // leave its modes on for the next.
+    m_view->setTimestamps(LogView::Timestamps::Off);
+    m_view->setMarkTerminalText(false);
     m_view->setSelection(0, 0);
 }
 
@@ -859,7 +863,17 @@ void TestLogView::terminalTextMarked()
     // The text and what is copied are the same either way.
     v.selectAll();
     QCOMPARE(v.selectedText(), QStringLiteral("AT+CSQ\n+CSQ: 20,99\nAT+CPIN?\n"));
+    // Accessibility tells the marked runs by their background.
+    QAccessibleTextInterface *text = QAccessible::queryAccessibleInterface(&v)->textInterface();
+    int start = -1, end = -1;
+    QVERIFY(text->attributes(2, &start, &end).startsWith(QStringLiteral("background-color:rgb(")));
+    QCOMPARE(start, 0);
+    QCOMPARE(end, 7); // "AT+CSQ\n"
+    QCOMPARE(text->attributes(9, &start, &end), QString());
+    QCOMPARE(start, 7);
+    QCOMPARE(end, 19);
     v.setMarkTerminalText(false);
+    QCOMPARE(text->attributes(2, &start, &end), QString());
 }
 
 // Timestamps in a gutter beside the text, in two formats, copied on
@@ -912,7 +926,33 @@ void TestLogView::timestampsInAGutter()
              QStringLiteral("09:05:03.120 CSQ\n09:05:03.120 \n09:05:03.205 +CSQ: 20,99"));
     QCOMPARE(m_log.Text(), QByteArray("AT+CSQ\r\r\n+CSQ: 20,99\r\n\r\nOK\r\nRDY"));
 
+    // Accessibility reads the times as the gutter shows them, each line
+    // after its time, with offsets that still map to the log's bytes.
+    QAccessibleTextInterface *text = QAccessible::queryAccessibleInterface(&v)->textInterface();
+    const QString stamped = QStringLiteral("09:05:03.120 AT+CSQ\n09:05:03.120 \n09:05:03.205 +CSQ: 20,99\n"
+                                           "09:05:03.205 \n09:05:03.205 OK\n09:05:05.209 RDY");
+    QCOMPARE(text->characterCount(), stamped.size());
+    QCOMPARE(text->text(0, text->characterCount()), stamped);
+    QCOMPARE(text->text(40, 60), stamped.mid(40, 20));
+    int start = -1, end = -1;
+    text->selection(0, &start, &end);
+    QCOMPARE(start, 16);
+    QCOMPARE(end, 58);
+    QCOMPARE(text->text(start, end), stamped.mid(16, 42));
+    text->setSelection(0, 47, 52); // "+CSQ:" on the third line
+    QCOMPARE(v.selectionStart(), 9);
+    QCOMPARE(v.selectionEnd(), 14);
+    text->setSelection(0, 36, 36); // in the third line's time: its first byte
+    QCOMPARE(v.selectionCursor(), 9);
+    QCOMPARE(text->textAtOffset(36, QAccessible::LineBoundary, &start, &end),
+             QStringLiteral("09:05:03.205 +CSQ: 20,99\n"));
+    QCOMPARE(start, 34);
+    v.setTimestamps(LogView::Timestamps::SincePrevious);
+    QCOMPARE(text->text(34, 59), QStringLiteral("      +0.085 +CSQ: 20,99\n"));
+    QCOMPARE(text->characterCount(), stamped.size());
+
     v.setTimestamps(LogView::Timestamps::Off);
+    QCOMPARE(text->text(0, text->characterCount()), QStringLiteral("AT+CSQ\n\n+CSQ: 20,99\n\nOK\nRDY"));
     QVERIFY(!v.findChild<QWidget *>(QStringLiteral("timestampGutter")));
     QCOMPARE(v.viewport()->width(), width);
     QCOMPARE(v.columnCount(), columns);

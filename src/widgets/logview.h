@@ -165,6 +165,19 @@ public:
     enum class Timestamps { Off, TimeOfDay, SincePrevious };
     void setTimestamps(Timestamps mode);
     Timestamps timestamps() const { return m_timestamps; }
+    // What accessibility reads: shownText(), and while timestamps show, each
+    // line after its time in a field of kAccessibleStampChars (the time
+    // right-aligned, then a space; blank where a line has no time yet), as
+    // the gutter shows it beside the line. Offsets in that text and byte
+    // offsets, both ways.
+    static constexpr int kAccessibleStampChars = 13;
+    int accessibleStampWidth() const { return m_timestamps == Timestamps::Off ? 0 : kAccessibleStampChars; }
+    qsizetype accessibleLength() const;
+    qsizetype accessibleOffsetOf(qsizetype bytePos) const;
+    qsizetype byteOfAccessibleOffset(qsizetype offset) const;
+    // Where line's time field (or its text, without timestamps) begins.
+    qsizetype accessibleLineStart(qsizetype line) const;
+    QString accessibleText(qsizetype from, qsizetype to) const;
     // What the gutter shows for a line; empty when it has no time yet.
     QString timestampText(qsizetype line) const { return timestampText(line, m_timestamps); }
     QString timestampText(qsizetype line, Timestamps mode) const;

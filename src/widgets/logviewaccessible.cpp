@@ -1,5 +1,6 @@
 #include "widgets/logviewaccessible.h"
 
+#include "session/sessionlog.h"
 #include "widgets/hexview.h"
 #include "widgets/logview.h"
 #include "widgets/logviewlayout.h"
@@ -88,7 +89,7 @@ public:
     {
         if (t == QAccessible::Value) {
             const qsizetype size = view()->lineIndex().indexedSize();
-            return size <= kAccessibleValueLimit ? view()->shownText(0, size) : QString();
+            return size <= kAccessibleValueLimit ? view()->accessibleText(0, view()->accessibleLength()) : QString();
         }
         return QAccessibleWidget::text(t);
     }
@@ -99,8 +100,8 @@ public:
         *startOffset = *endOffset = 0;
         if (selectionIndex != 0 || !view()->hasSelection())
             return;
-        *startOffset = clampToInt(view()->charOffsetOf(view()->selectionStart()));
-        *endOffset = clampToInt(view()->charOffsetOf(view()->selectionEnd()));
+        *startOffset = clampToInt(view()->accessibleOffsetOf(view()->selectionStart()));
+        *endOffset = clampToInt(view()->accessibleOffsetOf(view()->selectionEnd()));
     }
     int selectionCount() const override { return view()->hasSelection() ? 1 : 0; }
     void addSelection(int startOffset, int endOffset) override { setSelection(0, startOffset, endOffset); }
@@ -112,24 +113,24 @@ public:
     void setSelection(int selectionIndex, int startOffset, int endOffset) override
     {
         if (selectionIndex == 0)
-            view()->setSelection(view()->byteOffsetOf(startOffset), view()->byteOffsetOf(endOffset));
+            view()->setSelection(view()->byteOfAccessibleOffset(startOffset), view()->byteOfAccessibleOffset(endOffset));
     }
     int cursorPosition() const override
     {
-        return clampToInt(view()->charOffsetOf(view()->selectionCursor()));
+        return clampToInt(view()->accessibleOffsetOf(view()->selectionCursor()));
     }
     void setCursorPosition(int position) override
     {
-        const qsizetype pos = view()->byteOffsetOf(position);
+        const qsizetype pos = view()->byteOfAccessibleOffset(position);
         view()->setSelection(pos, pos);
     }
     QString text(int startOffset, int endOffset) const override
     {
         if (endOffset <= startOffset)
             return QString();
-        return view()->shownText(view()->byteOffsetOf(startOffset), view()->byteOffsetOf(endOffset));
+        return view()->accessibleText(startOffset, endOffset);
     }
-    int characterCount() const override { return clampToInt(view()->characterCount()); }
+    int characterCount() const override { return clampToInt(view()->accessibleLength()); }
 
     QString textBeforeOffset(int offset, QAccessible::TextBoundaryType boundary, int *startOffset,
                              int *endOffset) const override
@@ -150,7 +151,7 @@ public:
     QRect characterRect(int offset) const override
     {
         LogView *v = view();
-        const qsizetype pos = v->byteOffsetOf(offset);
+        const qsizetype pos = v->byteOfAccessibleOffset(offset);
         const qsizetype row = v->rowOfPosition(pos) - v->firstVisibleRow();
         if (row < 0 || row > v->visibleRowCount())
             return QRect();
@@ -163,17 +164,56 @@ public:
         const QPoint local = v->viewport()->mapFromGlobal(point);
         if (!v->viewport()->rect().contains(local))
             return -1;
-        return clampToInt(v->charOffsetOf(v->positionAt(local)));
+        return clampToInt(v->accessibleOffsetOf(v->positionAt(local)));
     }
     void scrollToSubstring(int startIndex, int) override
     {
         LogView *v = view();
-        v->ensurePositionVisible(v->byteOffsetOf(startIndex));
+        v->ensurePositionVisible(v->byteOfAccessibleOffset(startIndex));
     }
+    // Text the terminal added, while it is marked, has the background it is
+    // shown on; everything else no attributes. The runs end at line ends.
     QString attributes(int offset, int *startOffset, int *endOffset) const override
     {
         *startOffset = *endOffset = offset;
-        return QString();
+        LogView *v = view();
+        if (offset < 0 || offset >= characterCount() || !v->log())
+            return QString();
+        const LineIndex &index = v->lineIndex();
+        const qsizetype pos = v->byteOfAccessibleOffset(offset);
+        const qsizetype line = index.lineAt(pos);
+        const qsizetype lineStart = index.lineStart(line);
+        const qsizetype lineEnd = lineStart + index.lineLength(line) + index.lineBreakLength(line);
+        const qsizetype textStart = v->accessibleOffsetOf(lineStart);
+        const qsizetype nextLine = line + 1 < index.lineCount() ? v->accessibleLineStart(line + 1) : characterCount();
+        if (offset < textStart) { // the time field
+            *startOffset = clampToInt(v->accessibleLineStart(line));
+            *endOffset = clampToInt(textStart);
+            return QString();
+        }
+        qsizetype from = lineStart, to = lineEnd;
+        bool marked = false;
+        if (v->marksTerminalText()) {
+            for (const SessionLog::Range &r : v->log()->TerminalRanges(lineStart, lineEnd)) {
+                if (r.to <= pos) {
+                    from = r.to;
+                } else if (r.from <= pos) {
+                    from = r.from;
+                    to = r.to;
+                    marked = true;
+                    break;
+                } else {
+                    to = r.from;
+                    break;
+                }
+            }
+        }
+        *startOffset = clampToInt(v->accessibleOffsetOf(from));
+        *endOffset = clampToInt(to == lineEnd ? nextLine : v->accessibleOffsetOf(to));
+        if (!marked)
+            return QString();
+        const QColor c = v->terminalTextBackground();
+        return QStringLiteral("background-color:rgb(%1,%2,%3);").arg(c.red()).arg(c.green()).arg(c.blue());
     }
 
 private:
@@ -189,13 +229,12 @@ private:
             *endOffset = characterCount();
             return text(0, *endOffset);
         }
-        const qsizetype line = index.lineAt(v->byteOffsetOf(offset));
+        const qsizetype line = index.lineAt(v->byteOfAccessibleOffset(offset));
         const qsizetype first = std::max<qsizetype>(0, line - 1);
-        const qsizetype last = std::min(index.lineCount() - 1, line + 1);
-        const qsizetype from = index.lineStart(first);
-        const qsizetype to = index.lineStart(last) + index.lineLength(last) + index.lineBreakLength(last);
-        const int base = clampToInt(v->charOffsetOf(from));
-        return SearchWindow(v->shownText(from, to), base, offset, boundary, startOffset, endOffset, helper);
+        const qsizetype from = v->accessibleLineStart(first);
+        const qsizetype to = line + 2 < index.lineCount() ? v->accessibleLineStart(line + 2) : v->accessibleLength();
+        return SearchWindow(v->accessibleText(from, to), clampToInt(from), offset, boundary, startOffset, endOffset,
+                            helper);
     }
 };
 

@@ -153,9 +153,9 @@ void LogView::selectionUpdated()
     syncHexSelection();
     emit selectionChanged();
     if (QAccessible::isActive()) {
-        QAccessibleTextSelectionEvent ev(this, clampToInt(charOffsetOf(selectionStart())),
-                                               clampToInt(charOffsetOf(selectionEnd())));
-        ev.setCursorPosition(clampToInt(charOffsetOf(m_cursor)));
+        QAccessibleTextSelectionEvent ev(this, clampToInt(accessibleOffsetOf(selectionStart())),
+                                               clampToInt(accessibleOffsetOf(selectionEnd())));
+        ev.setCursorPosition(clampToInt(accessibleOffsetOf(m_cursor)));
         QAccessible::updateAccessibility(&ev);
     }
 }

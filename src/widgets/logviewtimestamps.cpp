@@ -139,3 +139,73 @@ void LogView::copyWithTimestamps()
     if (hasSelection())
         QGuiApplication::clipboard()->setText(selectedTextWithTimestamps());
 }
+
+qsizetype LogView::accessibleLineStart(qsizetype line) const
+{
+    line = std::clamp<qsizetype>(line, 0, m_index.lineCount() - 1);
+    return charOffsetOf(m_index.lineStart(line)) + accessibleStampWidth() * line;
+}
+
+qsizetype LogView::accessibleLength() const
+{
+    return characterCount() + accessibleStampWidth() * m_index.lineCount();
+}
+
+qsizetype LogView::accessibleOffsetOf(qsizetype bytePos) const
+{
+    const int field = accessibleStampWidth();
+    if (field == 0)
+        return charOffsetOf(bytePos);
+    bytePos = std::clamp<qsizetype>(bytePos, 0, m_index.indexedSize());
+    return charOffsetOf(bytePos) + field * (m_index.lineAt(bytePos) + 1);
+}
+
+namespace {
+
+// The last line whose field begins at or before offset.
+template<class Start> qsizetype LineAtOffset(qsizetype lines, qsizetype offset, Start start)
+{
+    qsizetype lo = 0, hi = lines - 1;
+    while (lo < hi) {
+        const qsizetype mid = lo + (hi - lo + 1) / 2;
+        if (start(mid) <= offset)
+            lo = mid;
+        else
+            hi = mid - 1;
+    }
+    return lo;
+}
+
+} // namespace
+
+qsizetype LogView::byteOfAccessibleOffset(qsizetype offset) const
+{
+    const int field = accessibleStampWidth();
+    if (field == 0)
+        return byteOffsetOf(offset);
+    const qsizetype line = LineAtOffset(m_index.lineCount(), offset,
+                                        [this](qsizetype l) { return accessibleLineStart(l); });
+    const qsizetype chars = offset - field * (line + 1);
+    const qsizetype lineStart = m_index.lineStart(line);
+    // In the time field: the line's first byte.
+    return chars <= charOffsetOf(lineStart) ? lineStart : byteOffsetOf(chars);
+}
+
+QString LogView::accessibleText(qsizetype from, qsizetype to) const
+{
+    const int field = accessibleStampWidth();
+    to = std::min(to, accessibleLength());
+    if (to <= from)
+        return QString();
+    if (field == 0)
+        return shownText(byteOffsetOf(from), byteOffsetOf(to));
+    qsizetype line = LineAtOffset(m_index.lineCount(), from, [this](qsizetype l) { return accessibleLineStart(l); });
+    const qsizetype base = accessibleLineStart(line);
+    QString out;
+    for (; line < m_index.lineCount() && base + out.size() < to; ++line) {
+        const qsizetype start = m_index.lineStart(line);
+        out += timestampText(line).rightJustified(field - 1, u' ', true) + u' ';
+        out += shownText(start, start + m_index.lineLength(line) + m_index.lineBreakLength(line));
+    }
+    return out.mid(from - base, to - from);
+}
