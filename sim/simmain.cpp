@@ -1,5 +1,6 @@
-// qrvsim: serves the simulated module on a pseudo-terminal, prints the
-// device path on stdout and runs until SIGINT or SIGTERM.
+// qrvsim: serves the simulated module (or --count of them) on
+// pseudo-terminals, prints each device path on stdout and runs until SIGINT
+// or SIGTERM.
 
 #include "simport.h"
 
@@ -10,8 +11,11 @@
 
 #include <cerrno>
 #include <csignal>
+#include <limits>
 #include <cstring>
 #include <cstdio>
+#include <memory>
+#include <vector>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -43,13 +47,16 @@ QByteArray visible(const QByteArray &bytes)
     return out;
 }
 
-bool intOption(const QCommandLineParser &parser, const QCommandLineOption &option, int *value)
+constexpr int kMaxCount = 256;
+
+bool intOption(const QCommandLineParser &parser, const QCommandLineOption &option, int *value, int min = 0,
+               int max = std::numeric_limits<int>::max())
 {
     if (!parser.isSet(option))
         return true;
     bool ok = false;
     *value = parser.value(option).toInt(&ok);
-    if (ok && *value >= 0)
+    if (ok && *value >= min && *value <= max)
         return true;
     std::fprintf(stderr, "qrvsim: invalid value for --%s: %s\n", qPrintable(option.names().constFirst()),
                  qPrintable(parser.value(option)));
@@ -66,7 +73,8 @@ int main(int argc, char **argv)
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Serves a simulated GSM/GPRS module on a pseudo-terminal and prints its device path."));
+        QStringLiteral("Serves simulated GSM/GPRS modules on pseudo-terminals and prints their device paths, "
+                       "one a line."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption rate(QStringLiteral("rate"),
@@ -76,12 +84,21 @@ int main(int argc, char **argv)
                                    QStringLiteral("Wait <ms> before answering a command line."),
                                    QStringLiteral("ms"), QStringLiteral("0"));
     const QCommandLineOption verbose(QStringLiteral("verbose"),
-                                     QStringLiteral("Log the traffic on stderr."));
+                                     QStringLiteral("Log the traffic on stderr (with more than one module, each "
+                                                    "line after its unit number)."));
     const QCommandLineOption link(QStringLiteral("link"),
                                   QStringLiteral("Keep a symbolic link <path> to the device, pointed at the new "
-                                                 "device after every reset (AT+CFUN=1,1); removed at exit."),
+                                                 "device after every reset (AT+CFUN=1,1); removed at exit. With "
+                                                 "more than one module: <path>-1, <path>-2 and so on."),
                                   QStringLiteral("path"));
+    const QCommandLineOption count(QStringLiteral("count"),
+                                   QStringLiteral("Serve <n> modules (1 to %1), units 1 to <n> with IMEIs, ICCIDs, "
+                                                  "IMSIs and signal levels of their own; their paths are printed "
+                                                  "in that order.")
+                                       .arg(kMaxCount),
+                                   QStringLiteral("n"), QStringLiteral("1"));
     parser.addOption(link);
+    parser.addOption(count);
     parser.addOption(rate);
     parser.addOption(delay);
     parser.addOption(verbose);
@@ -89,7 +106,9 @@ int main(int argc, char **argv)
 
     int baud = 0;
     int delayMs = 0;
-    if (!intOption(parser, rate, &baud) || !intOption(parser, delay, &delayMs))
+    int modules = 1;
+    if (!intOption(parser, rate, &baud) || !intOption(parser, delay, &delayMs)
+        || !intOption(parser, count, &modules, 1, kMaxCount))
         return 2;
 
     if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
@@ -110,35 +129,45 @@ int main(int argc, char **argv)
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
 
-    SimPort port;
-    port.setLineRate(baud);
-    port.setReplyDelay(delayMs);
-    QString error;
-    if (!port.start(&error)) {
-        std::fprintf(stderr, "qrvsim: %s\n", qPrintable(error));
-        return 1;
-    }
-    if (parser.isSet(verbose)) {
-        QObject::connect(&port, &SimPort::received, [](const QByteArray &bytes) {
-            std::fprintf(stderr, "<< %s\n", visible(bytes).constData());
+    // One module keeps unit 0 and the link as given.
+    std::vector<std::unique_ptr<SimPort>> ports;
+    for (int i = 1; i <= modules; ++i) {
+        const int unit = modules == 1 ? 0 : i;
+        auto port = std::make_unique<SimPort>();
+        port->module().setUnit(unit);
+        port->setLineRate(baud);
+        port->setReplyDelay(delayMs);
+        QString error;
+        if (!port->start(&error)) {
+            std::fprintf(stderr, "qrvsim: %s\n", qPrintable(error));
+            return 1;
+        }
+        if (parser.isSet(verbose)) {
+            const QByteArray prefix = modules == 1 ? QByteArray() : QByteArray::number(unit) + ' ';
+            QObject::connect(port.get(), &SimPort::received, [prefix](const QByteArray &bytes) {
+                std::fprintf(stderr, "%s<< %s\n", prefix.constData(), visible(bytes).constData());
+            });
+            QObject::connect(port.get(), &SimPort::sent, [prefix](const QByteArray &bytes) {
+                std::fprintf(stderr, "%s>> %s\n", prefix.constData(), visible(bytes).constData());
+            });
+        }
+        const QString linkPath =
+            parser.isSet(link) && modules > 1 ? parser.value(link) + '-' + QString::number(unit) : parser.value(link);
+        if (!port->setLinkPath(linkPath, &error)) {
+            std::fprintf(stderr, "qrvsim: %s\n", qPrintable(error));
+            return 1;
+        }
+        // After a reset the module is back under another name (the link
+        // follows it): the new path is printed as the first one was.
+        QObject::connect(port.get(), &SimPort::deviceChanged, [](const QString &device) {
+            std::printf("%s\n", qPrintable(device));
+            std::fflush(stdout);
         });
-        QObject::connect(&port, &SimPort::sent, [](const QByteArray &bytes) {
-            std::fprintf(stderr, ">> %s\n", visible(bytes).constData());
-        });
+        ports.push_back(std::move(port));
     }
 
-    if (!port.setLinkPath(parser.value(link), &error)) {
-        std::fprintf(stderr, "qrvsim: %s\n", qPrintable(error));
-        return 1;
-    }
-    // After a reset the module is back under another name (the link follows
-    // it): the new path is printed as the first one was.
-    QObject::connect(&port, &SimPort::deviceChanged, [](const QString &device) {
-        std::printf("%s\n", qPrintable(device));
-        std::fflush(stdout);
-    });
-
-    std::printf("%s\n", qPrintable(port.devicePath()));
+    for (const auto &port : ports)
+        std::printf("%s\n", qPrintable(port->devicePath()));
     std::fflush(stdout);
     return app.exec();
 }

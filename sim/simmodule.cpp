@@ -3,6 +3,7 @@
 
 #include "simmoduleimpl.h"
 
+#include <algorithm>
 #include <utility>
 
 using namespace SimInternal;
@@ -61,6 +62,8 @@ void SimulatedModule::Impl::powerOn()
     serviceCentre = QString::fromLatin1(kDefaultServiceCentre);
     serviceCentreType = 145;
     nextReference = 0;
+    clockOffsetMs = 0;
+    clockZone.reset();
     sent.clear();
     store.clear();
     const QString smsc = serviceCentre;
@@ -256,6 +259,16 @@ SimulatedModule::Output SimulatedModule::step(QByteArrayView in)
 void SimulatedModule::powerOn()
 {
     d->powerOn();
+}
+
+void SimulatedModule::setUnit(int unit)
+{
+    d->unit = std::max(unit, 0);
+}
+
+int SimulatedModule::unit() const
+{
+    return d->unit;
 }
 
 QByteArray SimulatedModule::bootMessages() const

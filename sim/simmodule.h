@@ -26,6 +26,21 @@
 // handling of RING, +CMTI and the like can be tried on demand. In <text>,
 // "\XX" (two hex digits) stands for that byte: "+CMTI: \22SM\22,3".
 //
+// Units: several modules served side by side tell themselves apart by their
+// unit number (setUnit()). Unit 0, the default, answers IMEI 864125034179259
+// (+CGSN / +GSN), ICCID 89860099123456789018 (+CCID), IMSI 460990123456789
+// (+CIMI) and +CSQ: 20,99. Unit n adds n to the serial part of each number
+// (the last 6 digits before the IMEI's Luhn check digit, the last 10 before
+// the ICCID's, the 10-digit MSIN of the IMSI), check digits recomputed, and
+// has an rssi in 10..31 other than 20, different for units 1 to 21.
+//
+// The clock (+CCLK) runs at the host clock plus whatever offset the last
+// AT+CCLK="yy/MM/dd,hh:mm:ss±zz" set (zone in quarter hours, optional), in
+// the host's zone until one is set. +CBC reports a battery at 85 %, 3987 mV.
+// USSD (+CUSD): "*100#" (balance) and "*101#" (data left) are answered
+// 200 ms after the OK with +CUSD: 0,"<text>",15, other codes with
+// +CUSD: 4, both only while the result code presentation is on.
+//
 // Character sets (+CSCS): "IRA" carries text as ASCII and "GSM" as 8-bit
 // Latin-1 (characters that do not fit become '?'); "UCS2" carries every
 // string as hex UTF-16.
@@ -94,6 +109,11 @@ public:
     // Back to the state after switching on: default settings, the preloaded
     // messages, no pending input.
     void powerOn();
+
+    // The unit number (0 or more) the identity is derived from; see above.
+    // powerOn() keeps it.
+    void setUnit(int unit);
+    int unit() const;
 
     // A message arrives from the network: stored in the first free index (or
     // handed over directly with +CNMI mt=2). Returns the unsolicited result

@@ -79,6 +79,7 @@ struct Settings
     std::array<int, 5> cnmi {2, 1, 0, 0, 0};
     std::array<int, 4> csmp {17, 167, 0, 0};
     int copsFormat = 0;
+    int cusd = 0; // +CUSD result code presentation
 };
 
 struct Result
@@ -119,6 +120,8 @@ public:
     Output step(QByteArrayView in);
     QByteArray receiveSms(const QString &sender, const QString &text, const QString &timestamp);
     QByteArray bootMessages() const;
+
+    int unit = 0; // kept by powerOn()
 
     QMap<int, StoredMessage> store;
     QList<SentMessage> sent;
@@ -172,6 +175,12 @@ private:
     // A message as +CMGR / +CMGL show it, header line and body (simsmsstore.cpp).
     QList<QByteArray> readMessage(int index, const StoredMessage &m, bool listing) const;
 
+    // What tells this unit from others (simgeneral.cpp, simnetwork.cpp).
+    QByteArray imei() const;
+    QByteArray iccid() const;
+    QByteArray imsi() const;
+    int rssi() const;
+
     // General and identification commands (simgeneral.cpp).
     Result cmdIdentification(Command &c);
     Result cmdCpin(Command &c);
@@ -179,6 +188,8 @@ private:
     Result cmdCmee(Command &c) { return numberSetting(c, settings.cmee, 2, "(0-2)", false); }
     Result cmdCscs(Command &c);
     Result cmdClac(Command &c);
+    Result cmdCclk(Command &c);
+    Result cmdCbc(Command &c);
     Result cmdQsimurc(Command &c);
 
     // Network commands (simnetwork.cpp).
@@ -186,6 +197,7 @@ private:
     Result cmdRegistration(Command &c);
     Result cmdCops(Command &c);
     Result cmdCgatt(Command &c) { return numberSetting(c, cgatt, 1, "(0,1)", false); }
+    Result cmdCusd(Command &c);
 
     // Short message settings and sending (simsms.cpp).
     Result cmdCsms(Command &c);
@@ -222,4 +234,7 @@ private:
     QString serviceCentre;
     int serviceCentreType = 145;
     int nextReference = 0;
+
+    qint64 clockOffsetMs = 0;        // how far the +CCLK clock is ahead of the host's
+    std::optional<int> clockZone;    // quarter hours; the host's zone until set
 };

@@ -52,6 +52,8 @@ const QHash<QByteArray, SimulatedModule::Impl::Handler> &SimulatedModule::Impl::
         {"+CSMP", &Impl::cmdCsmp},           {"+CMGS", &Impl::cmdCmgs},
         {"+CMGR", &Impl::cmdCmgr},           {"+CMGL", &Impl::cmdCmgl},
         {"+CMGD", &Impl::cmdCmgd},           {"+QSIMURC", &Impl::cmdQsimurc},
+        {"+CCID", &Impl::cmdIdentification}, {"+CCLK", &Impl::cmdCclk},
+        {"+CBC", &Impl::cmdCbc},             {"+CUSD", &Impl::cmdCusd},
     };
     return table;
 }

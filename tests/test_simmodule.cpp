@@ -7,13 +7,17 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 #include <QtTest>
 
 #include <cerrno>
 #include <ctime>
+#include <limits>
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -138,6 +142,36 @@ void runEventLoopFor(int ms)
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
+}
+
+bool luhnValid(const QByteArray &digits)
+{
+    int sum = 0;
+    for (qsizetype i = 0; i < digits.size(); ++i) {
+        const int d = digits[digits.size() - 1 - i] - '0';
+        sum += i % 2 == 0 ? d : d * 2 > 9 ? d * 2 - 9 : d * 2;
+    }
+    return !digits.isEmpty() && sum % 10 == 0;
+}
+
+// The one information line a command answers, with echo off.
+QByteArray answer(SimulatedModule &m, const QByteArray &command)
+{
+    const QList<QByteArray> lines = m.Feed("AT" + command + "\r").split('\n');
+    return lines.size() == 5 && lines[3] == "OK\r" ? lines[1].trimmed() : QByteArray("no answer");
+}
+
+// How many seconds the module's +CCLK clock is ahead of `reference`; a
+// reading that is not "yy/MM/dd,hh:mm:ss±zz" is far out.
+qint64 clockAhead(SimulatedModule &m, const QDateTime &reference)
+{
+    static const QRegularExpression form(QStringLiteral(R"re(^\+CCLK: "(\d\d/\d\d/\d\d,\d\d:\d\d:\d\d)([+-]\d\d)"$)re"));
+    const QRegularExpressionMatch match = form.match(QString::fromLatin1(answer(m, "+CCLK?")));
+    QDateTime t = QDateTime::fromString(match.captured(1), QStringLiteral("yy/MM/dd,HH:mm:ss"));
+    if (!match.hasMatch() || !t.isValid())
+        return std::numeric_limits<qint64>::max();
+    t.setTimeZone(QTimeZone::utc());
+    return reference.secsTo(t.addYears(100).addSecs(-match.captured(2).toInt() * 900));
 }
 
 qint64 cpuTimeMs()
@@ -507,6 +541,191 @@ private slots:
         QCOMPARE(m.Feed("AT+CMEE=2;+CFUN=2\r"), "\r\n+CME ERROR: Incorrect parameters\r\n");
         QCOMPARE(m.Feed("AT+CFUN=1;+COPS=1,0,\"Elsewhere\"\r"), "\r\n+CME ERROR: no network service\r\n");
         QCOMPARE(m.Feed("AT+COPS=1,0,\"QRV Mobile\";+COPS?\r"), "\r\n+COPS: 1,0,\"QRV Mobile\"\r\n" + OK);
+    }
+
+    void unitsHaveTheirOwnIdentity()
+    {
+        Quiet zero;
+        QCOMPARE(zero.unit(), 0);
+        QCOMPARE(answer(zero, "+CGSN"), "864125034179259");
+        QCOMPARE(answer(zero, "+GSN"), "864125034179259");
+        QCOMPARE(answer(zero, "+CCID"), "+CCID: 89860099123456789018");
+        QCOMPARE(answer(zero, "+CIMI"), "460990123456789");
+        QCOMPARE(answer(zero, "+CSQ"), "+CSQ: 20,99");
+
+        QSet<QByteArray> imeis {"864125034179259"}, iccids {"+CCID: 89860099123456789018"},
+            imsis {"460990123456789"}, levels {"+CSQ: 20,99"};
+        // Far units wrap their serial number around, keeping its width.
+        for (int unit : {1, 2, 3, 21, 600000}) {
+            Quiet m;
+            m.setUnit(unit);
+            m.powerOn();
+            QCOMPARE(m.unit(), unit);
+            m.Feed("ATE0\r");
+            const QByteArray imei = answer(m, "+CGSN");
+            QCOMPARE(imei.size(), 15);
+            QVERIFY2(imei.startsWith("86412503") && luhnValid(imei), imei.constData());
+            QCOMPARE(answer(m, "+GSN"), imei);
+            const QByteArray iccid = answer(m, "+CCID");
+            QCOMPARE(iccid.size(), 27);
+            QVERIFY2(iccid.startsWith("+CCID: 898600") && luhnValid(iccid.mid(7)), iccid.constData());
+            const QByteArray imsi = answer(m, "+CIMI");
+            QVERIFY2(imsi.size() == 15 && imsi.startsWith("46099"), imsi.constData());
+            const QByteArray csq = answer(m, "+CSQ");
+            QVERIFY2(csq.startsWith("+CSQ: ") && csq.endsWith(",99"), csq.constData());
+            const int rssi = csq.mid(6).chopped(3).toInt();
+            QVERIFY2(rssi >= 10 && rssi <= 31, csq.constData());
+            QVERIFY(!imeis.contains(imei) && !iccids.contains(iccid) && !imsis.contains(imsi));
+            imeis << imei;
+            iccids << iccid;
+            imsis << imsi;
+            if (unit <= 21) {
+                QVERIFY2(!levels.contains(csq), csq.constData());
+                levels << csq;
+            }
+            QCOMPARE(answer(m, "+CFUN=4;+CSQ"), "+CSQ: 99,99");
+        }
+    }
+
+    void clock()
+    {
+        Quiet m;
+        QCOMPARE(m.Feed("AT+CMEE=1;+CCLK=?\r"), OK);
+        QCOMPARE(m.Feed("AT+CCLK\r"), ERR);
+        // Unset, it is the host's clock in the host's zone.
+        const QByteArray host = answer(m, "+CCLK?");
+        const int zone = QDateTime::currentDateTime().offsetFromUtc() / 900;
+        const QByteArray zoneText = (zone < 0 ? "-" : "+") + QByteArray::number(std::abs(zone)).rightJustified(2, '0');
+        QVERIFY2(host.endsWith(zoneText + '"'), host.constData());
+        QVERIFY2(std::abs(clockAhead(m, QDateTime::currentDateTimeUtc())) <= 2, host.constData());
+
+        // Set, it runs on from there; the zone is kept until set again.
+        const QDateTime set(QDate(2031, 2, 28), QTime(23, 59, 58), QTimeZone::utc());
+        QCOMPARE(m.Feed("AT+CCLK=\"31/03/01,05:44:58+23\"\r"), OK);
+        const qint64 ahead = clockAhead(m, set);
+        QVERIFY2(ahead >= 0 && ahead <= 2, answer(m, "+CCLK?").constData());
+        QVERIFY(answer(m, "+CCLK?").endsWith("+23\""));
+        QCOMPARE(m.Feed("AT+CCLK=\"99/12/31,22:00:00-20\"\r"), OK);
+        QVERIFY(answer(m, "+CCLK?").startsWith("+CCLK: \"99/12/31,22:00:0"));
+        QCOMPARE(m.Feed("AT+CCLK=\"00/01/01,00:00:00\"\r"), OK);
+        QVERIFY(answer(m, "+CCLK?").startsWith("+CCLK: \"00/01/01,00:00:0"));
+        QVERIFY(answer(m, "+CCLK?").endsWith("-20\""));
+
+        const char *bad[] = {"\"31/13/01,00:00:00+00\"", "\"31/02/29,00:00:00+00\"", "\"31/01/01,24:00:00+00\"",
+                             "\"31/01/01,00:60:00+00\"", "\"31/01/01,00:00:00+57\"", "\"31/01/01,00:00:00-49\"",
+                             "\"31/01/01 00:00:00+00\"", "\"31/1/01,00:00:00+00\"", "\"31/01/01,00:00:00+0\"",
+                             "31/01/01", "\"31/01/01,00:00:00+00\",1", "\"\"", ""};
+        for (const char *time : bad)
+            QCOMPARE(m.Feed(QByteArray("AT+CCLK=") + time + "\r"), "\r\n+CME ERROR: 50\r\n");
+        QVERIFY(answer(m, "+CCLK?").startsWith("+CCLK: \"00/01/01,00:00:0"));
+        // Switching on again starts from the host clock.
+        m.powerOn();
+        m.Feed("ATE0\r");
+        QVERIFY(std::abs(clockAhead(m, QDateTime::currentDateTimeUtc())) <= 2);
+    }
+
+    void battery()
+    {
+        Quiet m;
+        QCOMPARE(m.Feed("AT+CBC\r"), "\r\n+CBC: 0,85,3987\r\n" + OK);
+        QCOMPARE(m.Feed("AT+CBC=?\r"), "\r\n+CBC: (0-3),(0-100)\r\n" + OK);
+        QCOMPARE(m.Feed("AT+CBC?\r"), ERR);
+        QCOMPARE(m.Feed("AT+CBC=1\r"), ERR);
+    }
+
+    void ussd()
+    {
+        Quiet m;
+        QCOMPARE(m.Feed("AT+CMEE=1;+CUSD?;+CUSD=?\r"), "\r\n+CUSD: 0\r\n\r\n+CUSD: (0-2)\r\n" + OK);
+        // Presentation off: the request is taken, nothing comes back.
+        SimulatedModule::Output o = m.step("AT+CUSD=0,\"*100#\",15\r");
+        QCOMPARE(o.reply, OK);
+        QVERIFY(o.unsolicited.isEmpty());
+
+        // Presentation on, in the command or before it: the answer follows.
+        const QByteArray balance = "\r\n+CUSD: 0,\"Your balance is 12.50 USD, valid until 2027-01-31.\",15\r\n";
+        o = m.step("AT+CUSD=1,\"*100#\",15\r");
+        QCOMPARE(o.reply, OK);
+        QCOMPARE(o.unsolicited.size(), 1);
+        QCOMPARE(o.unsolicited[0].delayMs, 200);
+        QCOMPARE(o.unsolicited[0].bytes, balance);
+        QCOMPARE(m.Feed("AT+CUSD?\r"), "\r\n+CUSD: 1\r\n" + OK);
+        o = m.step("AT+CUSD=1,\"*101#\"\r");
+        QCOMPARE(o.unsolicited.size(), 1);
+        QVERIFY(o.unsolicited[0].bytes.startsWith("\r\n+CUSD: 0,\"Data left"));
+        o = m.step("AT+CUSD=1,\"*999#\"\r");
+        QCOMPARE(o.unsolicited.size(), 1);
+        QCOMPARE(o.unsolicited[0].bytes, "\r\n+CUSD: 4\r\n");
+        // In UCS2 the code is read and the answer given as hex UTF-16.
+        o = m.step("AT+CSCS=\"UCS2\";+CUSD=1,\"002A0031003000300023\"\r");
+        QCOMPARE(o.reply, OK);
+        QCOMPARE(o.unsolicited.size(), 1);
+        QVERIFY(o.unsolicited[0].bytes.startsWith("\r\n+CUSD: 0,\"0059006F00750072"));
+        QCOMPARE(m.Feed("AT+CSCS=\"IRA\"\r"), OK);
+
+        // Cancelling leaves the presentation as it was.
+        o = m.step("AT+CUSD=2\r");
+        QCOMPARE(o.reply, OK);
+        QVERIFY(o.unsolicited.isEmpty());
+        QCOMPARE(m.Feed("AT+CUSD?\r"), "\r\n+CUSD: 1\r\n" + OK);
+        QCOMPARE(m.Feed("AT+CUSD=0;+CUSD?\r"), "\r\n+CUSD: 0\r\n" + OK);
+
+        for (const char *bad : {"AT+CUSD=3\r", "AT+CUSD=1,*100#\r", "AT+CUSD=2,\"*100#\"\r",
+                                "AT+CUSD=1,\"*100#\",256\r", "AT+CUSD=1,\"*100#\",15,1\r"}) {
+            o = m.step(bad);
+            QCOMPARE(o.reply, "\r\n+CME ERROR: 50\r\n");
+            QVERIFY(o.unsolicited.isEmpty());
+        }
+        QCOMPARE(m.Feed("AT+CUSD\r"), ERR);
+        // No network, no USSD.
+        o = m.step("AT+CFUN=4;+CUSD=1,\"*100#\"\r");
+        QCOMPARE(o.reply, "\r\n+CME ERROR: 30\r\n");
+        QVERIFY(o.unsolicited.isEmpty());
+    }
+
+    // qrvsim --count 3 --link: three modules, each behind its link, each
+    // its own unit; the links go with the program.
+    void programServesSeveralModules()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString link = dir.filePath(QStringLiteral("modem"));
+        QProcess sim;
+        const auto stop = qScopeGuard([&sim] {
+            sim.kill();
+            sim.waitForFinished(1000);
+        });
+        sim.start(QStringLiteral(QRV_SIM_PATH),
+                  {QStringLiteral("--count"), QStringLiteral("3"), QStringLiteral("--link"), link});
+        QList<QByteArray> paths;
+        QElapsedTimer timer;
+        timer.start();
+        while (paths.size() < 3 && timer.elapsed() < 3000) {
+            sim.waitForReadyRead(100);
+            while (sim.canReadLine())
+                paths << sim.readLine().trimmed();
+        }
+        QCOMPARE(paths.size(), 3);
+        QSet<QByteArray> imeis;
+        for (int unit = 1; unit <= 3; ++unit) {
+            const QString name = link + '-' + QString::number(unit);
+            QCOMPARE(QFile::symLinkTarget(name).toLatin1(), paths[unit - 1]);
+            Terminal t(name);
+            QVERIFY(t.isOpen());
+            SimulatedModule model;
+            model.setUnit(unit);
+            const QByteArray expected = model.Feed("AT+CGSN\r");
+            QVERIFY(t.write("AT+CGSN\r"));
+            const QByteArray reply = t.read(expected.size(), 2000);
+            QCOMPARE(reply, expected);
+            imeis << reply;
+        }
+        QCOMPARE(imeis.size(), 3);
+        QVERIFY(!QFileInfo::exists(link));
+        sim.terminate();
+        QVERIFY(sim.waitForFinished(3000));
+        QCOMPARE(sim.exitCode(), 0);
+        QVERIFY(!QFileInfo(link + "-1").isSymLink());
     }
 
     void garbageNeverBreaksIt()
