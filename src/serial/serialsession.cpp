@@ -107,29 +107,52 @@ bool SerialSession::ApplySettings(const SerialSettings &s)
 
 qint64 SerialSession::Close()
 {
+    return CloseTogether({this});
+}
+
+bool SerialSession::BeginClose(qint64 *unsent)
+{
     if (!m_port || m_closing)
-        return 0;
+        return false;
     m_closing = true;
     // Stop watching: no more receive announcements from this port.
     disconnect(m_port, nullptr, this, nullptr);
     m_writeTimer.stop();
     // What was already sent goes out before the purge below would drop it.
-    const qint64 unsent = DrainOutput();
+    *unsent = DrainOutput();
     // Lower DTR and purge; ptys refuse the modem-line request, and the
     // sequence goes on regardless. Output that went out leaves nothing to
     // purge on a serial line, but on a pty the purge would take back what
     // the other side has not read yet: output is purged only when some of it
     // is stuck.
     m_port->setDataTerminalReady(false);
-    m_port->clear(unsent > 0 ? QSerialPort::AllDirections : QSerialPort::Input);
+    m_port->clear(*unsent > 0 ? QSerialPort::AllDirections : QSerialPort::Input);
+    return true;
+}
+
+qint64 SerialSession::CloseTogether(const QList<SerialSession *> &sessions)
+{
+    qint64 unsent = 0;
+    QList<SerialSession *> closing;
+    for (SerialSession *session : sessions) {
+        qint64 n = 0;
+        if (session->BeginClose(&n)) {
+            closing << session;
+            unsent += n;
+        }
+    }
+    if (closing.isEmpty())
+        return 0;
     // Pause before release, asleep until the timer ends it. The window still
     // repaints, but neither user input nor the port's notifiers are handled
     // meanwhile.
     QEventLoop pause;
     QTimer::singleShot(kClosePauseMs, Qt::PreciseTimer, &pause, &QEventLoop::quit);
     pause.exec(QEventLoop::ExcludeUserInputEvents | QEventLoop::ExcludeSocketNotifiers);
-    Release();
-    m_closing = false;
+    for (SerialSession *session : std::as_const(closing)) {
+        session->Release();
+        session->m_closing = false;
+    }
     return unsent;
 }
 

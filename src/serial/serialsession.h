@@ -38,6 +38,9 @@ public:
     // bytes that were written but could not go out (a stuck flow-control
     // line) and were purged; 0 when everything went, or when already closed.
     qint64 Close();
+    // Closes several sessions with one pause for all (a run on many modules
+    // would otherwise wait 500 ms a port); returns the bytes purged in all.
+    static qint64 CloseTogether(const QList<SerialSession *> &sessions);
     // Takes at most n waiting bytes without waiting for more; 0 when nothing
     // was waiting, the port is closed or the read failed.
     qint64 Read(char *buffer, qint64 n);
@@ -82,6 +85,7 @@ private:
     void OnBytesWritten();
     void OnWriteTimeout();
     void Release();
+    bool BeginClose(qint64 *unsent);
     qint64 DrainOutput();
     // Written but not yet on the wire: in the port's buffer and the driver's.
     qint64 OutputQueued() const;
