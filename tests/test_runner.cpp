@@ -2,6 +2,7 @@
 // module and against a pseudo-terminal the test plays, judged by its exit
 // status and its reports.
 #include "commands/commandsetfiles.h"
+#include "runner/checkfile.h"
 #include "runner/runreport.h"
 #include "fakedevicetree.h"
 #include "ptypair.h"
@@ -18,6 +19,7 @@
 
 #include <QRegularExpression>
 #include <fcntl.h>
+#include <functional>
 #include <memory>
 #include <unistd.h>
 
@@ -31,6 +33,77 @@ struct Run
     QJsonArray commands() const { return json.value(QStringLiteral("commands")).toArray(); }
     QJsonObject command(int i) const { return commands().at(i).toObject(); }
 };
+
+// A module the test plays on a pty: answers each command line with what
+// answer() gives for it, and keeps every byte the program wrote.
+class PlayedModule
+{
+public:
+    using Answer = std::function<QByteArray(const QByteArray &line, int count)>;
+    explicit PlayedModule(Answer answer) : m_answer(std::move(answer))
+    {
+        ::fcntl(m_pty.masterFd(), F_SETFD, FD_CLOEXEC);
+        m_notifier = std::make_unique<QSocketNotifier>(m_pty.masterFd(), QSocketNotifier::Read);
+        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] {
+            char buffer[256];
+            const ssize_t n = ::read(m_pty.masterFd(), buffer, sizeof buffer);
+            if (n <= 0)
+                return;
+            heard.append(buffer, n);
+            m_pending.append(buffer, n);
+            qsizetype end;
+            while ((end = m_pending.indexOf('\r')) >= 0) {
+                const QByteArray line = m_pending.left(end);
+                m_pending.remove(0, end + 1);
+                if (m_pending.startsWith('\n'))
+                    m_pending.remove(0, 1);
+                m_pty.write(m_answer(line, ++m_count[line]));
+            }
+        });
+    }
+    QString path() const { return m_pty.slavePath(); }
+    QByteArray heard;
+
+private:
+    PtyPair m_pty;
+    Answer m_answer;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    QByteArray m_pending;
+    QHash<QByteArray, int> m_count;
+};
+
+// The test suites of a JUnit file: name -> failures.
+QMap<QString, int> JUnitSuites(const QString &path, QString *hostname = nullptr)
+{
+    QMap<QString, int> suites;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return suites;
+    QXmlStreamReader xml(&file);
+    while (!xml.atEnd()) {
+        if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == QLatin1String("testsuite")) {
+            suites.insert(xml.attributes().value(QLatin1String("name")).toString(),
+                          xml.attributes().value(QLatin1String("failures")).toInt());
+            if (hostname)
+                *hostname = xml.attributes().value(QLatin1String("hostname")).toString();
+        }
+    }
+    if (xml.hasError())
+        suites.insert(QStringLiteral("XML error: ") + xml.errorString(), -1);
+    return suites;
+}
+
+bool LuhnValid(const QString &digits)
+{
+    int sum = 0;
+    for (qsizetype i = 0; i < digits.size(); ++i) {
+        int d = digits.at(digits.size() - 1 - i).digitValue();
+        if (i % 2 == 1 && (d *= 2) > 9)
+            d -= 9;
+        sum += d;
+    }
+    return sum % 10 == 0;
+}
 
 } // namespace
 
@@ -400,9 +473,220 @@ private slots:
         QCOMPARE(c.value(QStringLiteral("result")).toString(), QStringLiteral("+CMS ERROR"));
     }
 
+    // Three modules in one run, two named by a glob over their links: the
+    // one that answers ERROR fails its suite alone, the run exits 1.
+    void severalPortsInOneRun()
+    {
+        const auto ok = [](const QByteArray &line, int) -> QByteArray {
+            if (line == "AT+CSQ")
+                return "\r\n+CSQ: 17,99\r\n\r\nOK\r\n";
+            return "\r\nOK\r\n";
+        };
+        PlayedModule a(ok), b([](const QByteArray &line, int count) -> QByteArray {
+            // Refuses AT+CSQ the first time only: its retry passes.
+            return line == "AT+CSQ" && count == 1 ? "\r\nERROR\r\n" : "\r\nOK\r\n";
+        });
+        PlayedModule c([](const QByteArray &line, int) -> QByteArray {
+            return line == "AT+CSQ" ? "\r\nERROR\r\n" : "\r\nOK\r\n";
+        });
+        QDir links(m_dir.filePath(QStringLiteral("by-id")));
+        QVERIFY(links.mkpath(QStringLiteral(".")));
+        QVERIFY(QFile::link(b.path(), links.filePath(QStringLiteral("usb-Maker_B-if02-port0"))));
+        QVERIFY(QFile::link(c.path(), links.filePath(QStringLiteral("usb-Maker_C-if02-port0"))));
+        QVERIFY(QFile::link(a.path(), links.filePath(QStringLiteral("usb-Maker_A-if03-port0"))));
+        const QString set = WriteSet(QStringLiteral("rack"), {"AT", "AT+CSQ", "ATI"});
+        const QString checks = m_dir.filePath(QStringLiteral("rack.checks"));
+        QFile file(checks);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[AT+CSQ]\nretries = 1\npause = 0.1\n[3]\nend = CRLF\n");
+        file.close();
+        const QString junit = m_dir.filePath(QStringLiteral("rack.xml"));
+        const QString csv = m_dir.filePath(QStringLiteral("rack.csv"));
+        const Run run = Execute({QStringLiteral("--port"), a.path(), QStringLiteral("--ports"),
+                                 links.filePath(QStringLiteral("*-if02-port0")), QStringLiteral("--expect"), checks,
+                                 QStringLiteral("--junit"), junit, QStringLiteral("--csv"), csv, set});
+        QVERIFY2(run.exitStatus == 1, run.out + run.err);
+        const QJsonArray modules = run.json.value(QStringLiteral("modules")).toArray();
+        QCOMPARE(modules.size(), 3);
+        QCOMPARE(run.json.value(QStringLiteral("exitStatus")).toInt(), 1);
+        const QList<int> statuses = {modules.at(0).toObject().value(QStringLiteral("exitStatus")).toInt(),
+                                     modules.at(1).toObject().value(QStringLiteral("exitStatus")).toInt(),
+                                     modules.at(2).toObject().value(QStringLiteral("exitStatus")).toInt()};
+        QCOMPARE(statuses, (QList<int>{0, 0, 1})); // a, then the glob's B and C in name order
+        const QJsonObject retried = modules.at(1).toObject().value(QStringLiteral("commands")).toArray().at(1).toObject();
+        QCOMPARE(retried.value(QStringLiteral("attempts")).toInt(), 2);
+        QCOMPARE(retried.value(QStringLiteral("outcome")).toString(), QStringLiteral("passed"));
+        // Each line says whose it is; the failed one's suite alone fails.
+        QVERIFY2(run.out.contains("[usb-Maker_C-if02-port0] [2/3] AT+CSQ"), run.out);
+        QVERIFY2(run.out.contains("; again in 0.1 s"), run.out);
+        QString host;
+        const QMap<QString, int> suites = JUnitSuites(junit, &host);
+        QCOMPARE(suites.size(), 3);
+        QVERIFY(!host.isEmpty());
+        // Named by the port as given where it has no by-id name.
+        QCOMPARE(suites.value(links.filePath(QStringLiteral("usb-Maker_C-if02-port0@")) + host, -1), 1);
+        QCOMPARE(suites.value(links.filePath(QStringLiteral("usb-Maker_B-if02-port0@")) + host, -1), 0);
+        QCOMPARE(suites.value(a.path() + QLatin1Char('@') + host, -1), 0);
+        // The CSV: a header and a row per module.
+        QFile rows(csv);
+        QVERIFY(rows.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = rows.readAll().split('\n');
+        QCOMPARE(lines.size(), 5); // 4 lines and the empty rest after the last CR LF
+        QVERIFY2(lines.at(3).contains(",failed,1,1,0,1,"), lines.at(3));
+        // The row with its own end: CR LF; the others CR.
+        QVERIFY2(a.heard == "AT\rAT+CSQ\rATI\r\n", a.heard);
+        QVERIFY2(b.heard == "AT\rAT+CSQ\rAT+CSQ\rATI\r\n", b.heard);
+        QCOMPARE(c.heard, QByteArray("AT\rAT+CSQ\rAT+CSQ\r")); // refused twice: the run stops there
+    }
+
+    // Each kind of check, passing and failing, on two simulated modules that
+    // answer their own IMEI and signal.
+    void checksOnTheAnswers()
+    {
+        const QString set = WriteSet(QStringLiteral("checked"),
+                                     {"AT", "AT+CMGF=1", "AT+CGSN", "AT+CSQ", "AT+CSQ ", "AT+QSIMURC=200,\"+CREG: 1\"",
+                                      "ATI", "AT+CGMR", "AT+CMGS=\"+8613912345678\"", "Hello bench", "AT+CBC"});
+        const QString checks = m_dir.filePath(QStringLiteral("checked.checks"));
+        QFile file(checks);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("; every kind of check\n"
+                   "[AT+CGSN]\nmatch = ^(?<imei>\\d{15})$\n"
+                   "[4]\nmatch = ^\\+CSQ: (?<rssi>\\d+),(?<ber>\\d+)$\ncheck = rssi >= 1\ncheck = ber == 99\n"
+                   "[5]\nmatch = ^\\+CSQ: (?<low>\\d+),\ncheck = low < 5\nretries = 2\npause = 0.2\n"
+                   "[6]\nwait = ^\\+CREG: [15]$\nwait-timeout = 3\n"
+                   "[ATI]\nwait = ^RING$\nwait-timeout = 0.3\n"
+                   "[8]\nmatch = no such revision\n"
+                   "[10]\nmatch = ^\\+CMGS: (?<mr>\\d+)$\n"
+                   "[AT+CBC]\ntimeout = 0.1\n");
+        file.close();
+        const QString csv = m_dir.filePath(QStringLiteral("checked.csv"));
+        QElapsedTimer clock;
+        clock.start();
+        const Run run = Execute({QStringLiteral("--port"), QStringLiteral("Simulated module"), QStringLiteral("--count"),
+                                 QStringLiteral("2"), QStringLiteral("--speed"), QStringLiteral("115200"),
+                                 QStringLiteral("--sim-delay"), QStringLiteral("150"), QStringLiteral("--keep-going"),
+                                 QStringLiteral("--expect"), checks, QStringLiteral("--csv"), csv, set});
+        QVERIFY2(run.exitStatus == 1, run.out + run.err);
+        const QJsonArray modules = run.json.value(QStringLiteral("modules")).toArray();
+        QCOMPARE(modules.size(), 2);
+        QStringList imeis;
+        for (const QJsonValue &m : modules) {
+            const QJsonArray c = m.toObject().value(QStringLiteral("commands")).toArray();
+            QCOMPARE(c.size(), 11);
+            const auto outcome = [&](int i) { return c.at(i).toObject().value(QStringLiteral("outcome")).toString(); };
+            const auto failure = [&](int i) { return c.at(i).toObject().value(QStringLiteral("checkFailed")).toString(); };
+            // Match with a capture, comparisons that hold.
+            QCOMPARE(outcome(2), QStringLiteral("passed"));
+            QCOMPARE(outcome(3), QStringLiteral("passed"));
+            // A comparison that fails, sent again twice, says what came.
+            QCOMPARE(outcome(4), QStringLiteral("failed"));
+            QCOMPARE(c.at(4).toObject().value(QStringLiteral("attempts")).toInt(), 3);
+            QVERIFY2(failure(4).startsWith(QLatin1String("line 10: check \"low < 5\" failed: low is \"")), qPrintable(failure(4)));
+            // The URC that comes, and the one that never does.
+            QCOMPARE(outcome(5), QStringLiteral("passed"));
+            QCOMPARE(outcome(6), QStringLiteral("failed"));
+            QVERIFY2(failure(6).startsWith(QLatin1String("no URC matching \"^RING$\" within 0.3 s")), qPrintable(failure(6)));
+            // No line matches: the message says what came instead.
+            QVERIFY2(failure(7).contains(QLatin1String("no reply line matches \"no such revision\"; came \"Revision: ")),
+                     qPrintable(failure(7)));
+            // Its own time-out, shorter than the module's delay.
+            QCOMPARE(outcome(10), QStringLiteral("timeout"));
+            // The body after the prompt, ended by SUB, answered by +CMGS.
+            QCOMPARE(c.at(8).toObject().value(QStringLiteral("result")).toString(), QStringLiteral("PROMPT"));
+            QVERIFY(c.at(9).toObject().value(QStringLiteral("body")).toBool());
+            QCOMPARE(outcome(9), QStringLiteral("passed"));
+            const QJsonArray values = m.toObject().value(QStringLiteral("values")).toArray();
+            QCOMPARE(values.at(0).toObject().value(QStringLiteral("name")).toString(), QStringLiteral("imei"));
+            imeis << values.at(0).toObject().value(QStringLiteral("value")).toString();
+            QVERIFY(LuhnValid(imeis.last()));
+        }
+        QCOMPARE(imeis.size(), 2);
+        QVERIFY(imeis.at(0) != imeis.at(1));
+        // Retries paused 2 x 0.2 s, the URC waited for.
+        QVERIFY(clock.elapsed() >= 400);
+        // The table and the CSV hold the values of each module.
+        QVERIFY2(run.out.contains(imeis.at(0).toUtf8()) && run.out.contains(imeis.at(1).toUtf8()), run.out);
+        QFile rows(csv);
+        QVERIFY(rows.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = rows.readAll().split('\n');
+        QCOMPARE(lines.size(), 4);
+        QVERIFY2(lines.at(0).trimmed().endsWith(",imei,rssi,ber,low,mr"), lines.at(0));
+        QVERIFY(lines.at(1).startsWith("Simulated module,simulated-module-1,"));
+        QVERIFY(lines.at(1).contains(imeis.at(0).toUtf8()));
+        QVERIFY(lines.at(2).contains(imeis.at(1).toUtf8()));
+    }
+
+    void checkFileErrors_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("setting before a section") << QByteArray("match = x\n") << "f:1: a setting before";
+        QTest::newRow("bad regex") << QByteArray("[1]\n\nmatch = (\n") << "f:3: match: missing closing parenthesis";
+        QTest::newRow("unknown setting") << QByteArray("[1]\nexpect = OK\n") << "f:2: unknown setting \"expect\"";
+        QTest::newRow("no operator") << QByteArray("[1]\nmatch = (?<a>x)\ncheck = a 5\n") << "f:3: check is NAME OP";
+        QTest::newRow("unknown capture") << QByteArray("[1]\nmatch = (?<a>x)\ncheck = b > 5\n")
+                                         << "f:3: check \"b > 5\": \"b\" is no named group";
+        QTest::newRow("order on text") << QByteArray("[1]\nmatch = (?<a>x)\ncheck = a > five\n")
+                                       << "f:3: check \"a > five\": > compares numbers";
+        QTest::newRow("bad seconds") << QByteArray("[1]\ntimeout = soon\n") << "f:2: timeout is a number of seconds";
+        QTest::newRow("negative retries") << QByteArray("[1]\nretries = -1\n") << "f:2: retries is a count";
+        QTest::newRow("bad end") << QByteArray("[1]\nend = CRX\n") << "f:2: end is CR, LF";
+        QTest::newRow("command 0") << QByteArray("; c\n[0]\n") << "f:2: commands are numbered from 1";
+        QTest::newRow("open section") << QByteArray("[AT+CSQ\n") << "f:1: a section is";
+        QTest::newRow("no equals") << QByteArray("[1]\nmatch\n") << "f:2: expected \"setting = value\"";
+        QTest::newRow("not UTF-8") << QByteArray("[1]\nmatch = \xD6\xD0\n") << "f:2: not UTF-8";
+    }
+
+    void checkFileErrors()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, error);
+        const CheckFile file = ParseCheckFile(text, QStringLiteral("f"));
+        QVERIFY2(file.error.startsWith(error), qPrintable(file.error));
+        QVERIFY(file.checks.isEmpty());
+    }
+
+    // Sections bound to the rows of a set, and the judging of lines.
+    void checksBoundAndJudged()
+    {
+        const CheckFile file = ParseCheckFile("[at+csq]\nmatch = ^\\+CSQ: (?<rssi>\\d+)\ncheck = rssi >= 10\n"
+                                              "[2]\nmatch = (?<rev>R\\d+)\ncheck = rev != R2\n",
+                                              QStringLiteral("f"));
+        QVERIFY2(file.error.isEmpty(), qPrintable(file.error));
+        QString error;
+        const QHash<int, CommandCheck> rows = ChecksForRows(file, {"AT+CSQ", "AT+CGMR", "AT+CSQ"}, &error);
+        QVERIFY(error.isEmpty());
+        QCOMPARE(rows.keys().size(), 3); // the text names rows 1 and 3
+        CheckOutcome o = EvaluateChecks(rows.value(0), {"+CSQ: 9,99", "OK"});
+        QVERIFY(!o.passed);
+        QCOMPARE(o.message, QStringLiteral("line 3: check \"rssi >= 10\" failed: rssi is \"9\""));
+        o = EvaluateChecks(rows.value(0), {"+CSQ: 31,99", "OK"});
+        QVERIFY(o.passed);
+        QCOMPARE(o.values, (QList<std::pair<QString, QString>>{{QStringLiteral("rssi"), QStringLiteral("31")}}));
+        QVERIFY(!EvaluateChecks(rows.value(1), {"R2", "OK"}).passed); // text compared as text
+        QVERIFY(EvaluateChecks(rows.value(1), {"R3", "OK"}).passed);
+        ChecksForRows(file, {"AT"}, &error);
+        QVERIFY2(error.startsWith(QLatin1String("line 1: [at+csq] names no command")), qPrintable(error));
+        ChecksForRows(ParseCheckFile("[1]\n[AT]\n", QStringLiteral("f")), {"AT"}, &error);
+        QVERIFY2(error.contains(QLatin1String("which the section on line 1 named already")), qPrintable(error));
+    }
+
     void usageAndPortErrors()
     {
         const QString set = WriteSet(QStringLiteral("one"), {"AT"});
+        // A set with nothing to send never passes, nor a glob with no port.
+        for (const QByteArray &count : {QByteArray(), QByteArray("cmdnum=0\r\n"), QByteArray("cmdnum=x\r\n")}) {
+            QFile damaged(m_dir.filePath(QStringLiteral("damaged.ini")));
+            QVERIFY(damaged.open(QIODevice::WriteOnly));
+            damaged.write("[damaged]\r\n" + count + "cmd1=AT\r\n");
+            damaged.close();
+            const Run empty = Execute({QStringLiteral("--port"), QStringLiteral("Simulated module"), damaged.fileName()});
+            QCOMPARE(empty.exitStatus, 2);
+            QVERIFY2(empty.err.contains(damaged.fileName().toUtf8() + ": no commands to send"), empty.err);
+        }
+        const Run none = Execute({QStringLiteral("--ports"), m_dir.filePath(QStringLiteral("nothing-*")), set});
+        QCOMPARE(none.exitStatus, 2);
+        QVERIFY2(none.err.contains("no port matches"), none.err);
         // No port, an unknown end character, no such file: usage errors.
         QCOMPARE(Execute({set}).exitStatus, 2);
         QCOMPARE(Execute({QStringLiteral("--port"), QStringLiteral("Simulated module"), QStringLiteral("--end"),

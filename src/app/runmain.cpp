@@ -4,6 +4,7 @@
 #include "app/simulatedport.h"
 #include "at/commandframe.h"
 #include "commands/commandsetfiles.h"
+#include "runner/checkfile.h"
 #include "runner/commandrunner.h"
 #include "runner/portprobe.h"
 #include "serial/serialsession.h"
@@ -12,14 +13,22 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QSysInfo>
+
+#include <glob.h>
+#include <memory>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 
 namespace {
+
+// Modules in one run, at most.
+constexpr int kMaxModules = 256;
 
 void Print(FILE *stream, const QByteArray &line)
 {
@@ -38,28 +47,17 @@ bool WriteFile(const QString &path, const QByteArray &bytes)
     return true;
 }
 
-// The end character as the window's End Char group names it, or hex digits
-// as typed in its custom box.
-bool ParseEndChar(const QString &text, int *endChar, QByteArray *customHex)
+// Paths matching a shell pattern, in name order.
+QStringList GlobPorts(const QString &pattern)
 {
-    const QString name = text.toUpper().remove(QLatin1Char(' '));
-    static const QList<std::pair<QString, int>> names = {
-        {QStringLiteral("NULL"), END_NULL}, {QStringLiteral("CR"), END_CR},   {QStringLiteral("LF"), END_LF},
-        {QStringLiteral("CRLF"), END_CR_LF}, {QStringLiteral("SUB"), END_SUB},
-    };
-    for (const auto &[known, value] : names) {
-        if (name == known) {
-            *endChar = value;
-            return true;
-        }
+    QStringList paths;
+    glob_t found {};
+    if (::glob(pattern.toLocal8Bit().constData(), 0, nullptr, &found) == 0) {
+        for (size_t i = 0; i < found.gl_pathc; ++i)
+            paths << QString::fromLocal8Bit(found.gl_pathv[i]);
     }
-    const QString hex = name.startsWith(QLatin1String("HEX:")) ? name.mid(4) : name;
-    if (hex.isEmpty() || hex.size() % 2 != 0
-        || !std::all_of(hex.begin(), hex.end(), [](QChar c) { return std::isxdigit(c.toLatin1()); }))
-        return false;
-    *endChar = END_CUSTOM;
-    *customHex = hex.toLatin1();
-    return true;
+    ::globfree(&found);
+    return paths;
 }
 
 // --probe: the ports named, or the system's USB and ACM ports.
@@ -159,8 +157,25 @@ int main(int argc, char **argv)
                                                   "and tell which answer OK; ports open elsewhere are left alone, "
                                                   "built-in ttyS ports are probed only when named. Exit status 0 "
                                                   "when one answered OK."));
-    parser.addOptions({port, speed, data, parity, stop, rts, dtr, end, timeout, keepGoing, json, junit, simDelay,
-                       reconnect, log, list, probe});
+    const QCommandLineOption portGlob(QStringLiteral("ports"),
+                                      QStringLiteral("Every port whose path matches the shell pattern <pattern> "
+                                                     "(quote it), e.g. '/dev/serial/by-id/*-if02-port0'; with "
+                                                     "--port, both."),
+                                      QStringLiteral("pattern"));
+    const QCommandLineOption count(QStringLiteral("count"),
+                                   QStringLiteral("With --port \"Simulated module\": run on <n> simulated modules at "
+                                                  "once, each with its own IMEI, ICCID and signal (1)."),
+                                   QStringLiteral("n"), QStringLiteral("1"));
+    const QCommandLineOption expect(QStringLiteral("expect"),
+                                    QStringLiteral("Check the answers against the check file <file> (see README, "
+                                                   "\"Checks on the answers\")."),
+                                    QStringLiteral("file"));
+    const QCommandLineOption csv(QStringLiteral("csv"),
+                                 QStringLiteral("Write a CSV file with a row per module: its counts and the values "
+                                                "its checks recorded."),
+                                 QStringLiteral("file"));
+    parser.addOptions({port, portGlob, count, speed, data, parity, stop, rts, dtr, end, timeout, keepGoing, json,
+                       junit, csv, expect, simDelay, reconnect, log, list, probe});
     parser.process(app);
 
     const auto usage = [](const QString &message) {
@@ -177,8 +192,8 @@ int main(int argc, char **argv)
     const bool probing = parser.isSet(probe);
     if (!probing && parser.positionalArguments().size() != 1)
         return usage(QStringLiteral("give one command-set file"));
-    if (!probing && (!parser.isSet(port) || parser.value(port).trimmed().isEmpty()))
-        return usage(QStringLiteral("--port is required"));
+    if (!probing && !parser.isSet(portGlob) && (!parser.isSet(port) || parser.value(port).trimmed().isEmpty()))
+        return usage(QStringLiteral("--port or --ports is required"));
 
     SerialSettings settings;
     settings.portName = parser.value(port).trimmed();
@@ -204,7 +219,7 @@ int main(int argc, char **argv)
     settings.dtrHandshake = parser.isSet(dtr);
 
     CommandRunner::Options options;
-    if (!ParseEndChar(parser.value(end), &options.endChar, &options.customHex))
+    if (!ParseEndCharName(parser.value(end), &options.endChar, &options.customHex))
         return usage(QStringLiteral("invalid --end: ") + parser.value(end));
     const double seconds = parser.value(timeout).toDouble(&ok);
     if (!ok || seconds <= 0 || seconds > 86400)
@@ -220,7 +235,10 @@ int main(int argc, char **argv)
     const int simDelayMs = parser.value(simDelay).toInt(&ok);
     if (!ok || simDelayMs < 0)
         return usage(QStringLiteral("invalid --sim-delay: ") + parser.value(simDelay));
-    UseSimulatedModule(simDelayMs);
+    const int modulesOfSim = parser.value(count).toInt(&ok);
+    if (!ok || modulesOfSim < 1 || modulesOfSim > kMaxModules)
+        return usage(QStringLiteral("invalid --count: ") + parser.value(count));
+    UseSimulatedModule(simDelayMs, modulesOfSim > 1);
     if (probing)
         return Probe(parser.values(port), settings, parser.isSet(timeout) ? int(options.timeoutMs) : 1000, roots);
 
@@ -241,97 +259,236 @@ int main(int argc, char **argv)
     if (!set.error.isEmpty())
         return usage(set.error);
 
-    SerialSession session;
-    PortOpener ports;
-    CommandRunner runner(session, set.commands, options);
-    RunReport *report = &runner.Report();
-    report->setFile = file.filePath();
-    report->setName = file.completeBaseName();
-    report->port = settings.portName;
-    report->lineSettings = QStringLiteral("%1 %2%3%4")
-                               .arg(settings.baudRate)
-                               .arg(settings.dataBits)
-                               .arg(QStringLiteral("NEO").at(parityIndex))
-                               .arg(stops.at(stopIndex));
-    report->endChar = options.endChar == END_CUSTOM ? QString::fromLatin1(options.customHex)
-                                                    : parser.value(end).toUpper().remove(QLatin1Char(' '));
-    const auto writeReports = [&] {
+    // A damaged set (cmdnum missing, zero or not a number) must not pass.
+    if (set.commands.isEmpty()) {
+        Print(stderr, QStringLiteral("qrvterm-run: %1: no commands to send (its cmdnum is missing, zero or not a "
+                                     "number)")
+                          .arg(file.filePath())
+                          .toUtf8());
+        return 2;
+    }
+    QHash<int, CommandCheck> checks;
+    if (parser.isSet(expect)) {
+        const CheckFile read = ReadCheckFile(parser.value(expect));
+        QString error = read.error;
+        if (error.isEmpty()) {
+            checks = ChecksForRows(read, set.commands, &error);
+            if (!error.isEmpty()) // "line N: ..." as "<file>:N: ..."
+                error = parser.value(expect) + QLatin1Char(':') + error.mid(5);
+        }
+        if (!error.isEmpty()) {
+            Print(stderr, ("qrvterm-run: " + error).toUtf8());
+            return 2;
+        }
+    }
+
+    // The ports: each --port, then what --ports matches, in name order; the
+    // simulated module --count times.
+    QStringList portNames;
+    for (const QString &name : parser.values(port)) {
+        if (name.trimmed().isEmpty())
+            continue;
+        const int times = name.trimmed() == PortOpener::kSimulatedPortName ? modulesOfSim : 1;
+        for (int i = 0; i < times; ++i)
+            portNames << name.trimmed();
+    }
+    if (parser.isSet(portGlob)) {
+        const QStringList matched = GlobPorts(parser.value(portGlob));
+        if (matched.isEmpty()) {
+            Print(stderr, QStringLiteral("qrvterm-run: no port matches %1").arg(parser.value(portGlob)).toUtf8());
+            return 2;
+        }
+        portNames += matched;
+    }
+    for (qsizetype i = 0; i < portNames.size(); ++i) {
+        if (portNames.at(i) != PortOpener::kSimulatedPortName && portNames.indexOf(portNames.at(i), i + 1) > 0)
+            return usage(QStringLiteral("port %1 given twice").arg(portNames.at(i)));
+    }
+    if (portNames.size() > kMaxModules)
+        return usage(QStringLiteral("%1 ports; at most %2 at once").arg(portNames.size()).arg(kMaxModules));
+    const bool many = portNames.size() > 1;
+
+    const int total = int(set.commands.size());
+    const QString endName = options.endChar == END_CUSTOM ? QString::fromLatin1(options.customHex)
+                                                          : parser.value(end).toUpper().remove(QLatin1Char(' '));
+    const QString lineSettings = QStringLiteral("%1 %2%3%4")
+                                     .arg(settings.baudRate)
+                                     .arg(settings.dataBits)
+                                     .arg(QStringLiteral("NEO").at(parityIndex))
+                                     .arg(stops.at(stopIndex));
+
+    // Every module on its own session, all served by this one event loop.
+    struct Module
+    {
+        SerialSession session;
+        PortOpener ports;
+        std::unique_ptr<CommandRunner> runner;
+        std::unique_ptr<LogFile> log;
+        QByteArray prefix; // "[ttyUSB0] " with several modules
+        bool running = false;
+    };
+    std::vector<std::unique_ptr<Module>> modules;
+    QList<const RunReport *> reports;
+    for (const QString &name : std::as_const(portNames)) {
+        auto m = std::make_unique<Module>();
+        m->runner = std::make_unique<CommandRunner>(m->session, set.commands, options);
+        m->runner->SetChecks(checks);
+        RunReport &report = m->runner->Report();
+        report.setFile = file.filePath();
+        report.setName = file.completeBaseName();
+        report.port = name;
+        report.lineSettings = lineSettings;
+        report.endChar = endName;
+        report.commandCount = total;
+        report.host = QSysInfo::machineHostName();
+        report.checkFile = parser.value(expect);
+        reports << &report;
+        modules.push_back(std::move(m));
+    }
+    const auto writeReports = [&](int status) {
         bool written = true;
         if (parser.isSet(json))
-            written = WriteFile(parser.value(json), ReportJson(*report)) && written;
+            written = WriteFile(parser.value(json), many ? ReportJsonMany(reports, status) : ReportJson(*reports.first()))
+                      && written;
         if (parser.isSet(junit))
-            written = WriteFile(parser.value(junit), ReportJUnit(*report)) && written;
+            written = WriteFile(parser.value(junit), ReportJUnitMany(reports)) && written;
+        if (parser.isSet(csv))
+            written = WriteFile(parser.value(csv), ReportCsv(reports)) && written;
         return written;
     };
 
-    QString error;
-    const QString device = ports.deviceFor(settings, &error);
-    if (device.isEmpty()) {
-        Print(stderr, ("qrvterm-run: the simulated module did not start: " + error).toUtf8());
-        return 2;
-    }
-    SerialSettings opened = settings;
-    opened.portName = device;
-    const SerialSession::OpenResult result = session.Open(opened);
-    report->device = session.IsOpen() ? session.DevicePath() : DevicePathForPort(device);
-    if (result != SerialSession::OpenResult::Opened) {
-        const QString why = result == SerialSession::OpenResult::SettingsRejected
-                                ? QStringLiteral("the device refused the line settings")
-                                : session.OpenFailure().Explanation();
-        const bool inUse = result == SerialSession::OpenResult::Failed
-                           && session.OpenFailure().cause == PortOpenFailure::Cause::InUse;
-        QString told = inUse ? QStringLiteral(": in use by another program") : QString();
-        if (!why.isEmpty())
-            told += u'\n' + why; // for a port in use: who holds it
-        Print(stderr, QStringLiteral("qrvterm-run: cannot open %1%2").arg(settings.portName, told).toUtf8());
-        report->stopReason = QStringLiteral("the port could not be opened");
-        report->exitStatus = 2;
-        writeReports();
-        return 2;
-    }
-
-    runner.RememberDevice(opened);
-    LogFile exchange;
-    if (parser.isSet(log)) {
-        if (!exchange.openPath(parser.value(log), &error)) {
-            Print(stderr, ("qrvterm-run: cannot write the log: " + error).toUtf8());
+    // Opens each port; one that does not open ends that module's run with
+    // status 2, the others go on.
+    int running = 0;
+    for (auto &m : modules) {
+        RunReport &report = m->runner->Report();
+        SerialSettings wanted = settings;
+        wanted.portName = report.port;
+        QString error;
+        const QString device = m->ports.deviceFor(wanted, &error);
+        if (device.isEmpty()) {
+            Print(stderr, ("qrvterm-run: the simulated module did not start: " + error).toUtf8());
             return 2;
         }
-        runner.SetTee([&exchange](const QByteArray &bytes) { exchange.append(bytes.constData(), bytes.size()); });
-        QObject::connect(&exchange, &LogFile::failed, [](const QString &reason) {
-            Print(stderr, ("qrvterm-run: the log stopped: " + reason).toUtf8());
+        SerialSettings opened = wanted;
+        opened.portName = device;
+        const DeviceIdentity identity = DeviceIdentity::of(DevicePathForPort(device), roots);
+        report.identity = !identity.byId.isEmpty() ? QFileInfo(identity.byId).fileName()
+                          : device != report.port  ? QFileInfo(device).fileName() // the simulated module's link
+                                                   : report.port;
+        if (many)
+            m->prefix = '[' + QFileInfo(report.identity).fileName().toUtf8() + "] ";
+        const SerialSession::OpenResult result = m->session.Open(opened);
+        report.device = m->session.IsOpen() ? m->session.DevicePath() : DevicePathForPort(device);
+        if (result != SerialSession::OpenResult::Opened) {
+            const QString why = result == SerialSession::OpenResult::SettingsRejected
+                                    ? QStringLiteral("the device refused the line settings")
+                                    : m->session.OpenFailure().Explanation();
+            const bool inUse = result == SerialSession::OpenResult::Failed
+                               && m->session.OpenFailure().cause == PortOpenFailure::Cause::InUse;
+            QString told = inUse ? QStringLiteral(": in use by another program") : QString();
+            if (!why.isEmpty())
+                told += u'\n' + why; // for a port in use: who holds it
+            Print(stderr, m->prefix + QStringLiteral("qrvterm-run: cannot open %1%2").arg(report.port, told).toUtf8());
+            report.stopReason = QStringLiteral("the port could not be opened");
+            report.exitStatus = 2;
+            if (!many) {
+                writeReports(2);
+                return 2;
+            }
+            continue;
+        }
+        m->runner->RememberDevice(opened);
+        if (parser.isSet(log)) {
+            // One log a module: "run.log" becomes "run-<module>.log".
+            QString path = parser.value(log);
+            if (many) {
+                const QFileInfo given(path);
+                const QString suffix = given.suffix().isEmpty() ? QString() : QLatin1Char('.') + given.suffix();
+                path = given.dir().filePath(given.completeBaseName() + QLatin1Char('-')
+                                            + QString::fromUtf8(m->prefix.mid(1, m->prefix.size() - 3)) + suffix);
+            }
+            m->log = std::make_unique<LogFile>();
+            if (!m->log->openPath(path, &error)) {
+                Print(stderr, ("qrvterm-run: cannot write the log: " + error).toUtf8());
+                return 2;
+            }
+            LogFile *exchange = m->log.get();
+            m->runner->SetTee([exchange](const QByteArray &bytes) { exchange->append(bytes.constData(), bytes.size()); });
+            const QByteArray prefix = m->prefix;
+            QObject::connect(exchange, &LogFile::failed, [prefix](const QString &reason) {
+                Print(stderr, prefix + ("qrvterm-run: the log stopped: " + reason).toUtf8());
+            });
+        }
+        const QByteArray prefix = m->prefix;
+        CommandRunner *runner = m->runner.get();
+        QObject::connect(runner, &CommandRunner::PortLost, [prefix](const Outage &o) {
+            Print(stdout, prefix + QStringLiteral("  port lost (%1 ms): %2; waiting for it").arg(o.lostAtMs).arg(o.reason).toUtf8());
         });
+        QObject::connect(runner, &CommandRunner::PortBack, [prefix](const Outage &o, const QString &device) {
+            Print(stdout, prefix + QStringLiteral("  port back (%1 ms) on %2").arg(o.backAtMs).arg(device).toUtf8());
+        });
+        QObject::connect(runner, &CommandRunner::TransactionDone,
+                         [prefix, total](const Transaction &t) { Print(stdout, prefix + TransactionLine(t, total)); });
+        QObject::connect(runner, &CommandRunner::Retrying, [prefix, total](const Transaction &t, qint64 pauseMs) {
+            Print(stdout, prefix + TransactionLine(t, total) + QStringLiteral("; again in %1 s")
+                                                                   .arg(double(pauseMs) / 1000.0)
+                                                                   .toUtf8());
+        });
+        QObject::connect(runner, &CommandRunner::UrcReceived, [prefix](const UrcRecord &u) {
+            const QString during = u.duringCommand > 0 ? QStringLiteral(", during %1").arg(u.duringCommand) : QString();
+            Print(stdout, prefix + QStringLiteral("  URC (%1 ms%2)  %3").arg(u.atMs).arg(during, FromCodePage936(u.text)).toUtf8());
+        });
+        Module *module = m.get();
+        QObject::connect(runner, &CommandRunner::Finished, &app, [module, &running] {
+            // Ports are closed once every module is done: closing one blocks
+            // while its output drains, and the others wait meanwhile.
+            module->running = false;
+            if (--running == 0)
+                QCoreApplication::exit(0);
+        });
+        m->running = true;
+        ++running;
     }
-    QObject::connect(&runner, &CommandRunner::PortLost, [](const Outage &o) {
-        Print(stdout, QStringLiteral("  port lost (%1 ms): %2; waiting for it").arg(o.lostAtMs).arg(o.reason).toUtf8());
-    });
-    QObject::connect(&runner, &CommandRunner::PortBack, [](const Outage &o, const QString &device) {
-        Print(stdout, QStringLiteral("  port back (%1 ms) on %2").arg(o.backAtMs).arg(device).toUtf8());
-    });
 
-    const int total = int(set.commands.size());
-    QObject::connect(&runner, &CommandRunner::TransactionDone,
-                     [total](const Transaction &t) { Print(stdout, TransactionLine(t, total)); });
-    QObject::connect(&runner, &CommandRunner::UrcReceived, [](const UrcRecord &u) {
-        const QString during = u.duringCommand > 0 ? QStringLiteral(", during %1").arg(u.duringCommand) : QString();
-        Print(stdout, QStringLiteral("  URC (%1 ms%2)  %3").arg(u.atMs).arg(during, FromCodePage936(u.text)).toUtf8());
-    });
-    int status = 0;
-    QObject::connect(&runner, &CommandRunner::Finished, &app, [&](int exitStatus) {
-        status = exitStatus;
-        QCoreApplication::exit(0);
-    });
-    Print(stdout, QStringLiteral("%1: %2 commands on %3 (%4), end %5")
-                      .arg(report->setFile)
-                      .arg(total)
-                      .arg(settings.portName, report->lineSettings, report->endChar)
-                      .toUtf8());
-    runner.Start();
-    if (runner.Running())
+    if (many)
+        Print(stdout, QStringLiteral("%1: %2 commands on %3 modules (%4), end %5")
+                          .arg(file.filePath())
+                          .arg(total)
+                          .arg(modules.size())
+                          .arg(lineSettings, endName)
+                          .toUtf8());
+    else
+        Print(stdout, QStringLiteral("%1: %2 commands on %3 (%4), end %5")
+                          .arg(file.filePath())
+                          .arg(total)
+                          .arg(portNames.constFirst(), lineSettings, endName)
+                          .toUtf8());
+    // Started together once every port is open.
+    for (auto &m : modules) {
+        if (m->running)
+            m->runner->Start();
+    }
+    running = int(std::count_if(modules.begin(), modules.end(), [](const auto &m) { return m->running; }));
+    if (running > 0)
         app.exec();
-    session.Close();
-    Print(stdout, SummaryLine(*report, total));
-    if (!writeReports() && status == 0)
+    QList<SerialSession *> sessions;
+    for (auto &m : modules)
+        sessions << &m->session;
+    SerialSession::CloseTogether(sessions);
+    int status = 0;
+    for (auto &m : modules) {
+        const RunReport &report = m->runner->Report();
+        status = std::max(status, report.exitStatus);
+        Print(stdout, m->prefix + SummaryLine(report, total));
+    }
+    if (many) {
+        Print(stdout, QByteArray());
+        const QByteArray table = SummaryTable(reports, total);
+        std::fwrite(table.constData(), 1, size_t(table.size()), stdout);
+        std::fflush(stdout);
+    }
+    if (!writeReports(status) && status == 0)
         status = 2;
     return status;
 }

@@ -12,7 +12,11 @@ namespace {
 class SimulatedPort : public ProgramPort
 {
 public:
-    explicit SimulatedPort(int replyDelayMs) { m_port.setReplyDelay(replyDelayMs); }
+    SimulatedPort(int replyDelayMs, int unit) : m_unit(unit)
+    {
+        m_port.setReplyDelay(replyDelayMs);
+        m_port.module().setUnit(unit);
+    }
 
     QString prepare(quint32 baudRate, QString *error) override
     {
@@ -25,18 +29,22 @@ public:
         // new pty after a reset, so that reconnect finds it as it finds a
         // USB module by its by-id link.
         if (m_linkFolder.isValid() && m_port.linkPath().isEmpty())
-            m_port.setLinkPath(m_linkFolder.filePath(QStringLiteral("simulated-module")));
+            m_port.setLinkPath(m_linkFolder.filePath(
+                m_unit > 0 ? QStringLiteral("simulated-module-%1").arg(m_unit) : QStringLiteral("simulated-module")));
         return m_port.linkPath().isEmpty() ? m_port.devicePath() : m_port.linkPath();
     }
 
 private:
+    int m_unit = 0;
     QTemporaryDir m_linkFolder { QDir::tempPath() + QStringLiteral("/qrvterm-sim-XXXXXX") };
     SimPort m_port; // destroyed first: it removes its link
 };
 
 } // namespace
 
-void UseSimulatedModule(int replyDelayMs)
+void UseSimulatedModule(int replyDelayMs, bool units)
 {
-    PortOpener::setSimulatorFactory([replyDelayMs] { return std::make_unique<SimulatedPort>(replyDelayMs); });
+    PortOpener::setSimulatorFactory([replyDelayMs, units, next = 0]() mutable {
+        return std::make_unique<SimulatedPort>(replyDelayMs, units ? ++next : 0);
+    });
 }

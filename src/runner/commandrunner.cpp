@@ -2,6 +2,7 @@
 
 #include "at/commandframe.h"
 #include "serial/serialsession.h"
+#include "text/codepage936.h"
 
 #include <QDateTime>
 #include <limits>
@@ -22,6 +23,10 @@ CommandRunner::CommandRunner(SerialSession &session, QList<QByteArray> commands,
     m_report.keepGoing = m_options.keepGoing;
     m_settle.setSingleShot(true);
     connect(&m_settle, &QTimer::timeout, this, &CommandRunner::OnSettled);
+    m_urcTimer.setSingleShot(true);
+    connect(&m_urcTimer, &QTimer::timeout, this, &CommandRunner::OnUrcWaitOver);
+    m_retryTimer.setSingleShot(true);
+    connect(&m_retryTimer, &QTimer::timeout, this, &CommandRunner::OnRetryDue);
     connect(&m_reconnect, &Reconnector::back, this, &CommandRunner::OnDeviceBack);
     connect(&m_reconnect, &Reconnector::gaveUp, this, [this] {
         const Outage &o = m_report.outages.last();
@@ -87,7 +92,13 @@ void CommandRunner::Poll()
     }
 }
 
-void CommandRunner::SendCommand(const QByteArray &command)
+const CommandCheck *CommandRunner::CheckOf(const Transaction &t) const
+{
+    const auto found = m_checks.constFind(t.index - 1);
+    return found == m_checks.constEnd() ? nullptr : &*found;
+}
+
+void CommandRunner::SendCommand(const QByteArray &command, int attempt)
 {
     // A line still held is given out first, as what it was before this
     // command.
@@ -96,11 +107,23 @@ void CommandRunner::SendCommand(const QByteArray &command)
     t.index = int(m_report.transactions.size()) + 1;
     t.command = command;
     t.sentAtMs = m_clock.elapsed();
+    t.attempts = attempt;
+    // The row after a command answered by the prompt is its body.
+    const Transaction *previous = Current();
+    t.body = previous && previous->outcome == Transaction::Outcome::Passed
+             && previous->final.code == AtFinalResult::Code::Prompt;
     m_report.transactions.append(t);
     m_openUrc = -1;
     m_waiting = true;
     m_writtenAtMs = -1;
-    const CommandFrame frame = BuildCommandFrame(command, m_options.endChar, m_options.customHex, true);
+    const CommandCheck *check = CheckOf(t);
+    int endChar = t.body ? int(END_SUB) : m_options.endChar;
+    QByteArray customHex = m_options.customHex;
+    if (check && check->endChar >= 0) {
+        endChar = check->endChar;
+        customHex = check->customHex;
+    }
+    const CommandFrame frame = BuildCommandFrame(command, endChar, customHex, true);
     if (m_tee)
         m_tee(frame.bytes);
     if (m_session.Write(frame.bytes.constData(), frame.bytes.size()) != frame.bytes.size()) {
@@ -117,7 +140,9 @@ void CommandRunner::OnAllWritten()
         return;
     // The time-out and the reply time count from the last byte written.
     m_writtenAtMs = m_clock.elapsed();
-    m_timeout.start(int(std::min<qint64>(m_options.timeoutMs, std::numeric_limits<int>::max())));
+    const CommandCheck *check = Current() ? CheckOf(*Current()) : nullptr;
+    const qint64 timeoutMs = check && check->timeoutMs > 0 ? check->timeoutMs : m_options.timeoutMs;
+    m_timeout.start(int(std::min<qint64>(timeoutMs, std::numeric_limits<int>::max())));
 }
 
 void CommandRunner::OnReceiveReady()
@@ -149,6 +174,15 @@ void CommandRunner::OnEvent(const AtReplyParser::Event &event)
         m_report.urcs.append({m_clock.elapsed(), event.text, t ? t->index : 0});
         m_openUrc = int(m_report.urcs.size()) - 1;
         emit UrcReceived(m_report.urcs.last());
+        if (m_waitingUrc && Current()) {
+            const CommandCheck *check = CheckOf(*Current());
+            if (check && check->wait.match(FromCodePage936(event.text)).hasMatch()) {
+                m_waitingUrc = false;
+                m_urcTimer.stop();
+                m_waiting = true; // for Complete
+                Complete(Transaction::Outcome::Passed);
+            }
+        }
         return;
     case AtReplyParser::Kind::Echo:
         if (t) {
@@ -164,9 +198,81 @@ void CommandRunner::OnEvent(const AtReplyParser::Event &event)
         if (!t)
             return;
         t->final = event.final;
-        Complete(event.final.Succeeded() ? Transaction::Outcome::Passed : Transaction::Outcome::Failed);
+        Judge(*t);
         return;
     }
+}
+
+void CommandRunner::Judge(Transaction &t)
+{
+    const CommandCheck *check = CheckOf(t);
+    if (!t.final.Succeeded() || !check) {
+        Complete(t.final.Succeeded() ? Transaction::Outcome::Passed : Transaction::Outcome::Failed);
+        return;
+    }
+    if (check->HasChecks()) {
+        const CheckOutcome judged = EvaluateChecks(*check, t.info + QList<QByteArray>{t.final.text});
+        // What was captured is recorded even when a comparison fails it.
+        t.values = judged.values;
+        if (!judged.passed) {
+            t.failure = judged.message;
+            Complete(Transaction::Outcome::Failed);
+            return;
+        }
+    }
+    if (!check->waits) {
+        Complete(Transaction::Outcome::Passed);
+        return;
+    }
+    // A URC that came while the command ran counts.
+    for (const UrcRecord &u : std::as_const(m_report.urcs)) {
+        if (u.atMs >= t.sentAtMs && check->wait.match(FromCodePage936(u.text)).hasMatch()) {
+            Complete(Transaction::Outcome::Passed);
+            return;
+        }
+    }
+    t.elapsedMs = m_clock.elapsed() - (m_writtenAtMs >= 0 ? m_writtenAtMs : t.sentAtMs);
+    m_waiting = false;
+    m_timeout.stop();
+    m_waitingUrc = true;
+    m_urcTimer.start(int(std::min<qint64>(check->waitMs, std::numeric_limits<int>::max())));
+}
+
+void CommandRunner::OnUrcWaitOver()
+{
+    Transaction *t = Current();
+    if (!m_waitingUrc || !t)
+        return;
+    m_waitingUrc = false;
+    const CommandCheck *check = CheckOf(*t);
+    QStringList came;
+    for (const UrcRecord &u : std::as_const(m_report.urcs)) {
+        if (u.atMs >= t->sentAtMs)
+            came << QLatin1Char('"') + FromCodePage936(u.text) + QLatin1Char('"');
+    }
+    t->failure = QStringLiteral("no URC matching \"%1\" within %2 s; %3")
+                     .arg(check ? check->wait.pattern() : QString())
+                     .arg(double(check ? check->waitMs : 0) / 1000.0)
+                     .arg(came.isEmpty() ? QStringLiteral("none came") : QStringLiteral("came ") + came.join(", "));
+    m_waiting = true; // for Complete
+    Complete(Transaction::Outcome::Failed);
+}
+
+void CommandRunner::OnRetryDue()
+{
+    Transaction *t = Current();
+    if (!m_running || !t)
+        return;
+    const int attempt = t->attempts + 1;
+    const QByteArray command = t->command;
+    if (m_reconnect.isWaiting() || m_settling) {
+        // Sent once the port is back and quiet.
+        t->attempts = attempt;
+        m_resend = true;
+        return;
+    }
+    m_report.transactions.removeLast();
+    SendCommand(command, attempt);
 }
 
 void CommandRunner::Complete(Transaction::Outcome outcome)
@@ -177,8 +283,15 @@ void CommandRunner::Complete(Transaction::Outcome outcome)
     m_waiting = false;
     m_timeout.stop();
     t->outcome = outcome;
-    if (outcome == Transaction::Outcome::Passed || outcome == Transaction::Outcome::Failed)
+    if ((outcome == Transaction::Outcome::Passed || outcome == Transaction::Outcome::Failed) && t->elapsedMs < 0)
         t->elapsedMs = m_clock.elapsed() - (m_writtenAtMs >= 0 ? m_writtenAtMs : t->sentAtMs);
+    const CommandCheck *check = CheckOf(*t);
+    if (outcome != Transaction::Outcome::Passed && outcome != Transaction::Outcome::PortLost && check
+        && t->attempts <= check->retries) {
+        emit Retrying(*t, check->pauseMs);
+        m_retryTimer.start(int(std::min<qint64>(check->pauseMs, std::numeric_limits<int>::max())));
+        return;
+    }
     emit TransactionDone(*t);
     if (outcome == Transaction::Outcome::PortLost)
         return;
@@ -231,6 +344,12 @@ void CommandRunner::OnDeviceLost(const QString &reason)
         m_reconnect.begin(m_options.reconnectMs);
         return;
     }
+    if (m_waitingUrc) {
+        m_waitingUrc = false;
+        m_urcTimer.stop();
+        m_waiting = true;
+    }
+    m_retryTimer.stop();
     if (m_waiting)
         Complete(Transaction::Outcome::PortLost);
     m_engine.Stop();
@@ -256,8 +375,9 @@ void CommandRunner::OnSettled()
     if (m_resend) {
         m_resend = false;
         const QByteArray command = Current()->command;
+        const int attempt = Current()->attempts;
         m_report.transactions.removeLast();
-        SendCommand(command);
+        SendCommand(command, attempt);
         return;
     }
     Poll();
@@ -272,6 +392,9 @@ void CommandRunner::Finish(int exitStatus, const QString &reason)
     m_settle.stop();
     m_settling = false;
     m_timeout.stop();
+    m_urcTimer.stop();
+    m_retryTimer.stop();
+    m_waitingUrc = false;
     m_parser.Flush();
     for (const auto &connection : std::as_const(m_connections))
         disconnect(connection);

@@ -3,6 +3,7 @@
 #include "at/atreplyparser.h"
 #include "at/replyflags.h"
 #include "at/sendallengine.h"
+#include "runner/checkfile.h"
 #include "runner/runreport.h"
 #include "serial/reconnector.h"
 
@@ -28,6 +29,17 @@ class SerialSession;
 // been quiet for settleMs (its boot messages are recorded as URCs), sends
 // again the command that had no answer when the port went, and goes on. The
 // report holds each outage.
+//
+// A row that follows a command answered by the "> " prompt is that
+// command's body: it goes out ended by SUB (0x1A), and the module's answer
+// to the body is its result.
+//
+// With checks (SetChecks, from a check file), a row's reply must also pass
+// its matches and comparisons (a failure fails the command, saying which
+// check and what came instead), its named captures are recorded, it may
+// have its own time-out and end character, it is sent again up to its
+// retries after a pause when it fails, and once it passed the run may wait
+// for a URC before the next row.
 class CommandRunner : public QObject
 {
     Q_OBJECT
@@ -51,6 +63,8 @@ public:
     // The device the session opened, found again after a loss.
     void RememberDevice(const SerialSettings &opened) { m_reconnect.remember(opened); }
     void SetTee(Tee tee) { m_tee = std::move(tee); }
+    // Row index -> its checks; before Start.
+    void SetChecks(QHash<int, CommandCheck> checks) { m_checks = std::move(checks); }
 
     // Starts the run; the session must be open. Finished() follows, once.
     void Start();
@@ -60,6 +74,8 @@ public:
 
 signals:
     void TransactionDone(const Transaction &transaction);
+    // A failed attempt, sent again after pauseMs.
+    void Retrying(const Transaction &failed, qint64 pauseMs);
     void UrcReceived(const UrcRecord &urc);
     void PortLost(const Outage &outage);
     void PortBack(const Outage &outage, const QString &devicePath);
@@ -74,7 +90,11 @@ private:
     void OnDeviceBack(const QString &devicePath);
     void OnSettled();
     void TeeLine(const char *what);
-    void SendCommand(const QByteArray &command);
+    void SendCommand(const QByteArray &command, int attempt = 1);
+    void Judge(Transaction &t);
+    void OnUrcWaitOver();
+    void OnRetryDue();
+    const CommandCheck *CheckOf(const Transaction &t) const;
     void Complete(Transaction::Outcome outcome);
     void Poll();
     void Finish(int exitStatus, const QString &reason);
@@ -99,4 +119,8 @@ private:
     bool m_settling = false;    // back, waiting for the module to be quiet
     bool m_resend = false;      // the current command goes again once settled
     Tee m_tee;
+    QHash<int, CommandCheck> m_checks;
+    bool m_waitingUrc = false;  // passed, waiting for its check's URC
+    QTimer m_urcTimer;
+    QTimer m_retryTimer;
 };

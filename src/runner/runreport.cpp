@@ -66,6 +66,21 @@ int RunReport::Count(Transaction::Outcome outcome) const
                              [outcome](const Transaction &t) { return t.outcome == outcome; }));
 }
 
+QList<std::pair<QString, QString>> RunReport::Values() const
+{
+    QList<std::pair<QString, QString>> all;
+    for (const Transaction &t : transactions) {
+        for (const auto &[name, value] : t.values) {
+            auto same = std::find_if(all.begin(), all.end(), [&](const auto &v) { return v.first == name; });
+            if (same != all.end())
+                same->second = value;
+            else
+                all.append({name, value});
+        }
+    }
+    return all;
+}
+
 QByteArray TransactionLine(const Transaction &t, int total)
 {
     const int width = int(QString::number(total).size());
@@ -75,8 +90,12 @@ QByteArray TransactionLine(const Transaction &t, int total)
                        .arg(Text(t.command), -24)
                        .arg(t.ResultText(), -16)
                        .arg(t.elapsedMs >= 0 ? QStringLiteral("%1 ms").arg(t.elapsedMs, 6) : QString(9, QLatin1Char(' ')));
-    if (!t.info.isEmpty())
+    if (!t.failure.isEmpty())
+        line += QStringLiteral("  CHECK FAILED: ") + t.failure;
+    else if (!t.info.isEmpty())
         line += QStringLiteral("  ") + Text(t.info.first());
+    if (t.attempts > 1)
+        line += QStringLiteral("  (attempt %1)").arg(t.attempts);
     return line.trimmed().toUtf8();
 }
 
@@ -101,7 +120,17 @@ QByteArray SummaryLine(const RunReport &report, int total)
     return line.toUtf8();
 }
 
-QByteArray ReportJson(const RunReport &report)
+namespace {
+
+QJsonArray ValuesJson(const QList<std::pair<QString, QString>> &values)
+{
+    QJsonArray out;
+    for (const auto &[name, value] : values)
+        out.append(QJsonObject{{QStringLiteral("name"), name}, {QStringLiteral("value"), value}});
+    return out;
+}
+
+QJsonObject ReportObject(const RunReport &report)
 {
     QJsonArray transactions;
     for (const Transaction &t : report.transactions) {
@@ -123,6 +152,14 @@ QByteArray ReportJson(const RunReport &report)
         o.insert(QStringLiteral("outcome"), QString::fromLatin1(OutcomeName(t.outcome)));
         o.insert(QStringLiteral("sentAtMs"), t.sentAtMs);
         o.insert(QStringLiteral("elapsedMs"), t.elapsedMs >= 0 ? QJsonValue(t.elapsedMs) : QJsonValue());
+        if (t.attempts > 1)
+            o.insert(QStringLiteral("attempts"), t.attempts);
+        if (t.body)
+            o.insert(QStringLiteral("body"), true);
+        if (!t.failure.isEmpty())
+            o.insert(QStringLiteral("checkFailed"), t.failure);
+        if (!t.values.isEmpty())
+            o.insert(QStringLiteral("values"), ValuesJson(t.values));
         transactions.append(o);
     }
     QJsonArray urcs;
@@ -161,29 +198,54 @@ QByteArray ReportJson(const RunReport &report)
     root.insert(QStringLiteral("outages"), outages);
     root.insert(QStringLiteral("stopReason"), report.stopReason.isEmpty() ? QJsonValue() : QJsonValue(report.stopReason));
     root.insert(QStringLiteral("exitStatus"), report.exitStatus);
+    if (!report.checkFile.isEmpty()) {
+        root.insert(QStringLiteral("checkFile"), report.checkFile);
+        root.insert(QStringLiteral("values"), ValuesJson(report.Values()));
+    }
+    if (!report.identity.isEmpty())
+        root.insert(QStringLiteral("identity"), report.identity);
+    return root;
+}
+
+} // namespace
+
+QByteArray ReportJson(const RunReport &report)
+{
+    return QJsonDocument(ReportObject(report)).toJson(QJsonDocument::Indented);
+}
+
+QByteArray ReportJsonMany(const QList<const RunReport *> &reports, int exitStatus)
+{
+    QJsonArray modules;
+    for (const RunReport *r : reports)
+        modules.append(ReportObject(*r));
+    QJsonObject root;
+    root.insert(QStringLiteral("host"), QSysInfo::machineHostName());
+    root.insert(QStringLiteral("modules"), modules);
+    root.insert(QStringLiteral("exitStatus"), exitStatus);
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 
-QByteArray ReportJUnit(const RunReport &report)
+namespace {
+
+// One <testsuite>; named after the set, or (several modules) after the
+// module and the host.
+void WriteSuite(QXmlStreamWriter &xml, const RunReport &report, bool byModule)
 {
-    QByteArray out;
-    QXmlStreamWriter xml(&out);
-    xml.setAutoFormatting(true);
-    xml.writeStartDocument();
     const QString suite = report.setName.isEmpty() ? QStringLiteral("commands") : report.setName;
     const int failures = report.Count(Transaction::Outcome::Failed);
     const int errors = report.Count(Transaction::Outcome::TimedOut) + report.Count(Transaction::Outcome::PortLost)
                        + report.Count(Transaction::Outcome::Pending);
-    xml.writeStartElement(QStringLiteral("testsuites"));
     xml.writeStartElement(QStringLiteral("testsuite"));
-    xml.writeAttribute(QStringLiteral("name"), XmlSafe(suite));
+    const QString host = report.host.isEmpty() ? QSysInfo::machineHostName() : report.host;
+    xml.writeAttribute(QStringLiteral("name"), XmlSafe(byModule ? QStringLiteral("%1@%2").arg(report.identity, host) : suite));
     xml.writeAttribute(QStringLiteral("tests"), QString::number(report.transactions.size()));
     xml.writeAttribute(QStringLiteral("failures"), QString::number(failures));
     xml.writeAttribute(QStringLiteral("errors"), QString::number(errors));
     xml.writeAttribute(QStringLiteral("skipped"), QStringLiteral("0"));
     xml.writeAttribute(QStringLiteral("time"), Seconds(report.durationMs));
     xml.writeAttribute(QStringLiteral("timestamp"), report.started.toString(Qt::ISODate));
-    xml.writeAttribute(QStringLiteral("hostname"), QSysInfo::machineHostName());
+    xml.writeAttribute(QStringLiteral("hostname"), XmlSafe(host));
 
     xml.writeStartElement(QStringLiteral("properties"));
     const QList<std::pair<QString, QString>> properties = {
@@ -194,7 +256,14 @@ QByteArray ReportJUnit(const RunReport &report)
         {QStringLiteral("endChar"), report.endChar},
         {QStringLiteral("timeoutMs"), QString::number(report.timeoutMs)},
     };
-    for (const auto &[name, value] : properties) {
+    QList<std::pair<QString, QString>> more;
+    if (!report.identity.isEmpty())
+        more.append({QStringLiteral("identity"), report.identity});
+    if (!report.checkFile.isEmpty())
+        more.append({QStringLiteral("checkFile"), report.checkFile});
+    for (const auto &[name, value] : report.Values())
+        more.append({QStringLiteral("value.") + name, value});
+    for (const auto &[name, value] : properties + more) {
         xml.writeStartElement(QStringLiteral("property"));
         xml.writeAttribute(QStringLiteral("name"), name);
         xml.writeAttribute(QStringLiteral("value"), XmlSafe(value));
@@ -206,12 +275,16 @@ QByteArray ReportJUnit(const RunReport &report)
         xml.writeStartElement(QStringLiteral("testcase"));
         xml.writeAttribute(QStringLiteral("name"),
                            XmlSafe(QStringLiteral("%1 %2").arg(t.index, 3, 10, QLatin1Char('0')).arg(Text(t.command))));
-        xml.writeAttribute(QStringLiteral("classname"), XmlSafe(QStringLiteral("qrvterm-run.") + suite));
+        xml.writeAttribute(QStringLiteral("classname"),
+                           XmlSafe(QStringLiteral("qrvterm-run.") + suite
+                                   + (byModule ? QLatin1Char('.') + report.identity : QString())));
         xml.writeAttribute(QStringLiteral("time"), Seconds(std::max<qint64>(t.elapsedMs, 0)));
         if (t.outcome == Transaction::Outcome::Failed) {
             xml.writeStartElement(QStringLiteral("failure"));
-            xml.writeAttribute(QStringLiteral("message"), XmlSafe(t.ResultText()));
-            xml.writeAttribute(QStringLiteral("type"), QString::fromLatin1(AtFinalResult::Name(t.final.code)));
+            xml.writeAttribute(QStringLiteral("message"), XmlSafe(t.failure.isEmpty() ? t.ResultText() : t.failure));
+            xml.writeAttribute(QStringLiteral("type"), t.failure.isEmpty()
+                                                           ? QString::fromLatin1(AtFinalResult::Name(t.final.code))
+                                                           : QStringLiteral("check"));
             xml.writeEndElement();
         } else if (t.outcome != Transaction::Outcome::Passed) {
             xml.writeStartElement(QStringLiteral("error"));
@@ -245,7 +318,140 @@ QByteArray ReportJUnit(const RunReport &report)
         xml.writeTextElement(QStringLiteral("system-out"), XmlSafe(lines.join(QLatin1Char('\n'))));
     }
     xml.writeEndElement();
+}
+
+} // namespace
+
+QByteArray ReportJUnit(const RunReport &report)
+{
+    return ReportJUnitMany({&report});
+}
+
+QByteArray ReportJUnitMany(const QList<const RunReport *> &reports)
+{
+    QByteArray out;
+    QXmlStreamWriter xml(&out);
+    xml.setAutoFormatting(true);
+    xml.writeStartDocument();
+    xml.writeStartElement(QStringLiteral("testsuites"));
+    for (const RunReport *r : reports)
+        WriteSuite(xml, *r, reports.size() > 1);
     xml.writeEndElement();
     xml.writeEndDocument();
     return out;
+}
+
+namespace {
+
+// Every value name of the reports, in order of first use.
+QStringList ValueNames(const QList<const RunReport *> &reports)
+{
+    QStringList names;
+    for (const RunReport *r : reports) {
+        for (const auto &[name, value] : r->Values()) {
+            if (!names.contains(name))
+                names.append(name);
+        }
+    }
+    return names;
+}
+
+QString ValueOf(const QList<std::pair<QString, QString>> &values, const QString &name)
+{
+    for (const auto &[n, v] : values) {
+        if (n == name)
+            return v;
+    }
+    return QString();
+}
+
+const char *StatusWord(int exitStatus)
+{
+    return exitStatus == 0 ? "passed" : exitStatus == 1 ? "failed" : "error";
+}
+
+// RFC 4180: a field with a comma, a quote or a line break is quoted, its
+// quotes doubled.
+QString CsvField(const QString &field)
+{
+    if (!field.contains(QLatin1Char(',')) && !field.contains(QLatin1Char('"')) && !field.contains(QLatin1Char('\n'))
+        && !field.contains(QLatin1Char('\r')))
+        return field;
+    QString quoted = field;
+    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+} // namespace
+
+QByteArray ReportCsv(const QList<const RunReport *> &reports)
+{
+    const QStringList names = ValueNames(reports);
+    QStringList header = {QStringLiteral("port"),    QStringLiteral("identity"), QStringLiteral("device"),
+                          QStringLiteral("host"),    QStringLiteral("started"),  QStringLiteral("status"),
+                          QStringLiteral("passed"),  QStringLiteral("failed"),   QStringLiteral("timed out"),
+                          QStringLiteral("not run"), QStringLiteral("reason")};
+    header += names;
+    QString out;
+    const auto row = [&out](const QStringList &fields) {
+        QStringList shown;
+        for (const QString &f : fields)
+            shown << CsvField(f);
+        out += shown.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+    };
+    row(header);
+    for (const RunReport *r : reports) {
+        const int failed = r->Count(Transaction::Outcome::Failed) + r->Count(Transaction::Outcome::PortLost);
+        QStringList fields = {r->port,
+                              r->identity,
+                              r->device,
+                              r->host.isEmpty() ? QSysInfo::machineHostName() : r->host,
+                              r->started.toString(Qt::ISODate),
+                              QString::fromLatin1(StatusWord(r->exitStatus)),
+                              QString::number(r->Count(Transaction::Outcome::Passed)),
+                              QString::number(failed),
+                              QString::number(r->Count(Transaction::Outcome::TimedOut)),
+                              QString::number(std::max<qsizetype>(0, r->commandCount - r->transactions.size())),
+                              r->stopReason};
+        const auto values = r->Values();
+        for (const QString &name : names)
+            fields << ValueOf(values, name);
+        row(fields);
+    }
+    return out.toUtf8();
+}
+
+QByteArray SummaryTable(const QList<const RunReport *> &reports, int total)
+{
+    const QStringList names = ValueNames(reports);
+    QList<QStringList> rows;
+    rows << (QStringList{QStringLiteral("module"), QStringLiteral("status"), QStringLiteral("passed"),
+                         QStringLiteral("failed"), QStringLiteral("timed out"), QStringLiteral("not run")}
+             + names);
+    for (const RunReport *r : reports) {
+        const int failed = r->Count(Transaction::Outcome::Failed) + r->Count(Transaction::Outcome::PortLost);
+        QStringList fields = {r->identity.isEmpty() ? r->port : r->identity,
+                              QString::fromLatin1(StatusWord(r->exitStatus)),
+                              QString::number(r->Count(Transaction::Outcome::Passed)),
+                              QString::number(failed),
+                              QString::number(r->Count(Transaction::Outcome::TimedOut)),
+                              QString::number(std::max<qsizetype>(0, total - r->transactions.size()))};
+        const auto values = r->Values();
+        for (const QString &name : names)
+            fields << ValueOf(values, name);
+        rows << fields;
+    }
+    QList<qsizetype> widths(rows.first().size(), 0);
+    for (const QStringList &row : std::as_const(rows)) {
+        for (qsizetype i = 0; i < row.size(); ++i)
+            widths[i] = std::max(widths[i], row.at(i).size());
+    }
+    QString out;
+    for (const QStringList &row : std::as_const(rows)) {
+        QString line;
+        for (qsizetype i = 0; i < row.size(); ++i)
+            line += row.at(i).leftJustified(widths.at(i)) + QStringLiteral("  ");
+        out += line.trimmed() + QLatin1Char('\n');
+    }
+    return out.toUtf8();
 }

@@ -22,6 +22,10 @@ struct Transaction
     Outcome outcome = Outcome::Pending;
     qint64 sentAtMs = 0;       // since the start of the run
     qint64 elapsedMs = -1;     // last byte written to final result; -1 without one
+    int attempts = 1;          // with retries: how many times it was sent
+    bool body = false;         // the body after a "> " prompt, ended by SUB
+    QString failure;           // why a check failed it; empty otherwise
+    QList<std::pair<QString, QString>> values; // recorded by its checks
 
     // "OK", "+CME ERROR: 10", "TIMEOUT", "PORT LOST", ...
     QString ResultText() const;
@@ -61,8 +65,14 @@ struct RunReport
     QList<Outage> outages;
     QString stopReason;        // why the run ended early; empty when the set ran through
     int exitStatus = 0;
+    QString checkFile;         // --expect; empty without
+    QString identity;          // the module: its by-id name, or the port
+    QString host;              // the machine the run was made on
+    qsizetype commandCount = 0; // rows of the set
 
     int Count(Transaction::Outcome outcome) const;
+    // Every value the checks recorded, in order; a later one of a name wins.
+    QList<std::pair<QString, QString>> Values() const;
 };
 
 // The line printed as a command completes, e.g.
@@ -74,3 +84,14 @@ QByteArray SummaryLine(const RunReport &report, int total);
 QByteArray ReportJson(const RunReport &report);
 // The run as a JUnit XML test suite, one test case per command sent.
 QByteArray ReportJUnit(const RunReport &report);
+
+// Runs on several modules at once. The JSON holds the report of each module
+// under "modules"; the JUnit file a <testsuite> per module, named by the
+// module's identity and the host; the CSV a row per module with its counts
+// and recorded values (a column per value name, in order of first use).
+QByteArray ReportJsonMany(const QList<const RunReport *> &reports, int exitStatus);
+QByteArray ReportJUnitMany(const QList<const RunReport *> &reports);
+QByteArray ReportCsv(const QList<const RunReport *> &reports);
+// The table printed at the end of a run on several modules: a row per module
+// with its passed, failed and timed-out counts and its recorded values.
+QByteArray SummaryTable(const QList<const RunReport *> &reports, int total);

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QRegularExpression>
+#include <QString>
+
+// Checks on what a module answers, read from a check file kept beside a
+// command set (see README, "Checks on the answers"). The file is in INI form:
+// a section per command, named by its number in the set ("[3]") or by its
+// text ("[AT+CSQ]", every row with that text), and one setting a line:
+//
+//   match = REGEX        a reply line must match (several: each must);
+//                        named groups (?<rssi>\d+) are recorded as values
+//   check = NAME OP N    compares a recorded value: < <= > >= == !=
+//                        (numbers; == and != compare text when N is none)
+//   timeout = SECONDS    the command's own time-out
+//   retries = N          sends it again up to N times when it fails
+//   pause = SECONDS      between retries (1)
+//   wait = REGEX         once it passed, waits for a URC matching REGEX
+//   wait-timeout = SEC   how long (30)
+//   end = END            the row's end character: CR, LF, CRLF, NULL, SUB,
+//                        or hex digits
+//
+// Lines starting with ';' or '#' are comments; a value runs to the end of
+// its line (a regular expression may hold ';'). Reading is strict: anything
+// else is an error naming the line.
+struct Comparison
+{
+    enum class Op { Less, LessEqual, Greater, GreaterEqual, Equal, NotEqual };
+    QString name;
+    Op op = Op::Equal;
+    QString operand;
+    bool numeric = false;
+    double number = 0;
+    QString text;              // as written, for messages
+    int line = 0;
+};
+
+struct CommandCheck
+{
+    int line = 0;              // the section's line
+    QString section;           // as written between the brackets
+    int commandNumber = 0;     // 1-based; 0 when named by text
+    QByteArray commandText;    // when named by text
+    struct Match
+    {
+        QRegularExpression regex;
+        int line = 0;
+    };
+    QList<Match> matches;
+    QList<Comparison> comparisons;
+    qint64 timeoutMs = -1;     // -1: the run's
+    int retries = 0;
+    qint64 pauseMs = 1000;
+    bool waits = false;
+    QRegularExpression wait;
+    qint64 waitMs = 30000;
+    int endChar = -1;          // -1: the run's (EndChar otherwise)
+    QByteArray customHex;
+
+    bool HasChecks() const { return !matches.isEmpty() || !comparisons.isEmpty(); }
+};
+
+struct CheckFile
+{
+    QList<CommandCheck> checks;
+    QString error;             // "<file>:<line>: <what>"; empty when read
+};
+
+// The file's bytes (UTF-8) to checks; fileName is for messages only.
+CheckFile ParseCheckFile(const QByteArray &text, const QString &fileName);
+// Reads and parses a check file.
+CheckFile ReadCheckFile(const QString &path);
+
+// The check of each row of a set (row index -> check); an error names the
+// section that names no command of the set, or two sections for one row.
+QHash<int, CommandCheck> ChecksForRows(const CheckFile &file, const QList<QByteArray> &commands, QString *error);
+
+// What a reply did against its checks.
+struct CheckOutcome
+{
+    bool passed = true;
+    QString message;                           // why not
+    QList<std::pair<QString, QString>> values; // named captures, in order (also when a comparison failed)
+};
+// Judges a reply's lines (information lines, then the final result's text).
+CheckOutcome EvaluateChecks(const CommandCheck &check, const QList<QByteArray> &lines);
+
+// "CR", "crlf", "SUB", "0D0A", "hex:0d0a": an end character as the window's
+// End Char group names it, or hex digits as typed in its custom box.
+bool ParseEndCharName(const QString &text, int *endChar, QByteArray *customHex);
