@@ -85,8 +85,8 @@ void CommandRunner::Poll()
     }
     default: {
         const Transaction *last = Current();
-        Finish(1, last ? QStringLiteral("stopped at command %1: %2").arg(last->index).arg(last->ResultText())
-                       : QStringLiteral("stopped"));
+        const QString why = !last ? QString() : last->failure.isEmpty() ? last->ResultText() : QStringLiteral("check failed");
+        Finish(1, last ? QStringLiteral("stopped at command %1: %2").arg(last->index).arg(why) : QStringLiteral("stopped"));
         break;
     }
     }
