@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QSet>
 #include <QSysInfo>
 
 #include <glob.h>
@@ -360,6 +361,7 @@ int main(int argc, char **argv)
     // Opens each port; one that does not open ends that module's run with
     // status 2, the others go on.
     int running = 0;
+    QSet<QString> shortNames;
     for (auto &m : modules) {
         RunReport &report = m->runner->Report();
         SerialSettings wanted = settings;
@@ -376,8 +378,15 @@ int main(int argc, char **argv)
         report.identity = !identity.byId.isEmpty() ? QFileInfo(identity.byId).fileName()
                           : device != report.port  ? QFileInfo(device).fileName() // the simulated module's link
                                                    : report.port;
-        if (many)
-            m->prefix = '[' + QFileInfo(report.identity).fileName().toUtf8() + "] ";
+        if (many) {
+            // Short names are unique within the run (two folders may hold
+            // links of one name).
+            QString shortName = QFileInfo(report.identity).fileName();
+            for (int n = 2; shortNames.contains(shortName); ++n)
+                shortName = QFileInfo(report.identity).fileName() + QStringLiteral("-%1").arg(n);
+            shortNames.insert(shortName);
+            m->prefix = '[' + shortName.toUtf8() + "] ";
+        }
         const SerialSession::OpenResult result = m->session.Open(opened);
         report.device = m->session.IsOpen() ? m->session.DevicePath() : DevicePathForPort(device);
         if (result != SerialSession::OpenResult::Opened) {
