@@ -2,6 +2,7 @@
 // the Module Type box, loading a set (with its line in the log), saving it,
 // and the list's Up, Down, Del and Add.
 
+#include "commands/commandsetfiles.h"
 #include "dialogsupport.h"
 #include "messageboxcatcher.h"
 #include "widgets/editablelistctrl.h"
@@ -112,6 +113,8 @@ private slots:
     void portBoxShowsTheStart();
     void commandsKeptByteForByte();
     void longCommandEditedWhole();
+    // Last: it turns the user's data folder on for the rest of the process.
+    void userDataFolder();
 };
 
 void TestCommandSets::firstStartLoadAndSave()
@@ -366,6 +369,26 @@ void TestCommandSets::longCommandEditedWhole()
     // The AT Command box keeps such a command whole too.
     other->setText(QString(40000, QLatin1Char('B')));
     QCOMPARE(other->text().size(), qsizetype(40000));
+}
+
+// Started from the menu: the sets live in $XDG_DATA_HOME/qrvterm/Module,
+// made with the example and listed there; the current directory gets none.
+void TestCommandSets::userDataFolder()
+{
+    QTemporaryDir data;
+    QVERIFY(data.isValid());
+    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+    QVERIFY(UseUserDataModuleDirectory());
+    const QString folder = data.filePath(QStringLiteral("qrvterm/Module"));
+    QCOMPARE(ModuleDirectory(), folder);
+    Rig r([&](const QString &) { WriteFile(data.filePath(QStringLiteral("stray.ini")), kExample); });
+    QCOMPARE(ReadAll(folder + QStringLiteral("/example.ini")), kExample);
+    QVERIFY(!QFileInfo::exists(r.module()));
+    WriteFile(folder + QStringLiteral("/bench.ini"), "[bench]\r\ncmdnum=1\r\ncmd1=ATI\r\n");
+    r.Choose(QStringLiteral("bench"));
+    QCOMPARE(r.Column(1), QStringList({"ATI"}));
+    QCOMPARE(r.box->count(), 2);
+    qunsetenv("XDG_DATA_HOME");
 }
 
 QTEST_MAIN(TestCommandSets)

@@ -687,6 +687,16 @@ private slots:
         const Run none = Execute({QStringLiteral("--ports"), m_dir.filePath(QStringLiteral("nothing-*")), set});
         QCOMPARE(none.exitStatus, 2);
         QVERIFY2(none.err.contains("no port matches"), none.err);
+        // A module type of the user's data folder, made with the example.
+        QTemporaryDir data;
+        qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+        const Run fromData = Execute({QStringLiteral("--user-data"), QStringLiteral("--port"),
+                                      QStringLiteral("Simulated module"), QStringLiteral("example")});
+        qunsetenv("XDG_DATA_HOME");
+        QVERIFY2(fromData.exitStatus == 0, fromData.out + fromData.err);
+        QVERIFY(QFileInfo(data.filePath(QStringLiteral("qrvterm/Module/example.ini"))).isFile());
+        QCOMPARE(fromData.json.value(QStringLiteral("setFile")).toString(),
+                 data.filePath(QStringLiteral("qrvterm/Module/example.ini")));
         // No port, an unknown end character, no such file: usage errors.
         QCOMPARE(Execute({set}).exitStatus, 2);
         QCOMPARE(Execute({QStringLiteral("--port"), QStringLiteral("Simulated module"), QStringLiteral("--end"),

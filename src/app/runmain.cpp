@@ -175,7 +175,11 @@ int main(int argc, char **argv)
                                  QStringLiteral("Write a CSV file with a row per module: its counts and the values "
                                                 "its checks recorded."),
                                  QStringLiteral("file"));
-    parser.addOptions({port, portGlob, count, speed, data, parity, stop, rts, dtr, end, timeout, keepGoing, json,
+    const QCommandLineOption userData(QStringLiteral("user-data"),
+                                      QStringLiteral("Look for module types in the user's data folder "
+                                                     "($XDG_DATA_HOME/qrvterm/Module), where the terminal started "
+                                                     "from the menu keeps them, instead of ./Module."));
+    parser.addOptions({port, portGlob, count, userData, speed, data, parity, stop, rts, dtr, end, timeout, keepGoing, json,
                        junit, csv, expect, simDelay, reconnect, log, list, probe});
     parser.process(app);
 
@@ -243,6 +247,10 @@ int main(int argc, char **argv)
     if (probing)
         return Probe(parser.values(port), settings, parser.isSet(timeout) ? int(options.timeoutMs) : 1000, roots);
 
+    if (parser.isSet(userData) && !UseUserDataModuleDirectory()) {
+        Print(stderr, QStringLiteral("qrvterm-run: cannot make the folder for %1").arg(ModuleDirectory()).toUtf8());
+        return 2;
+    }
     // The set: a file "<folder>/<name>.ini", or a module type of ./Module.
     const QString given = parser.positionalArguments().constFirst();
     QFileInfo file(given);

@@ -1,5 +1,6 @@
 #include "app/terminalapp.h"
 
+#include "commands/commandsetfiles.h"
 #include "console/terminaldialog.h"
 
 #include <QCommandLineParser>
@@ -35,12 +36,21 @@ bool TerminalApp::InitInstance()
                                          QStringLiteral("When the open device goes away, close the port and say so "
                                                         "instead of waiting for the device to come back."));
     parser.addOption(noReconnect);
+    const QCommandLineOption userData(QStringLiteral("user-data"),
+                                      QStringLiteral("Keep the command sets in the user's data folder "
+                                                     "($XDG_DATA_HOME/qrvterm/Module, ~/.local/share/qrvterm/Module) "
+                                                     "instead of ./Module (the menu entry passes this)."));
+    parser.addOption(userData);
     // Desktop launchers and scripts may pass arguments this program does not
     // know: they are told on standard error and the window opens anyway.
     if (!parser.parse(arguments()))
         std::fprintf(stderr, "%s: %s (ignored)\n", qPrintable(applicationName()), qPrintable(parser.errorText()));
     if (parser.isSet(QStringLiteral("help")))
         parser.showHelp(0);
+
+    if (parser.isSet(userData) && !UseUserDataModuleDirectory())
+        std::fprintf(stderr, "%s: cannot make the folder for %s\n", qPrintable(applicationName()),
+                     qPrintable(ModuleDirectory()));
 
     TerminalDialog dialog(m_log);
     if (parser.isSet(port))

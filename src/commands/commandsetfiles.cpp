@@ -3,6 +3,7 @@
 #include "commands/inireader.h"
 
 #include <QDir>
+#include <QStandardPaths>
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -38,9 +39,30 @@ void AppendModuleFiles(const QString &folder, QStringList &names)
 
 } // namespace
 
+namespace {
+
+QString &UserDataModuleDirectory()
+{
+    static QString folder; // empty: the current directory's
+    return folder;
+}
+
+} // namespace
+
 QString ModuleDirectory()
 {
-    return QDir::currentPath() + QStringLiteral("/Module");
+    const QString &userData = UserDataModuleDirectory();
+    return userData.isEmpty() ? QDir::currentPath() + QStringLiteral("/Module") : userData;
+}
+
+bool UseUserDataModuleDirectory()
+{
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (data.isEmpty())
+        return false;
+    const QString parent = data + QStringLiteral("/qrvterm");
+    UserDataModuleDirectory() = parent + QStringLiteral("/Module");
+    return QDir().mkpath(parent);
 }
 
 QString CommandSetPath(const QString &folder, const QString &name)

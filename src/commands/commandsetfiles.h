@@ -19,8 +19,14 @@
 // than making that many rows.
 constexpr qint64 kMaxCommandCount = 100000;
 
-// "Module" in the current directory, read afresh at every call.
+// "Module" in the current directory, read afresh at every call; or, once
+// UseUserDataModuleDirectory() was called, the user's data folder's
+// ($XDG_DATA_HOME/qrvterm/Module, ~/.local/share/qrvterm/Module by default).
 QString ModuleDirectory();
+// For a program started from the desktop menu, whose current directory is
+// the home folder: command sets are kept under the user's data folder. Makes
+// the folders above Module when missing; false when they cannot be made.
+bool UseUserDataModuleDirectory();
 // The file of a module type: folder + "/" + name + ".ini".
 QString CommandSetPath(const QString &folder, const QString &name);
 // The name as it stands in the file's section line: code page 936 bytes.
