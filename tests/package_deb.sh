@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a build folder with CPack and checks it: its
 # exact file list, its control fields (the dependencies dpkg-shlibdeps found
-# must name Debian's Qt 6 packages), its menu entry, and that the packaged
-# programs start.
+# must name Debian's Qt 6 packages), its menu entry and metainfo, what lintian
+# says of it, and that the packaged programs start.
 #
 #   package_deb.sh BUILD_DIR CPACK VERSION
 set -euo pipefail
@@ -11,7 +11,7 @@ out=$build/package-test
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-for tool in dpkg-deb dpkg-shlibdeps desktop-file-validate file; do
+for tool in dpkg-deb dpkg-shlibdeps desktop-file-validate file lintian appstreamcli; do
   command -v "$tool" >/dev/null || fail "$tool is missing (tools/bootstrap.sh test installs it)"
 done
 
@@ -23,7 +23,7 @@ if ! (cd "$build" && "$cpack" -G DEB -B "$out") >"$out/cpack.log" 2>&1; then
 fi
 
 arch=$(dpkg --print-architecture)
-deb=$out/qrvterm_${version}_${arch}.deb
+deb=$out/qrvterm_${version}-1_${arch}.deb
 [ -f "$deb" ] || fail "no $deb; made: $(ls "$out")"
 echo "== $(basename "$deb")"
 
@@ -32,7 +32,15 @@ expected="./usr/bin/qrvsim
 ./usr/bin/qrvterm
 ./usr/bin/qrvterm-run
 ./usr/share/applications/qrvterm.desktop
-./usr/share/icons/hicolor/64x64/apps/qrvterm.png"
+./usr/share/bash-completion/completions/qrvterm
+./usr/share/bash-completion/completions/qrvterm-run
+./usr/share/doc/qrvterm/changelog.Debian.gz
+./usr/share/doc/qrvterm/copyright
+./usr/share/icons/hicolor/64x64/apps/qrvterm.png
+./usr/share/man/man1/qrvsim.1.gz
+./usr/share/man/man1/qrvterm-run.1.gz
+./usr/share/man/man1/qrvterm.1.gz
+./usr/share/metainfo/com.example.qrvterm.metainfo.xml"
 listing=$(dpkg-deb -c "$deb")
 echo "$listing"
 files=$(awk '$1 !~ /^d/ { print $6 }' <<<"$listing" | sort)
@@ -46,7 +54,7 @@ grep -Eq '^-rwxr-xr-x .* \./usr/bin/qrvterm-run$' <<<"$listing" || fail "qrvterm
 field() { dpkg-deb -f "$deb" "$1"; }
 echo "Depends: $(field Depends)"
 [ "$(field Package)" = qrvterm ] || fail "Package: $(field Package)"
-[ "$(field Version)" = "$version" ] || fail "Version: $(field Version)"
+[ "$(field Version)" = "$version-1" ] || fail "Version: $(field Version)"
 [ "$(field Architecture)" = "$arch" ] || fail "Architecture: $(field Architecture)"
 [ -n "$(field Maintainer)" ] || fail "no Maintainer"
 depends=$(field Depends | tr ',|' '\n\n' | sed -E 's/\(.*\)//; s/[[:space:]]//g' | sed '/^$/d')
@@ -65,6 +73,30 @@ icon_name=$(sed -n 's/^Icon=//p' "$entry")
 [ -x "$root/usr/bin/$exec_name" ] || fail "Exec=$exec_name is not in /usr/bin of the package"
 [ -f "$root/usr/share/icons/hicolor/64x64/apps/$icon_name.png" ] || fail "Icon=$icon_name has no icon"
 file "$root/usr/bin/qrvterm" | grep -q ELF || fail "qrvterm is not an ELF program"
+appstreamcli validate --no-net --pedantic "$root/usr/share/metainfo/com.example.qrvterm.metainfo.xml" ||
+  fail "appstreamcli validate"
+for page in qrvterm qrvterm-run qrvsim; do
+  zcat "$root/usr/share/man/man1/$page.1.gz" | grep -q "^\.TH ${page^^} 1" || fail "manual page $page(1)"
+done
+
+# What lintian says: no error, and no warning but these, each with its reason.
+allowed_warnings=(
+  # The first changelog entry of a package for Debian's archive closes its
+  # ITP bug; this package is not uploaded to the archive and has none.
+  initial-upload-closes-no-bugs
+)
+lintian_out=$(lintian --tag-display-limit 0 "$deb" 2>&1 | grep -v '^running with root privileges' || true)
+echo "$lintian_out"
+while IFS= read -r line; do
+  case $line in
+    E:*) fail "lintian error: $line" ;;
+    W:*)
+      tag=$(awk '{ print $3 }' <<<"$line")
+      allowed=0
+      for ok in "${allowed_warnings[@]}"; do [ "$tag" = "$ok" ] && allowed=1; done
+      [ "$allowed" -eq 1 ] || fail "lintian warning not listed: $line" ;;
+  esac
+done <<<"$lintian_out"
 
 # The packaged programs start: the simulated module prints its pty and runs
 # until stopped; the terminal (headless) runs until stopped.
@@ -76,6 +108,18 @@ status=0
 (cd "$run" && QT_QPA_PLATFORM=offscreen timeout -s TERM 3 "$root/usr/bin/qrvterm" --port "Simulated module") \
   >"$out/qrvterm.log" 2>&1 || status=$?
 [ "$status" -eq 124 ] || { cat "$out/qrvterm.log"; fail "qrvterm ended with status $status before it was stopped"; }
+
+# Started as the menu entry starts it (its Exec line, in the home folder):
+# the command sets go to the user's data folder, made with the example.
+home=$out/home
+mkdir -p "$home"
+read -r -a exec_line <<<"$(sed -n 's/^Exec=//p' "$entry")"
+status=0
+(cd "$home" && HOME=$home XDG_DATA_HOME= QT_QPA_PLATFORM=offscreen timeout -s TERM 3 \
+   "$root/usr/bin/${exec_line[0]}" "${exec_line[@]:1}" --no-web-view) >"$out/menu.log" 2>&1 || status=$?
+[ "$status" -eq 124 ] || { cat "$out/menu.log"; fail "qrvterm from the menu ended with status $status"; }
+[ -f "$home/.local/share/qrvterm/Module/example.ini" ] || fail "no ~/.local/share/qrvterm/Module/example.ini"
+[ ! -e "$home/Module" ] || fail "the menu entry made Module in the home folder"
 
 # The packaged runner runs the example set the terminal wrote into Module.
 (cd "$run" && "$root/usr/bin/qrvterm-run" --port "Simulated module" --speed 115200 Module/example.ini) \

@@ -19,8 +19,8 @@ packages=(build-essential cmake qt6-base-dev qt6-serialport-dev libgl-dev
 
 [ "$mode" = fuzz ] && packages+=(clang-14 libclang-rt-14-dev)
 # The test suite builds the Debian package (CPack, dpkg-shlibdeps, file) and
-# validates its menu entry.
-case "$mode" in test|asan) packages+=(dpkg-dev desktop-file-utils file) ;; esac
+# validates its menu entry, its metainfo, its manual pages, and lintian judges it.
+case "$mode" in test|asan) packages+=(dpkg-dev desktop-file-utils file lintian appstream groff-base) ;; esac
 
 missing=()
 for p in "${packages[@]}"; do
