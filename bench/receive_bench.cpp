@@ -193,8 +193,7 @@ int main(int argc, char **argv)
     if (webView && WebPanel::WebViewAvailable()) {
         if (::geteuid() == 0)
             qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-        WebPanel::EnableWebView(true);
+        WebPanel::PrepareApplication();
     } else if (webView) {
         std::fprintf(stderr, "this build has no web view\n");
         return 1;

@@ -41,8 +41,7 @@ int Child(int argc, char **argv, bool webView)
     if (webView) {
         if (::geteuid() == 0)
             qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-        WebPanel::EnableWebView(true);
+        WebPanel::PrepareApplication();
     }
     QApplication app(argc, argv);
     TerminalDialog::SetPortLister([] { return QStringList(); });

@@ -11,7 +11,7 @@ out=$build/package-test
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-for tool in dpkg-deb dpkg-shlibdeps desktop-file-validate file lintian appstreamcli; do
+for tool in dpkg-deb dpkg-shlibdeps desktop-file-validate file lintian appstreamcli objdump; do
   command -v "$tool" >/dev/null || fail "$tool is missing (tools/bootstrap.sh test installs it)"
 done
 
@@ -27,11 +27,17 @@ deb=$out/qrvterm_${version}-1_${arch}.deb
 [ -f "$deb" ] || fail "no $deb; made: $(ls "$out")"
 echo "== $(basename "$deb")"
 
+# The web view plugin, where the build has Qt WebEngine.
+plugin_path=usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/qrvterm/qrvwebengine.so
+plugin=
+[ -f "$build/src/webview/qrvwebengine.so" ] && plugin="./$plugin_path
+"
+
 # Files, directories aside: exactly these, owned by root, programs executable.
 expected="./usr/bin/qrvsim
 ./usr/bin/qrvterm
 ./usr/bin/qrvterm-run
-./usr/share/applications/qrvterm.desktop
+${plugin}./usr/share/applications/qrvterm.desktop
 ./usr/share/bash-completion/completions/qrvterm
 ./usr/share/bash-completion/completions/qrvterm-run
 ./usr/share/doc/qrvterm/changelog.Debian.gz
@@ -73,6 +79,15 @@ icon_name=$(sed -n 's/^Icon=//p' "$entry")
 [ -x "$root/usr/bin/$exec_name" ] || fail "Exec=$exec_name is not in /usr/bin of the package"
 [ -f "$root/usr/share/icons/hicolor/64x64/apps/$icon_name.png" ] || fail "Icon=$icon_name has no icon"
 file "$root/usr/bin/qrvterm" | grep -q ELF || fail "qrvterm is not an ELF program"
+# The web engine is loaded with the plugin, never with the programs.
+needed() { objdump -p "$1" | awk '$1 == "NEEDED" { print $2 }'; }
+for program in qrvterm qrvterm-run qrvsim; do
+  if needed "$root/usr/bin/$program" | grep -i webengine; then fail "$program links Qt WebEngine"; fi
+done
+if [ -n "$plugin" ]; then
+  needed "$root/$plugin_path" | grep -q libQt6WebEngineWidgets ||
+    fail "the plugin does not link Qt WebEngine"
+fi
 appstreamcli validate --no-net --pedantic "$root/usr/share/metainfo/com.example.qrvterm.metainfo.xml" ||
   fail "appstreamcli validate"
 for page in qrvterm qrvterm-run qrvsim; do

@@ -80,6 +80,7 @@ void TerminalDialog::SetupReceiveView()
     view->AppendKeywords(QByteArrayLiteral(
         " AT at ERROR READY OK MIPOPEN MIPRTCP MIPSTAT MIPCALL CSQ CPIN  IPCLOSE IPDATA CONNECT IPOPEN"));
     view->setLog(&m_log);
+    ui->webPanel->SetColourRules(ColourRulesOf(*view));
     view->setToolTip(QStringLiteral("Received text (read-only): select and Ctrl+C to copy"));
     // Ctrl+F finds in the log from anywhere in the window.
     auto *find = new QAction(this);

@@ -1,39 +1,43 @@
 #include "shell/webpanel.h"
 
-#include <QLabel>
+#include "webview/webviewplugin.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
 #include <QOpenGLContext>
+#include <QScrollBar>
+#include <QTextBrowser>
 #include <QTimer>
-#include <QUrl>
 #include <QVBoxLayout>
 #include <QWindow>
 
-#ifdef QRV_HAVE_WEBENGINE
-#include <QOpenGLWidget>
-#include <QWebEngineView>
-#endif
+#include <unistd.h>
 
 namespace {
 bool s_webViewEnabled = false;
-
-// The view draws through OpenGL: where the platform has none (the offscreen
-// platform, a display without GL), the panel shows the link instead.
-bool UseWebView()
-{
-    const QOpenGLContext *shared = QOpenGLContext::globalShareContext();
-    return s_webViewEnabled && shared && shared->isValid();
-}
 }
 
 WebPanel::WebPanel(QWidget *parent) : QFrame(parent)
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(1, 1, 1, 1);
+    m_page = new QTextBrowser(this);
+    m_page->setObjectName(QStringLiteral("builtInPage"));
+    m_page->setOpenLinks(false);
+    m_page->setFrameShape(QFrame::NoFrame);
+    m_page->setAccessibleName(QStringLiteral("Web panel"));
+    connect(m_page, &QTextBrowser::anchorClicked, this, &WebPanel::LinkClicked);
+    layout->addWidget(m_page);
+    connect(&m_check, &ReachabilityCheck::finished, this, &WebPanel::CheckFinished);
 }
 
 WebPanel::~WebPanel()
 {
     // The host's native window sits in our container, which would delete it
-    // underneath the host: the host goes first.
+    // underneath the host: the host goes first. The plugin stays loaded (the
+    // web engine does not support being unloaded).
     delete m_host;
 }
 
@@ -51,48 +55,140 @@ void WebPanel::EnableWebView(bool enable)
     s_webViewEnabled = enable && WebViewAvailable();
 }
 
+void WebPanel::PrepareApplication()
+{
+    if (!WebViewAvailable())
+        return;
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QCoreApplication::setAttribute(Qt::AA_DisableShaderDiskCache);
+    EnableWebView(true);
+}
+
+QString WebPanel::PluginPath()
+{
+    QStringList candidates;
+    const QString chosen = qEnvironmentVariable("QRV_WEB_VIEW_PLUGIN");
+    if (!chosen.isEmpty())
+        return chosen;
+#ifdef QRV_WEB_VIEW_PLUGIN_INSTALLED
+    candidates << QCoreApplication::applicationDirPath() + QStringLiteral("/../") + QStringLiteral(QRV_WEB_VIEW_PLUGIN_INSTALLED);
+#endif
+#ifdef QRV_WEB_VIEW_PLUGIN_BUILT
+    candidates << QStringLiteral(QRV_WEB_VIEW_PLUGIN_BUILT);
+#endif
+    for (const QString &path : candidates)
+        if (QFileInfo::exists(path))
+            return QDir::cleanPath(path);
+    return QString();
+}
+
+// Why this panel shows no web view whatever the network says, or nothing.
+QString WebPanel::WhyNoWebView() const
+{
+    if (!s_webViewEnabled)
+        return QString(); // off by choice: the link is all
+    if (::geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
+        return QStringLiteral("The page is not shown while the terminal runs as root: the web engine's sandbox "
+                              "cannot run then. Open the link in a browser.");
+    // The view draws through OpenGL: the offscreen platform and a display
+    // without GL have the link only.
+    const QOpenGLContext *shared = QOpenGLContext::globalShareContext();
+    if (!shared || !shared->isValid())
+        return QStringLiteral("This display has no OpenGL for the web view. Open the link in a browser.");
+    if (PluginPath().isEmpty())
+        return QStringLiteral("The web view is not installed (qrvwebengine.so). Open the link in a browser.");
+    return QString();
+}
+
 void WebPanel::Navigate(const QString &address)
 {
     ++m_navigations;
     m_address = address;
-#ifdef QRV_HAVE_WEBENGINE
-    if (UseWebView()) {
-        // The view is made once the panel has been painted (see paintEvent).
-        if (m_view)
-            m_view->load(QUrl::fromUserInput(address));
-        else
-            update();
+    m_reachable = false;
+    m_page->setToolTip(address);
+    if (!s_webViewEnabled || !WhyNoWebView().isEmpty() || address.isEmpty()) {
+        ShowBuiltInPage(WhyNoWebView(), false);
         return;
     }
-#endif
-    if (!m_link) {
-        m_link = new QLabel(this);
-        m_link->setAlignment(Qt::AlignCenter);
-        m_link->setWordWrap(true);
-        m_link->setTextFormat(Qt::RichText);
-        m_link->setOpenExternalLinks(true);
-        m_link->setTextInteractionFlags(Qt::TextBrowserInteraction);
-        layout()->addWidget(m_link);
+    Retry();
+}
+
+void WebPanel::Retry()
+{
+    if (m_address.isEmpty() || !s_webViewEnabled || !WhyNoWebView().isEmpty())
+        return;
+    ShowBuiltInPage(QStringLiteral("Finding out whether the page can be reached…"), false);
+    m_check.start(QUrl::fromUserInput(m_address));
+}
+
+void WebPanel::SetColourRules(const ColourRules &rules)
+{
+    m_rules = rules;
+    if (m_page->isVisibleTo(this) || !m_view)
+        ShowBuiltInPage(m_status, m_offerRetry);
+}
+
+void WebPanel::CheckFinished(ReachabilityCheck::Outcome outcome, const QString &detail)
+{
+    if (outcome != ReachabilityCheck::Reachable) {
+        ShowBuiltInPage(ReachabilityCheck::Describe(outcome, detail), outcome != ReachabilityCheck::NotWebAddress);
+        return;
     }
-    const QUrl url = QUrl::fromUserInput(address);
-    m_link->setText(address.isEmpty() ? QString()
-                                      : QStringLiteral("<a href=\"%1\">%2</a>")
-                                            .arg(url.toString(QUrl::FullyEncoded).toHtmlEscaped(),
-                                                 address.toHtmlEscaped()));
-    m_link->setToolTip(address);
+    m_reachable = true;
+    if (m_view) {
+        m_view->load(QUrl::fromUserInput(m_address));
+        return; // shown again once it has loaded
+    }
+    ShowBuiltInPage(QStringLiteral("Loading the page…"), false);
+    update(); // the view is made once the panel has been painted
+}
+
+void WebPanel::ShowBuiltInPage(const QString &status, bool offerRetry)
+{
+    m_status = status;
+    m_offerRetry = offerRetry;
+    m_pageLoaded = false;
+    BuiltInPage page;
+    page.address = m_address;
+    page.status = status;
+    page.offerRetry = offerRetry;
+    page.rules = m_rules;
+    const int scroll = m_page->verticalScrollBar() ? m_page->verticalScrollBar()->value() : 0;
+    m_page->setHtml(BuiltInPageHtml(page));
+    m_page->verticalScrollBar()->setValue(scroll);
+    if (m_container)
+        m_container->hide();
+    m_page->show();
+    emit statusChanged();
+}
+
+void WebPanel::LinkClicked(const QUrl &url)
+{
+    if (url == QUrl(QString::fromLatin1(kRetryLink)))
+        Retry();
+    else
+        QDesktopServices::openUrl(url);
+}
+
+bool WebPanel::ShowsWebView() const
+{
+    return m_pageLoaded && m_container && !m_container->isHidden();
+}
+
+QUrl WebPanel::PageUrl() const
+{
+    return m_view ? m_view->url() : QUrl();
 }
 
 void WebPanel::paintEvent(QPaintEvent *event)
 {
     QFrame::paintEvent(event);
-#ifdef QRV_HAVE_WEBENGINE
     // Making the view holds the event loop for a quarter of a second: it is
     // made once the window is on screen and this first frame is out.
-    if (UseWebView() && !m_view && !m_embedQueued && !m_address.isEmpty()) {
+    if (m_reachable && !m_view && !m_embedQueued) {
         m_embedQueued = true;
         QTimer::singleShot(0, this, &WebPanel::EmbedWebView);
     }
-#endif
 }
 
 // The web view draws through OpenGL. As a child widget it would make Qt
@@ -103,28 +199,47 @@ void WebPanel::paintEvent(QPaintEvent *event)
 // it would be shown as a top-level window.
 void WebPanel::EmbedWebView()
 {
-#ifdef QRV_HAVE_WEBENGINE
     m_embedQueued = false;
     if (m_view || !isVisible())
         return;
+    m_loader.setFileName(PluginPath());
+    auto *factory = qobject_cast<WebViewFactory *>(m_loader.instance());
+    if (!factory) {
+        m_reachable = false;
+        ShowBuiltInPage(QStringLiteral("The web view could not be loaded (%1). Open the link in a browser.")
+                            .arg(m_loader.errorString()),
+                        false);
+        return;
+    }
     m_host = new QWidget;
     auto *hostLayout = new QVBoxLayout(m_host);
     hostLayout->setContentsMargins(0, 0, 0, 0);
-    m_view = new QWebEngineView(m_host);
-    hostLayout->addWidget(m_view);
-    // The view makes its OpenGL child only when a page loads, and Qt would
-    // then make the host's native window again, as a top-level window outside
-    // the container. A hidden OpenGL widget has the window made for OpenGL
-    // from the start.
-    (new QOpenGLWidget(m_host))->hide();
+    WebViewHooks hooks;
+    hooks.openOutside = [](const QUrl &url) { QDesktopServices::openUrl(url); };
+    hooks.loadFinished = [this](bool ok) {
+        if (ok) {
+            m_pageLoaded = true;
+            m_status = QStringLiteral("The page is shown.");
+            m_page->hide();
+            m_container->show();
+            emit statusChanged();
+        } else if (!ShowsWebView()) {
+            ShowBuiltInPage(QStringLiteral("The page did not load."), true);
+        }
+    };
+    const QUrl address = QUrl::fromUserInput(m_address);
+    m_view = factory->create(m_host, address, hooks);
+    hostLayout->addWidget(m_view->widget());
     m_host->winId();
-    QWidget *container = QWidget::createWindowContainer(m_host->windowHandle(), this);
-    container->setFocusPolicy(Qt::StrongFocus);
-    layout()->addWidget(container);
+    m_container = QWidget::createWindowContainer(m_host->windowHandle(), this);
+    m_container->setFocusPolicy(Qt::StrongFocus);
+    layout()->addWidget(m_container);
     layout()->activate();
-    container->show();
-    m_host->setGeometry(QRect(container->mapTo(window(), QPoint()), container->size()));
+    // The container is shown (the host's window needs it on screen) over
+    // the built-in page's place until the page has loaded.
+    m_page->hide();
+    m_container->show();
+    m_host->setGeometry(QRect(m_container->mapTo(window(), QPoint()), m_container->size()));
     m_host->show();
-    m_view->load(QUrl::fromUserInput(m_address));
-#endif
+    m_view->load(address);
 }

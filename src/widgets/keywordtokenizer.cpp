@@ -52,6 +52,23 @@ KeywordTokenizer::KeywordTokenizer()
     SetQuoteChars(QByteArrayLiteral("\""));
 }
 
+QByteArray KeywordTokenizer::QuoteChars() const
+{
+    QByteArray quotes;
+    for (int c = 1; c < 0x80; ++c)
+        if (m_isQuote[c])
+            quotes.append(char(c));
+    return quotes;
+}
+
+QByteArray KeywordTokenizer::CommentChars() const
+{
+    QByteArray chars(1, m_commentChar1);
+    if (m_commentChar2 != 0)
+        chars.append(m_commentChar2);
+    return chars;
+}
+
 void KeywordTokenizer::SetQuoteChars(const QByteArray &quotes)
 {
     m_isQuote.fill(false);

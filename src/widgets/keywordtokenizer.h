@@ -57,6 +57,10 @@ public:
     void SetCommentChars(char c1, char c2);
     // A keyword that starts a comment.
     void SetCommentWord(const QByteArray &word) { m_commentWord = word; }
+    QByteArray QuoteChars() const;
+    // The one or two characters that start a comment.
+    QByteArray CommentChars() const;
+    const QByteArray &CommentWord() const { return m_commentWord; }
     // Appends to the keyword list, unchanged: keywords stand between spaces, so
     // the caller supplies them. The look-up copy is lower-cased when case is
     // not matched at the time of the call.
