@@ -79,7 +79,7 @@ QString BuiltInPageHtml(const BuiltInPage &page)
     QStringList lines = HelpText().split(QStringLiteral("\r\n"));
     for (QString &line : lines)
         line = line.toHtmlEscaped();
-    html += QStringLiteral("<p>%1</p>").arg(lines.join(QStringLiteral("<br>")));
+    html += QStringLiteral("<p style=\"white-space:pre-wrap\">%1</p>").arg(lines.join(QStringLiteral("<br>")));
     html += QStringLiteral("<h4>Command sets</h4>"
                            "<p>One file per module type, <tt>Module/&lt;type&gt;.ini</tt>, in code page 936:</p>"
                            "<pre>[&lt;type&gt;]\ncmdnum=2\ncmd1=AT\ncmd2=AT+CSQ</pre>"

@@ -6,6 +6,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QOpenGLContext>
 #include <QScrollBar>
 #include <QTextBrowser>
@@ -15,8 +16,33 @@
 
 #include <unistd.h>
 
+// Qt's global OpenGL share context, exported by Qt GUI but not declared in
+// its public headers. Qt WebEngine needs one when it loads; the attribute
+// Qt::AA_ShareOpenGLContexts would make it with the application object,
+// which loads the OpenGL driver (some 55 MB resident with Mesa's llvmpipe) in
+// every run, also those that never show the page. It is made as Qt makes it,
+// just before the web engine is loaded (ShareOpenGlContext).
+QOpenGLContext *qt_gl_global_share_context();
+void qt_gl_set_global_share_context(QOpenGLContext *context);
+
 namespace {
 bool s_webViewEnabled = false;
+
+// False where there is no OpenGL (the offscreen platform, a display
+// without GL): the view draws through it.
+bool ShareOpenGlContext()
+{
+    if (QOpenGLContext *shared = qt_gl_global_share_context())
+        return shared->isValid();
+    auto *context = new QOpenGLContext(qApp);
+    context->setFormat(QSurfaceFormat::defaultFormat());
+    if (!context->create()) {
+        delete context;
+        return false;
+    }
+    qt_gl_set_global_share_context(context);
+    return true;
+}
 }
 
 WebPanel::WebPanel(QWidget *parent) : QFrame(parent)
@@ -59,7 +85,6 @@ void WebPanel::PrepareApplication()
 {
     if (!WebViewAvailable())
         return;
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QCoreApplication::setAttribute(Qt::AA_DisableShaderDiskCache);
     EnableWebView(true);
 }
@@ -82,6 +107,11 @@ QString WebPanel::PluginPath()
     return QString();
 }
 
+QString WebPanel::NoOpenGl()
+{
+    return QStringLiteral("This display has no OpenGL for the web view. Open the link in a browser.");
+}
+
 // Why this panel shows no web view whatever the network says, or nothing.
 QString WebPanel::WhyNoWebView() const
 {
@@ -90,11 +120,11 @@ QString WebPanel::WhyNoWebView() const
     if (::geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
         return QStringLiteral("The page is not shown while the terminal runs as root: the web engine's sandbox "
                               "cannot run then. Open the link in a browser.");
-    // The view draws through OpenGL: the offscreen platform and a display
-    // without GL have the link only.
-    const QOpenGLContext *shared = QOpenGLContext::globalShareContext();
-    if (!shared || !shared->isValid())
-        return QStringLiteral("This display has no OpenGL for the web view. Open the link in a browser.");
+    // The view draws through OpenGL; whether there is any is known only
+    // once a context is made (EmbedWebView), but the offscreen platform has
+    // none for sure.
+    if (QGuiApplication::platformName() == QLatin1String("offscreen"))
+        return NoOpenGl();
     if (PluginPath().isEmpty())
         return QStringLiteral("The web view is not installed (qrvwebengine.so). Open the link in a browser.");
     return QString();
@@ -202,6 +232,11 @@ void WebPanel::EmbedWebView()
     m_embedQueued = false;
     if (m_view || !isVisible())
         return;
+    if (!ShareOpenGlContext()) {
+        m_reachable = false;
+        ShowBuiltInPage(NoOpenGl(), false);
+        return;
+    }
     m_loader.setFileName(PluginPath());
     auto *factory = qobject_cast<WebViewFactory *>(m_loader.instance());
     if (!factory) {

@@ -39,9 +39,8 @@ public:
     // it off unless they test the view).
     static bool WebViewAvailable();
     static void EnableWebView(bool enable);
-    // Before the application object: lets the web engine be loaded later
-    // (it shares GL contexts with the window), keeps Qt from caching the
-    // engine's shaders under the home folder, and enables the view.
+    // Before the application object: keeps Qt from caching the web engine's
+    // shaders under the home folder, and enables the view.
     static void PrepareApplication();
     // Where the plugin is looked for: $QRV_WEB_VIEW_PLUGIN, then beside the
     // installed program (../lib…/qrvterm), then in the build folder.
@@ -79,6 +78,7 @@ private:
     void LinkClicked(const QUrl &url);
     void EmbedWebView();
     QString WhyNoWebView() const;
+    static QString NoOpenGl();
 
     QTextBrowser *m_page = nullptr;
     ColourRules m_rules;
