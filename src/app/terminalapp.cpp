@@ -25,7 +25,7 @@ bool TerminalApp::InitInstance()
                                   QStringLiteral("name"));
     parser.addOption(port);
     const QCommandLineOption webView(QStringLiteral("no-web-view"),
-                                     QStringLiteral("Show the maker's address as a link instead of loading its page in the web panel."));
+                                     QStringLiteral("Keep the web panel's own page (the maker's address as a link); do not check for the maker's page."));
     parser.addOption(webView);
     const QCommandLineOption logDir(QStringLiteral("log-dir"),
                                     QStringLiteral("Write the session log to a new file in <folder> each time a port "
