@@ -4,7 +4,8 @@
 # packaged programs there as an ordinary user: the runner on the example command
 # set against the simulated module, and the terminal (headless) until stopped.
 # Prints how long each step took, what the install pulled in and the size of
-# the system. Run as root; KEEP=1 keeps the system afterwards; RECOMMENDS=1
+# the system. A qrvterm-webview package beside DEB is installed after it, and
+# counted apart. Run as root; KEEP=1 keeps the system afterwards; RECOMMENDS=1
 # installs the package's recommends too, as a plain `apt install` does.
 #
 #   fresh_machine.sh DEB [WORK_DIR]
@@ -105,6 +106,7 @@ upgraded=$(grep -Fxf <(echo "$names_before") <<<"$changed" || true)
 count=$(grep -c . <<<"$new" || true)
 download=$(sed -n 's/^Need to get \([0-9.,]* [kMG]\?B\).*archives.*/\1/p' "$work/apt-install.log")
 in_root apt-get clean
+lean_size=$(du -sxh "$root" | cut -f1)
 
 # The programs, as an ordinary user in an empty folder.
 in_root useradd -m -u 1000 user
@@ -127,16 +129,39 @@ out=$(as_user QT_QPA_PLATFORM=offscreen timeout -k 5 -s TERM 3 \
 [ -z "$out" ] || echo "$out" | sed 's/^/   /'
 [ "$status" -eq 124 ] || fail "qrvterm ended with status $status before it was stopped (124 expected)"
 
+# The web view's package, when it was built beside the terminal's: what it
+# adds, and the terminal still starts with it (offscreen: its own page).
+webname=qrvterm-webview_${name#qrvterm_}
+websummary="not built"
+if [ -f "$(dirname "$deb")/$webname" ]; then
+  cp "$(dirname "$deb")/$webname" "$root/tmp/"
+  before=$(packages)
+  step "apt-get install ./$webname" web-install in_root env -C /tmp apt-get install -y "$recommends" "./$webname"
+  webnew=$(comm -13 <(cut -d' ' -f1 <<<"$before") <(packages | cut -d' ' -f1) | grep -vx qrvterm-webview || true)
+  webcount=$(grep -c . <<<"$webnew" || true)
+  webdownload=$(sed -n 's/^Need to get \([0-9.,]* [kMG]\?B\).*archives.*/\1/p' "$work/web-install.log")
+  in_root apt-get clean
+  echo "== qrvterm --port \"Simulated module\" with the web view installed (offscreen, stopped after 3 s)"
+  status=0
+  out=$(as_user QT_QPA_PLATFORM=offscreen timeout -k 5 -s TERM 3 qrvterm --port "Simulated module" 2>&1) || status=$?
+  [ -z "$out" ] || echo "$out" | sed 's/^/   /'
+  [ "$status" -eq 124 ] || fail "qrvterm ended with status $status before it was stopped (124 expected)"
+  websummary="${took[apt-get install ./$webname]} s, $webcount more packages ($webdownload downloaded)"
+fi
+
 size=$(du -sxh "$root" | cut -f1)
 cat <<EOF
 == summary
 debootstrap:        ${took[debootstrap bookworm]} s (system: $base_size)
 apt-get update:     ${took[apt-get update]} s
 apt-get install:    ${took[apt-get install ./$name]} s ($recommends), $count packages pulled in ($download downloaded)
+web view package:   $websummary
 qrvterm-run:        ${took[runner]} s
-size of the system: $size after the install (apt's cache cleaned)
+size of the system: $lean_size after the install, $size with the web view (apt's cache cleaned)
 packages pulled in:
 $(fmt -w 100 <<<"$(tr '\n' ' ' <<<"$new")" | sed 's/^/   /')
 packages upgraded: $(tr '\n' ' ' <<<"${upgraded:-none}")
+packages the web view added:
+$(fmt -w 100 <<<"$(tr '\n' ' ' <<<"${webnew:-}")" | sed 's/^/   /')
 fresh machine ok
 EOF

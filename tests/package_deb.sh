@@ -27,17 +27,18 @@ deb=$out/qrvterm_${version}-1_${arch}.deb
 [ -f "$deb" ] || fail "no $deb; made: $(ls "$out")"
 echo "== $(basename "$deb")"
 
-# The web view plugin, where the build has Qt WebEngine.
+# The web view plugin, where the build has Qt WebEngine, in a package of its
+# own.
 plugin_path=usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/qrvterm/qrvwebengine.so
-plugin=
-[ -f "$build/src/webview/qrvwebengine.so" ] && plugin="./$plugin_path
-"
+webdeb=
+[ -f "$build/src/webview/qrvwebengine.so" ] && webdeb=$out/qrvterm-webview_${version}-1_${arch}.deb
+[ -z "$webdeb" ] || [ -f "$webdeb" ] || fail "no $webdeb; made: $(ls "$out")"
 
 # Files, directories aside: exactly these, owned by root, programs executable.
 expected="./usr/bin/qrvsim
 ./usr/bin/qrvterm
 ./usr/bin/qrvterm-run
-${plugin}./usr/share/applications/qrvterm.desktop
+./usr/share/applications/qrvterm.desktop
 ./usr/share/bash-completion/completions/qrvterm
 ./usr/share/bash-completion/completions/qrvterm-run
 ./usr/share/doc/qrvterm/changelog.Debian.gz
@@ -68,6 +69,26 @@ for pkg in libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 libc6 libstdc
   grep -qx "$pkg" <<<"$depends" || fail "Depends does not name $pkg"
 done
 if grep -E -- '-dev$' <<<"$depends"; then fail "Depends names development packages"; fi
+if grep -i webengine <<<"$depends"; then fail "the terminal depends on Qt WebEngine"; fi
+
+# The web view's package: the plugin, for this very version of the terminal,
+# with the web engine; the terminal recommends it.
+if [ -n "$webdeb" ]; then
+  echo "== $(basename "$webdeb")"
+  weblisting=$(dpkg-deb -c "$webdeb")
+  echo "$weblisting"
+  webfiles=$(awk '$1 !~ /^d/ { print $6 }' <<<"$weblisting" | sort)
+  webexpected="./$plugin_path
+./usr/share/doc/qrvterm-webview/changelog.Debian.gz
+./usr/share/doc/qrvterm-webview/copyright"
+  [ "$webfiles" = "$webexpected" ] || fail "web view file list differs: $(diff <(echo "$webexpected") <(echo "$webfiles") || true)"
+  webdepends=$(dpkg-deb -f "$webdeb" Depends)
+  echo "Depends: $webdepends"
+  grep -q "qrvterm (= $version-1)" <<<"$webdepends" || fail "the web view does not depend on this qrvterm"
+  grep -q libqt6webenginewidgets6 <<<"$webdepends" || fail "the web view does not depend on Qt WebEngine"
+  echo "Recommends: $(field Recommends)"
+  field Recommends | grep -q "qrvterm-webview (= $version-1)" || fail "qrvterm does not recommend its web view"
+fi
 
 # The unpacked package: the menu entry validates and points at what is there.
 root=$out/root
@@ -84,8 +105,9 @@ needed() { objdump -p "$1" | awk '$1 == "NEEDED" { print $2 }'; }
 for program in qrvterm qrvterm-run qrvsim; do
   if needed "$root/usr/bin/$program" | grep -i webengine; then fail "$program links Qt WebEngine"; fi
 done
-if [ -n "$plugin" ]; then
-  needed "$root/$plugin_path" | grep -q libQt6WebEngineWidgets ||
+if [ -n "$webdeb" ]; then
+  dpkg-deb -x "$webdeb" "$out/webroot"
+  needed "$out/webroot/$plugin_path" | grep -q libQt6WebEngineWidgets ||
     fail "the plugin does not link Qt WebEngine"
 fi
 appstreamcli validate --no-net --pedantic "$root/usr/share/metainfo/com.example.qrvterm.metainfo.xml" ||
@@ -100,7 +122,7 @@ allowed_warnings=(
   # ITP bug; this package is not uploaded to the archive and has none.
   initial-upload-closes-no-bugs
 )
-lintian_out=$(lintian --tag-display-limit 0 "$deb" 2>&1 | grep -v '^running with root privileges' || true)
+lintian_out=$(lintian --tag-display-limit 0 "$deb" $webdeb 2>&1 | grep -v '^running with root privileges' || true)
 echo "$lintian_out"
 while IFS= read -r line; do
   case $line in

@@ -6,12 +6,17 @@
 #include "messageboxcatcher.h"
 #include "shell/helptext.h"
 #include "shell/linkcipher.h"
+#include "shell/reachability.h"
 #include "shell/webpanel.h"
 
+#include <QSignalSpy>
 #include <QStringEncoder>
 #include <QTest>
 #include <array>
 #include <cstring>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -163,6 +168,61 @@ private slots:
         FindControl<QPushButton>(d, "clearButton")->click();
         d.RefreshReceiveView(true);
         QCOMPARE(panel->NavigateCount(), 1);
+    }
+
+    // Whether the maker's page can be reached: told apart, and only the
+    // latest check's answer counts.
+    void reachabilityCheck()
+    {
+        // A port that listens (the connection is accepted by the kernel) and
+        // one that no longer does.
+        auto listening = [](bool keep, int *fd) {
+            *fd = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in sa {};
+            sa.sin_family = AF_INET;
+            sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            socklen_t length = sizeof sa;
+            ::bind(*fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
+            ::listen(*fd, 4);
+            ::getsockname(*fd, reinterpret_cast<sockaddr *>(&sa), &length);
+            if (!keep)
+                ::close(*fd);
+            return QUrl(QStringLiteral("http://127.0.0.1:%1/page").arg(ntohs(sa.sin_port)));
+        };
+        int open = -1, closed = -1;
+        const QUrl there = listening(true, &open);
+        const QUrl gone = listening(false, &closed);
+        auto closeOpen = qScopeGuard([open] { ::close(open); });
+
+        QString detail;
+        QCOMPARE(ReachabilityCheck::Probe(there, 2000, &detail), ReachabilityCheck::Reachable);
+        QCOMPARE(ReachabilityCheck::Probe(gone, 2000, &detail), ReachabilityCheck::NoAnswer);
+        QVERIFY(!detail.isEmpty());
+        QVERIFY(ReachabilityCheck::Describe(ReachabilityCheck::NoAnswer, detail).contains(detail));
+        QCOMPARE(ReachabilityCheck::Probe(QUrl(QStringLiteral("http://qrv-shell-test.invalid/")), 4000, &detail),
+                 ReachabilityCheck::NotResolved);
+        QCOMPARE(ReachabilityCheck::Probe(QUrl(QStringLiteral("file:///etc/passwd")), 2000, &detail),
+                 ReachabilityCheck::NotWebAddress);
+        QCOMPARE(ReachabilityCheck::Probe(QUrl(QStringLiteral("http:///x")), 2000, &detail),
+                 ReachabilityCheck::NotWebAddress);
+
+        // Started again at once: the first check's answer is dropped.
+        ReachabilityCheck check;
+        QSignalSpy finished(&check, &ReachabilityCheck::finished);
+        check.start(gone);
+        check.start(there);
+        QVERIFY(check.isRunning());
+        QTRY_COMPARE(finished.size(), 1);
+        QCOMPARE(finished.first().first().value<ReachabilityCheck::Outcome>(), ReachabilityCheck::Reachable);
+        QTest::qWait(200);
+        QCOMPARE(finished.size(), 1);
+        QVERIFY(!check.isRunning());
+
+        // Destroyed while its thread runs: the answer goes nowhere.
+        auto *dropped = new ReachabilityCheck;
+        dropped->start(QUrl(QStringLiteral("http://qrv-shell-test.invalid/")));
+        delete dropped;
+        QTest::qWait(300);
     }
 };
 

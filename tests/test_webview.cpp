@@ -172,24 +172,6 @@ private slots:
         QVERIFY(!WebEngineMapped());
     }
 
-    // A server that is there but refuses: said as such.
-    void hostDoesNotAnswer()
-    {
-        QTcpServer closed;
-        QVERIFY(closed.listen(QHostAddress::LocalHost));
-        const quint16 port = closed.serverPort();
-        closed.close();
-        QString detail;
-        QCOMPARE(ReachabilityCheck::Probe(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(port)), 2000, &detail),
-                 ReachabilityCheck::NoAnswer);
-        QVERIFY(!detail.isEmpty());
-        QCOMPARE(ReachabilityCheck::Probe(QUrl(QStringLiteral("file:///etc/passwd")), 2000, &detail),
-                 ReachabilityCheck::NotWebAddress);
-        TinyWebServer server("<p>hello</p>");
-        QVERIFY(server.listen(QHostAddress::LocalHost));
-        QCOMPARE(ReachabilityCheck::Probe(QUrl(server.address()), 2000, &detail), ReachabilityCheck::Reachable);
-    }
-
     // As root, without the sandbox switched off by the user, no web view even
     // for a page that answers.
     void asRootTheBuiltInPage()
