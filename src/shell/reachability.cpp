@@ -128,8 +128,7 @@ ReachabilityCheck::Outcome ReachabilityCheck::Probe(const QUrl &url, int timeout
     const QByteArray port = QByteArray::number(url.port(https ? 443 : 80));
     addrinfo hints {};
     hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_ADDRCONFIG;
+    hints.ai_socktype = SOCK_STREAM; // every address, tried in turn
     addrinfo *found = nullptr;
     const int resolved = ::getaddrinfo(host.constData(), port.constData(), &hints, &found);
     if (resolved != 0) {

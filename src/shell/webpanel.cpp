@@ -91,10 +91,10 @@ void WebPanel::PrepareApplication()
 
 QString WebPanel::PluginPath()
 {
-    QStringList candidates;
     const QString chosen = qEnvironmentVariable("QRV_WEB_VIEW_PLUGIN");
     if (!chosen.isEmpty())
         return chosen;
+    QStringList candidates;
 #ifdef QRV_WEB_VIEW_PLUGIN_INSTALLED
     candidates << QCoreApplication::applicationDirPath() + QStringLiteral("/../") + QStringLiteral(QRV_WEB_VIEW_PLUGIN_INSTALLED);
 #endif
@@ -213,8 +213,9 @@ QUrl WebPanel::PageUrl() const
 void WebPanel::paintEvent(QPaintEvent *event)
 {
     QFrame::paintEvent(event);
-    // Making the view holds the event loop for a quarter of a second: it is
-    // made once the window is on screen and this first frame is out.
+    // Making the view (loading the web engine) holds the event loop for
+    // over a tenth of a second: it is made once the window is on screen and
+    // this first frame is out.
     if (m_reachable && !m_view && !m_embedQueued) {
         m_embedQueued = true;
         QTimer::singleShot(0, this, &WebPanel::EmbedWebView);
