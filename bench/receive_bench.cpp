@@ -2,10 +2,14 @@
 // receive path (port session, session log, colouring receive view, window
 // shown on the offscreen platform unless QT_QPA_PLATFORM says otherwise).
 //
-//   build/bench/receive_bench [megabytes]
+//   build/bench/receive_bench [megabytes] [--save FILE]
 //       As fast as the pty takes it: throughput, CPU cost, event-loop
-//       stalls, the cost of one chunk as the log grows, memory growth per
-//       byte of log, and the keyword tokeniser's own speed.
+//       stalls, the cost of one chunk as the log grows (at 0, 10 MB, 1 GB
+//       and the end), resident memory (peak, and growth per byte of log in
+//       all and beyond the log's memory limit, 256 MB), and the keyword
+//       tokeniser's own speed. --save: the log saved to FILE afterwards as
+//       Save does, timed, and its bytes compared (SHA-256) with what the
+//       feeder wrote.
 //   build/bench/receive_bench --paced [seconds] [interval-ms] [baud] [rounds]
 //       A module talking at a line's rate (115200 baud: 11520 bytes/s) in
 //       small reads, one every interval-ms (4): the share of one core that
@@ -23,6 +27,8 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QCryptographicHash>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QPaintEvent>
 #include <QSignalBlocker>
@@ -58,6 +64,23 @@ double ProcessCpuSeconds()
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
+
+// VmHWM: the most the process has had resident.
+qint64 PeakResidentBytes()
+{
+    FILE *f = std::fopen("/proc/self/status", "r");
+    char line[256];
+    long kb = 0;
+    while (f && std::fgets(line, sizeof line, f))
+        if (std::sscanf(line, "VmHWM: %ld", &kb) == 1)
+            break;
+    if (f)
+        std::fclose(f);
+    return qint64(kb) * 1024;
+}
+
+// What the feeder wrote to the pty, in order.
+QCryptographicHash s_fed(QCryptographicHash::Sha256);
 
 qint64 ResidentBytes()
 {
@@ -111,6 +134,7 @@ void WriteAll(int fd, const QByteArray &pattern, qint64 total, std::atomic<qint6
         const qint64 want = std::min<qint64>(total - done, pattern.size() - offset);
         const ssize_t n = ::write(fd, pattern.constData() + offset, size_t(want));
         if (n > 0) {
+            s_fed.addData(QByteArrayView(pattern.constData() + offset, n));
             done += n;
         } else if (n < 0 && errno == EAGAIN) {
             pollfd p { fd, POLLOUT, 0 };
@@ -190,6 +214,17 @@ int main(int argc, char **argv)
     const bool marks = takeFlag("--marks");
     // --timestamps (anywhere): the view shows each line's time beside it.
     const bool timestamps = takeFlag("--timestamps");
+    // --save FILE (anywhere): the log saved afterwards.
+    QString saveTo;
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (qstrcmp(argv[i], "--save") == 0) {
+            saveTo = QString::fromLocal8Bit(argv[i + 1]);
+            for (int j = i; j + 2 < argc; ++j)
+                argv[j] = argv[j + 2];
+            argc -= 2;
+            break;
+        }
+    }
     if (webView && WebPanel::WebViewAvailable()) {
         if (::geteuid() == 0)
             qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
@@ -353,6 +388,7 @@ int main(int argc, char **argv)
                 const QSignalBlocker quiet(&dialog.Session().serial());
                 if (::write(master, chunk.constData(), size_t(chunk.size())) != chunk.size())
                     std::perror("write");
+                s_fed.addData(chunk);
                 while (dialog.Session().serial().BytesAvailable() < chunk.size())
                     app.processEvents(QEventLoop::AllEvents, 5);
             }
@@ -367,6 +403,7 @@ int main(int argc, char **argv)
     };
 
     app.processEvents();
+    const qint64 logBefore = log.size(); // the terminal's own text before the first byte fed
     const double chunkAt0 = chunkMicros();
     const qint64 rssStart = ResidentBytes();
     const qint64 logStart = log.size();
@@ -390,7 +427,24 @@ int main(int argc, char **argv)
     double seconds = 0, cpu = 0, pcpu = 0;
     flood(10 * MB, &seconds, &cpu, &pcpu);
     const double chunkAt10 = chunkMicros();
-    flood((megabytes - 10) * MB, &seconds, &cpu, &pcpu);
+    // Up to the memory limit, then on in steps (the chunk's cost at 1 GB).
+    const qint64 limit = SessionLog::kDefaultMemoryLimit;
+    qint64 rssAtLimit = 0, logAtLimit = 0;
+    double chunkAt1G = 0;
+    for (qint64 left = megabytes * MB - 10 * MB; left > 0;) {
+        qint64 step = std::min<qint64>(left, 256 * MB);
+        if (rssAtLimit == 0 && log.size() < limit + 16 * MB)
+            step = std::min<qint64>(step, limit + 16 * MB - log.size());
+        flood(step, &seconds, &cpu, &pcpu);
+        left -= step;
+        if (rssAtLimit == 0 && log.size() >= limit + 16 * MB) {
+            rssAtLimit = ResidentBytes();
+            logAtLimit = log.size();
+        }
+        if (chunkAt1G == 0 && log.size() >= 1024 * MB) {
+            chunkAt1G = chunkMicros();
+        }
+    }
     const double chunkAt50 = chunkMicros();
     const qint64 rssEnd = ResidentBytes();
     const qint64 logBytes = log.size() - logStart;
@@ -402,13 +456,49 @@ int main(int argc, char **argv)
     std::printf("CPU per MB (window)      %.4f s   (receive path on the window's thread)\n", cpu / mb);
     std::printf("CPU per MB (process)     %.4f s   (including the writer thread)\n", pcpu / mb);
     std::printf("longest event-loop stall %.1f ms\n", double(longestGap) / 1e6);
-    std::printf("one 511-byte chunk       %.1f us at 0 MB, %.1f us at 10 MB, %.1f us at %lld MB (x%.2f)\n",
-                chunkAt0, chunkAt10, chunkAt50, static_cast<long long>(megabytes), chunkAt50 / chunkAt0);
+    std::printf("one 511-byte chunk       %.1f us at 0 MB, %.1f us at 10 MB, ", chunkAt0, chunkAt10);
+    if (chunkAt1G > 0)
+        std::printf("%.1f us at 1 GB, ", chunkAt1G);
+    std::printf("%.1f us at %lld MB (x%.2f)\n", chunkAt50, static_cast<long long>(megabytes), chunkAt50 / chunkAt0);
     std::printf("resident memory growth   %.2f bytes per byte of log\n", double(rssEnd - rssStart) / double(logBytes));
+    if (rssAtLimit > 0)
+        std::printf("  beyond the log's limit %.3f bytes per byte (%.0f MB resident at %.0f MB of log, %.0f MB at "
+                    "the end)\n",
+                    double(rssEnd - rssAtLimit) / double(log.size() - logAtLimit), double(rssAtLimit) / MB,
+                    double(logAtLimit) / MB, double(rssEnd) / MB);
+    std::printf("peak resident            %.0f MB; log in memory %.0f MB, in its file %.0f MB; line index %.1f MB "
+                "(%lld chunks in its file)\n",
+                double(PeakResidentBytes()) / MB, double(log.residentBytes()) / MB, double(log.storedBytes()) / MB,
+                double(view->lineIndex().memoryUsage()) / MB, qlonglong(view->lineIndex().storedChunks()));
     std::printf("arrival-time marks       %lld (%.4f bytes per byte of log, %.2f per line)\n",
                 qlonglong(log.timeMarkCount()), double(log.timeMarkCount()) * 16 / double(logBytes),
                 double(log.timeMarkCount()) * 16 / double(std::max<qsizetype>(1, view->lineCount())));
     std::printf("keyword tokeniser alone  %.0f MB/s\n", TokeniserMegabytesPerSecond(view->Tokenizer(), pattern));
+
+    if (!saveTo.isEmpty()) {
+        // As Save writes it, then read back and compared with what was fed.
+        QElapsedTimer t;
+        t.start();
+        QFile file(saveTo);
+        const bool saved = file.open(QIODevice::WriteOnly | QIODevice::Truncate) && log.WriteTo(file);
+        file.close();
+        const double saveSeconds = double(t.nsecsElapsed()) / 1e9;
+        QCryptographicHash back(QCryptographicHash::Sha256);
+        qint64 size = 0;
+        if (saved && file.open(QIODevice::ReadOnly)) {
+            size = file.size();
+            file.seek(logBefore);
+            while (!file.atEnd())
+                back.addData(file.read(4 * MB));
+        }
+        const bool same = saved && size == log.size() && back.result() == s_fed.result();
+        std::printf("save                     %.1f s for %.0f MB (%.0f MB/s); the file %s what was fed (sha256 %s)\n",
+                    saveSeconds, double(size) / MB, double(size) / MB / saveSeconds, same ? "equals" : "DIFFERS from",
+                    s_fed.result().toHex().left(16).constData());
+        QFile::remove(saveTo);
+        if (!same)
+            return 1;
+    }
 
     dialog.Session().Close();
     ::close(slave);

@@ -228,6 +228,7 @@ private slots:
     void byteByByteMatchesReference();
     void clearRestartsIndex();
     void indexMemory();
+    void indexInAFile();
 
     void wrapping();
     void resizeKeepsTopLine();
@@ -445,6 +446,38 @@ void TestLogView::indexMemory()
     index.update(log);
     const double perLine = double(index.memoryUsage()) / double(index.lineCount());
     QVERIFY2(perLine < 13.0, qPrintable(QString::number(perLine)));
+}
+
+// With its older chunks in a file, the index answers as one in memory, also
+// after a re-wrap changes the rows of lines in the file.
+void TestLogView::indexInAFile()
+{
+    SessionLog log;
+    log.setMemoryLimit(0);
+    LineIndex index;
+    index.setMemoryLimit(0);
+    QRandomGenerator rng(11);
+    QByteArray text;
+    for (int i = 0; i < 30000; ++i) {
+        QByteArray line = "+CMGR: \"REC READ\",\"" + QByteArray::number(rng.bounded(1000000)) + "\"";
+        if (i % 5 == 0)
+            line += "\xc4\xe3\xba\xc3" + QByteArray(rng.bounded(120), 'x'); // a wide pair, then a long run
+        line += i % 3 == 0 ? "\n" : "\r\n";
+        text += line;
+        log.Append(line);
+        if (i % 4000 == 0)
+            index.update(log);
+    }
+    index.update(log);
+    QVERIFY(index.storedChunks() >= 5);
+    QVERIFY(index.memoryUsage() < 12 * 30000 / 2);
+    compareWithReference(index, text, rng);
+    for (int columns : { 23, 80 }) {
+        index.setColumns(columns, log);
+        index.refine(log);
+        QVERIFY(index.isExact());
+        compareWithReference(index, text, rng);
+    }
 }
 
 void TestLogView::wrapping()

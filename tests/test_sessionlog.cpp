@@ -3,7 +3,52 @@
 #include "session/sessionlog.h"
 
 #include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+// Lines of AT-like text in pieces of several sizes, as a module's reads come.
+QByteArray Fill(SessionLog &log, qsizetype total, quint32 seed)
+{
+    QRandomGenerator random(seed);
+    QByteArray all;
+    const qsizetype pieces[] = { 511, 7, 4096, 70000, 1 };
+    int n = 0;
+    while (all.size() < total) {
+        QByteArray piece;
+        const qsizetype want = pieces[n++ % 5];
+        while (piece.size() < want)
+            piece += "+CSQ: " + QByteArray::number(random.bounded(100000)) + ",99\r\nOK\r\n";
+        piece.truncate(want);
+        log.Append(piece, n % 7 == 0 ? SessionLog::Origin::Terminal : SessionLog::Origin::Received);
+        all += piece;
+    }
+    return all;
+}
+
+// Whether process `pid` has a file open in `folder`.
+bool HasFileIn(const QString &pid, const QString &folder)
+{
+    const QString fds = QStringLiteral("/proc/%1/fd").arg(pid);
+    for (const QString &fd : QDir(fds).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        char target[4096];
+        const ssize_t n = ::readlink(QFile::encodeName(fds + QLatin1Char('/') + fd).constData(), target, sizeof target);
+        if (n > 0 && QString::fromLocal8Bit(target, int(n)).startsWith(folder + QLatin1Char('/')))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
 
 class TestSessionLog : public QObject
 {
@@ -170,6 +215,170 @@ private slots:
         s.Reset();
         Feed(s, f, { "K" });
         QVERIFY(!f.okSeen);
+    }
+    // Past its memory limit the log keeps its older blocks in a file: every
+    // way of reading it gives back what went in.
+    void olderBlocksInAFile()
+    {
+        QTemporaryDir tmp;
+        qputenv("TMPDIR", tmp.path().toLocal8Bit());
+        auto unset = qScopeGuard([] { qunsetenv("TMPDIR"); });
+        SessionLog log;
+        int failures = 0;
+        log.setStoreFailureHandler([&](const QString &) { ++failures; });
+        log.setMemoryLimit(SessionLog::kBlockSize * 3);
+        const QByteArray all = Fill(log, 6 * 1024 * 1024 + 12345, 7);
+        QCOMPARE(log.size(), all.size());
+        QVERIFY2(log.residentBytes() <= SessionLog::kBlockSize * 4, qPrintable(QString::number(log.residentBytes())));
+        QVERIFY(log.storedBytes() >= all.size() - SessionLog::kBlockSize * 4);
+        QCOMPARE(failures, 0);
+        QCOMPARE(log.Text(), all);
+        QBuffer saved;
+        saved.open(QIODevice::WriteOnly);
+        QVERIFY(log.WriteTo(saved));
+        QCOMPARE(saved.data(), all);
+        // Slices across blocks in the file, in memory and between the two,
+        // in an order that makes the kept blocks change.
+        QRandomGenerator random(3);
+        for (int i = 0; i < 300; ++i) {
+            const qsizetype pos = random.bounded(int(all.size()));
+            const qsizetype len = random.bounded(SessionLog::kBlockSize * 2);
+            QCOMPARE(log.Slice(pos, len), all.mid(pos, len));
+        }
+        const qsizetype boundary = log.size() - log.residentBytes();
+        QCOMPARE(log.Slice(boundary - 10, 20), all.mid(boundary - 10, 20));
+        QByteArray visited;
+        log.Visit(0, log.size(), [&](const char *p, qsizetype n) { visited.append(p, n); });
+        QCOMPARE(visited, all);
+        QVERIFY(log.TimeAt(10) > 0);
+        QVERIFY(!log.TerminalRanges(0, log.size()).empty());
+        // The file is in TMPDIR, and has no name there.
+        QVERIFY(QDir(tmp.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot).isEmpty());
+        QVERIFY(HasFileIn(QStringLiteral("self"), tmp.path()));
+
+        // Clear frees the file; the log fills again from the start.
+        log.Clear();
+        QCOMPARE(log.storedBytes(), 0);
+        QCOMPARE(log.residentBytes(), 0);
+        const QByteArray again = Fill(log, 2 * 1024 * 1024, 9);
+        QCOMPARE(log.Text(), again);
+        QVERIFY(log.storedBytes() > 0);
+    }
+
+    // The times of the lines and the terminal's ranges, past their share of
+    // the limit, also in files: the same answers.
+    void timesAndRangesInAFile()
+    {
+        SessionLog log;
+        log.setMemoryLimit(0);
+        qint64 now = 1000;
+        log.setClock([&] { return now; });
+        std::vector<qsizetype> starts;
+        std::vector<SessionLog::Range> ranges;
+        for (int i = 0; i < 30000; ++i) {
+            now += 1 + i % 3;
+            starts.push_back(log.size());
+            const bool ours = i % 3 == 0;
+            const QByteArray line = ours ? QByteArray("AT+CSQ\r\n") : QByteArray("+CSQ: 17,99\r\n");
+            if (ours)
+                ranges.push_back({log.size(), log.size() + line.size()});
+            log.Append(line, ours ? SessionLog::Origin::Terminal : SessionLog::Origin::Received);
+        }
+        QCOMPARE(log.timeMarkCount(), 30000);
+        qint64 expected = 1000;
+        for (int i = 0; i < 30000; ++i) {
+            expected += 1 + i % 3;
+            if (i % 97 == 0 || i > 29990) {
+                QCOMPARE(log.TimeAt(starts[size_t(i)]), expected);
+                QCOMPARE(log.TimeAt(starts[size_t(i)] + 3), expected);
+            }
+        }
+        const std::vector<SessionLog::Range> all = log.TerminalRanges(0, log.size());
+        QCOMPARE(all.size(), ranges.size());
+        QVERIFY(all == ranges);
+        const qsizetype mid = starts[15000] + 2;
+        const std::vector<SessionLog::Range> some = log.TerminalRanges(mid, mid + 100);
+        QVERIFY(!some.empty());
+        QCOMPARE(some.front().from, mid);
+    }
+
+    // Killed, the process leaves nothing behind in TMPDIR.
+    void fileGoesWithTheProcess()
+    {
+        QTemporaryDir tmp;
+        int ready[2];
+        QVERIFY(::pipe(ready) == 0);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            qputenv("TMPDIR", tmp.path().toLocal8Bit());
+            SessionLog log;
+            log.setMemoryLimit(0);
+            Fill(log, 4 * 1024 * 1024, 1);
+            const char ok = log.storedBytes() > 0 ? 'y' : 'n';
+            (void)!::write(ready[1], &ok, 1);
+            for (;;)
+                ::pause();
+        }
+        auto reap = qScopeGuard([pid] {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        });
+        ::close(ready[1]);
+        char ok = 0;
+        QCOMPARE(::read(ready[0], &ok, 1), 1);
+        ::close(ready[0]);
+        QCOMPARE(ok, 'y');
+        QVERIFY(HasFileIn(QString::number(pid), tmp.path()));
+        reap.dismiss();
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        QVERIFY(QDir(tmp.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot).isEmpty());
+    }
+
+    // A file that cannot grow (a full disk; here a file size limit): said
+    // once, and everything stays in memory from then on.
+    void fullDiskKeepsEverythingInMemory()
+    {
+        QTemporaryDir tmp;
+        qputenv("TMPDIR", tmp.path().toLocal8Bit());
+        rlimit old {};
+        QVERIFY(::getrlimit(RLIMIT_FSIZE, &old) == 0);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = old;
+        small.rlim_cur = rlim_t(SessionLog::kBlockSize * 3);
+        QVERIFY(::setrlimit(RLIMIT_FSIZE, &small) == 0);
+        auto restore = qScopeGuard([&] {
+            ::setrlimit(RLIMIT_FSIZE, &old);
+            std::signal(SIGXFSZ, oldHandler);
+            qunsetenv("TMPDIR");
+        });
+        SessionLog log;
+        QStringList told;
+        log.setStoreFailureHandler([&](const QString &reason) { told << reason; });
+        log.setMemoryLimit(0);
+        const QByteArray all = Fill(log, 3 * 1024 * 1024, 5);
+        QCOMPARE(told.size(), 1);
+        QVERIFY2(told.first().contains(QLatin1String("File too large")), qPrintable(told.first()));
+        QCOMPARE(log.storeError(), told.first());
+        QCOMPARE(log.storedBytes(), SessionLog::kBlockSize * 3);
+        QCOMPARE(log.residentBytes(), all.size() - SessionLog::kBlockSize * 3);
+        QCOMPARE(log.Text(), all);
+
+        // A folder where no file can be made: also said once.
+        restore.dismiss();
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, oldHandler);
+        qputenv("TMPDIR", "/proc/qrv-no-such-folder");
+        SessionLog nowhere;
+        QStringList said;
+        nowhere.setStoreFailureHandler([&](const QString &reason) { said << reason; });
+        nowhere.setMemoryLimit(0);
+        const QByteArray kept = Fill(nowhere, 2 * 1024 * 1024, 6);
+        qunsetenv("TMPDIR");
+        QCOMPARE(said.size(), 1);
+        QVERIFY(said.first().contains(QLatin1String("/proc/qrv-no-such-folder")));
+        QCOMPARE(nowhere.storedBytes(), 0);
+        QCOMPARE(nowhere.Text(), kept);
     }
 };
 

@@ -53,6 +53,7 @@ TerminalDialog::TerminalDialog(SessionLog &log, QWidget *parent)
 TerminalDialog::~TerminalDialog()
 {
     m_session.disconnect(this);
+    m_log.setStoreFailureHandler({});
 }
 
 SerialSettings TerminalDialog::SettingsFromControls() const
@@ -109,6 +110,18 @@ void TerminalDialog::SetupReceiveView()
     m_reconnect->setToolTip(QStringLiteral("When the module goes away (reset, unplugged), wait for it and open it again"));
     connect(m_reconnect, &QAction::toggled, this, &TerminalDialog::setReconnect);
     view->addContextAction(m_reconnect);
+    // A long log keeps its older part in a temporary file; where that cannot
+    // be written (a full disk), it keeps everything in memory, and says so.
+    m_log.setStoreFailureHandler([this](const QString &reason) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, reason] {
+                ShowMessage(QStringLiteral("The session log cannot keep its older part on disk:\n%1\n"
+                                           "It keeps everything in memory from now on; nothing is lost.")
+                                .arg(reason));
+            },
+            Qt::QueuedConnection);
+    });
     connect(&m_session, &TerminalSession::logFileFailed, this, [this](const QString &reason) {
         setLogDirectory(QString());
         ShowMessage(QStringLiteral("The log on disk stopped:\n%1\nThe log in the window goes on.").arg(reason));

@@ -1,9 +1,14 @@
 #include "session/sessionlog.h"
 
+#include "store/spillfile.h"
+
 #include <QDateTime>
 #include <QMutexLocker>
 #include <algorithm>
 #include <cstring>
+
+SessionLog::SessionLog() = default;
+SessionLog::~SessionLog() = default;
 
 void SessionLog::Append(const QByteArray &bytes, Origin origin)
 {
@@ -16,6 +21,96 @@ void SessionLog::Append(const char *data, qsizetype n, Origin origin)
         return;
     QMutexLocker lock(&m_lock);
     appendLocked(data, n, origin);
+    const QString failure = spillLocked();
+    if (!failure.isEmpty() && m_onStoreFailure) {
+        const StoreFailure tell = m_onStoreFailure;
+        lock.unlock();
+        tell(failure);
+    }
+}
+
+QString SessionLog::spillLocked()
+{
+    // At most 8 blocks (2 MB) a call, so that no append waits long for the
+    // disk; appends are far smaller than that, so the file keeps up.
+    for (int moved = 0; moved < 8 && !m_storeFailed && m_spilled + 1 < m_blocks.size()
+                        && m_size - qsizetype(m_spilled) * kBlockSize > m_memoryLimit;
+         ++moved) {
+        if (!m_store)
+            m_store = std::make_unique<SpillFile>(kBlockSize);
+        QByteArray &block = m_blocks[m_spilled];
+        if (!m_store->Put(qsizetype(m_spilled), block.constData(), block.size())) {
+            m_storeFailed = true;
+            m_storeError = m_store->error();
+            return m_storeError;
+        }
+        block = QByteArray();
+        ++m_spilled;
+    }
+    return QString();
+}
+
+const char *SessionLog::blockLocked(size_t i, qsizetype *size) const
+{
+    if (i >= m_spilled) {
+        *size = m_blocks[i].size();
+        return m_blocks[i].constData();
+    }
+    *size = kBlockSize;
+    ReadBack *slot = &m_readBack[0];
+    for (ReadBack &r : m_readBack) {
+        if (r.block == i) {
+            r.used = ++m_reads;
+            return r.bytes.constData();
+        }
+        if (r.used < slot->used)
+            slot = &r;
+    }
+    slot->bytes.resize(kBlockSize);
+    if (!m_store->Get(qsizetype(i), slot->bytes.data(), kBlockSize)) {
+        // The file cannot be read back (it was there a moment ago): the
+        // block reads as zeros rather than as some other block's bytes.
+        qWarning("session log: %s", qPrintable(m_store->error()));
+        slot->bytes.fill('\0');
+        slot->block = size_t(-1);
+        return slot->bytes.constData();
+    }
+    slot->block = i;
+    slot->used = ++m_reads;
+    return slot->bytes.constData();
+}
+
+void SessionLog::setMemoryLimit(qsizetype bytes)
+{
+    QMutexLocker lock(&m_lock);
+    m_memoryLimit = std::max<qsizetype>(bytes, 0);
+    // The times and the terminal's ranges: a small share of it each.
+    m_times.setMemoryLimit(m_memoryLimit / 32);
+    m_terminal.setMemoryLimit(m_memoryLimit / 32);
+}
+
+qsizetype SessionLog::residentBytes() const
+{
+    QMutexLocker lock(&m_lock);
+    return m_size - qsizetype(m_spilled) * kBlockSize;
+}
+
+qsizetype SessionLog::storedBytes() const
+{
+    QMutexLocker lock(&m_lock);
+    return m_store ? m_store->sizeOnDisk() : 0;
+}
+
+void SessionLog::setStoreFailureHandler(StoreFailure handler)
+{
+    QMutexLocker lock(&m_lock);
+    m_onStoreFailure = std::move(handler);
+}
+
+QString SessionLog::storeError() const
+{
+    QMutexLocker lock(&m_lock);
+    return m_storeError;
 }
 
 void SessionLog::appendLocked(const char *data, qsizetype n, Origin origin)
@@ -33,7 +128,7 @@ void SessionLog::appendLocked(const char *data, qsizetype n, Origin origin)
     }
     if (origin == Origin::Terminal && n > 0) {
         if (!m_terminal.empty() && m_terminal.back().to == m_size)
-            m_terminal.back().to += n;
+            m_terminal.setBack({m_terminal.back().from, m_size + n});
         else
             m_terminal.push_back({m_size, m_size + n});
     }
@@ -70,20 +165,30 @@ void SessionLog::Clear()
 {
     QMutexLocker lock(&m_lock);
     m_blocks.clear();
+    m_blocks.shrink_to_fit();
     m_terminal.clear();
     m_times.clear();
     m_size = 0;
     ++m_generation;
+    // The file goes, and its disk space with it; a store that failed is
+    // tried again.
+    m_store.reset();
+    m_spilled = 0;
+    m_storeFailed = false;
+    m_storeError.clear();
+    m_readBack = {};
 }
 
 std::vector<SessionLog::Range> SessionLog::TerminalRanges(qsizetype from, qsizetype to) const
 {
     QMutexLocker lock(&m_lock);
     std::vector<Range> out;
-    auto it = std::upper_bound(m_terminal.begin(), m_terminal.end(), from,
-                               [](qsizetype pos, const Range &r) { return pos < r.to; });
-    for (; it != m_terminal.end() && it->from < to; ++it)
-        out.push_back({std::max(it->from, from), std::min(it->to, to)});
+    for (qsizetype i = m_terminal.upperBound(from, [](const Range &r) { return r.to; }); i < m_terminal.size(); ++i) {
+        const Range r = m_terminal.at(i);
+        if (r.from >= to)
+            break;
+        out.push_back({std::max(r.from, from), std::min(r.to, to)});
+    }
     return out;
 }
 
@@ -92,15 +197,14 @@ qint64 SessionLog::TimeAt(qsizetype pos) const
     QMutexLocker lock(&m_lock);
     if (pos < 0 || pos >= m_size || m_times.empty())
         return -1;
-    auto it = std::upper_bound(m_times.begin(), m_times.end(), pos,
-                               [](qsizetype p, const TimeMark &m) { return p < m.pos; });
-    return std::prev(it)->ms;
+    const qsizetype after = m_times.upperBound(pos, [](const TimeMark &m) { return m.pos; });
+    return after == 0 ? -1 : m_times.at(after - 1).ms;
 }
 
 qsizetype SessionLog::timeMarkCount() const
 {
     QMutexLocker lock(&m_lock);
-    return qsizetype(m_times.size());
+    return m_times.size();
 }
 
 void SessionLog::setClock(Clock clock)
@@ -114,8 +218,11 @@ QByteArray SessionLog::Text() const
     QMutexLocker lock(&m_lock);
     QByteArray all;
     all.reserve(m_size);
-    for (const QByteArray &block : m_blocks)
-        all.append(block);
+    for (size_t i = 0; i < m_blocks.size(); ++i) {
+        qsizetype size = 0;
+        const char *block = blockLocked(i, &size);
+        all.append(block, size);
+    }
     return all;
 }
 
@@ -139,24 +246,18 @@ QByteArray SessionLog::Slice(qsizetype pos, qsizetype len) const
         return out;
     len = std::min(len, m_size - pos);
     out.reserve(len);
-    qsizetype blockIndex = pos / kBlockSize;
-    qsizetype offset = pos % kBlockSize;
-    while (len > 0) {
-        const QByteArray &block = m_blocks[size_t(blockIndex)];
-        const qsizetype take = std::min(len, block.size() - offset);
-        out.append(block.constData() + offset, take);
-        len -= take;
-        offset = 0;
-        ++blockIndex;
-    }
+    auto append = [&out](const char *data, qsizetype n) { out.append(data, n); };
+    visitLocked(pos, len, append);
     return out;
 }
 
 bool SessionLog::WriteTo(QIODevice &dev) const
 {
     QMutexLocker lock(&m_lock);
-    for (const QByteArray &block : m_blocks) {
-        if (dev.write(block) != block.size())
+    for (size_t i = 0; i < m_blocks.size(); ++i) {
+        qsizetype size = 0;
+        const char *block = blockLocked(i, &size);
+        if (dev.write(block, size) != size)
             return false;
     }
     return true;

@@ -4,20 +4,37 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QIODevice>
+#include <QString>
 #include <algorithm>
+#include <array>
 #include <functional>
+#include <memory>
 #include <vector>
+
+#include "store/spilledrecords.h"
+
+class SpillFile;
 
 // The whole text of the receive view: every byte received or added, exactly
 // as it came, with CR LF line breaks. It is never trimmed; only Clear empties it.
 //
 // The bytes live in fixed-size blocks so that a log of hundreds of megabytes
 // never needs one huge contiguous reallocation and memory stays close to the
-// bytes kept. Every operation holds one lock for its whole duration.
+// bytes kept. Past a limit (256 MB unless set), the oldest blocks move to a
+// temporary file without a name (SpillFile), a few per append, and are read
+// back when asked for (the last few read are kept): memory holds the most
+// recent bytes up to the limit, however long the session. When the file
+// cannot be made or written, the log says why once (setStoreFailureHandler)
+// and keeps everything from then on in memory. Every operation holds one
+// lock for its whole duration.
 class SessionLog
 {
 public:
     static constexpr qsizetype kBlockSize = 256 * 1024;
+    static constexpr qsizetype kDefaultMemoryLimit = qsizetype(256) * 1024 * 1024;
+
+    SessionLog();
+    ~SessionLog();
 
     // Who put bytes into the log: the module (received), or the terminal
     // itself (commands it sent, separators, lost/back lines). Kept beside
@@ -57,6 +74,19 @@ public:
     QByteArray Slice(qsizetype pos, qsizetype len) const;
     // Writes the whole log to dev; false when a write fails.
     bool WriteTo(QIODevice &dev) const;
+    // Bytes of the log kept in memory before the oldest go to the file; the
+    // times and the terminal's ranges keep a 32nd of it each (8 MB, 500 000
+    // marks, unless set), and go to files of their own beyond.
+    void setMemoryLimit(qsizetype bytes);
+    // Bytes of the log in memory, and in the file.
+    qsizetype residentBytes() const;
+    qsizetype storedBytes() const;
+    // Told, outside the lock, why the file could not be made or written, the
+    // first time after the start or a Clear that it happens; the log keeps
+    // everything in memory from then on.
+    using StoreFailure = std::function<void(const QString &reason)>;
+    void setStoreFailureHandler(StoreFailure handler);
+    QString storeError() const;
     // Increases on every Clear, so a reader can tell a cleared log that has
     // grown again from one that only grew.
     quint64 generation() const;
@@ -72,35 +102,63 @@ public:
     void Visit(qsizetype pos, qsizetype len, F &&f) const
     {
         QMutexLocker lock(&m_lock);
+        visitLocked(pos, len, f);
+    }
+
+private:
+    template<class F>
+    void visitLocked(qsizetype pos, qsizetype len, F &f) const
+    {
         if (pos < 0 || pos >= m_size || len <= 0)
             return;
         len = std::min(len, m_size - pos);
         size_t blockIndex = size_t(pos / kBlockSize);
         qsizetype offset = pos % kBlockSize;
         while (len > 0) {
-            const QByteArray &block = m_blocks[blockIndex];
-            const qsizetype take = std::min(len, block.size() - offset);
-            f(block.constData() + offset, take);
+            qsizetype size = 0;
+            const char *block = blockLocked(blockIndex, &size);
+            const qsizetype take = std::min(len, size - offset);
+            f(block + offset, take);
             len -= take;
             offset = 0;
             ++blockIndex;
         }
     }
 
-private:
     void appendLocked(const char *data, qsizetype n, Origin origin);
+    // Block i's bytes: in memory, or read back from the file into a block
+    // kept for the next reads.
+    const char *blockLocked(size_t i, qsizetype *size) const;
+    // Moves the oldest blocks to the file while more than the limit is in
+    // memory, a few at a time; returns a failure to report, once.
+    QString spillLocked();
 
     mutable QMutex m_lock;
     std::vector<QByteArray> m_blocks;
     qsizetype m_size = 0;
-    std::vector<Range> m_terminal; // sorted, none touching another
+    SpilledRecords<Range> m_terminal; // sorted, none touching another
     struct TimeMark
     {
         qsizetype pos;
         qint64 ms;
     };
-    std::vector<TimeMark> m_times; // by position; each ms differs from the one before
+    SpilledRecords<TimeMark> m_times; // by position; each ms differs from the one before
     Clock m_clock;
     quint64 m_generation = 0;
     Tee m_tee;
+
+    std::unique_ptr<SpillFile> m_store;
+    size_t m_spilled = 0; // blocks [0, m_spilled) are in m_store, each full
+    qsizetype m_memoryLimit = kDefaultMemoryLimit;
+    bool m_storeFailed = false;
+    QString m_storeError;
+    StoreFailure m_onStoreFailure;
+    struct ReadBack
+    {
+        size_t block = size_t(-1);
+        QByteArray bytes;
+        quint64 used = 0;
+    };
+    mutable std::array<ReadBack, 4> m_readBack;
+    mutable quint64 m_reads = 0;
 };

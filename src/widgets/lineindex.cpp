@@ -2,6 +2,7 @@
 
 #include "text/gbk.h"
 #include "session/sessionlog.h"
+#include "store/spillfile.h"
 
 #include <QByteArray>
 #include <algorithm>
@@ -33,6 +34,10 @@ LineIndex::~LineIndex() = default;
 void LineIndex::reset()
 {
     m_chunks.clear();
+    m_store.reset();
+    m_spilledChunks = 0;
+    m_storeFailed = false;
+    m_readBack = {};
     addChunk(0, 0);
     m_lineCount = 1;
     m_scanned = 0;
@@ -54,6 +59,77 @@ void LineIndex::addChunk(qsizetype startBase, qsizetype rowBase)
     m_cur = &m_chunks.back();
     m_local = 0;
     m_rowPrefix = 0;
+    spillOldChunks();
+}
+
+void LineIndex::setMemoryLimit(qsizetype bytes)
+{
+    m_memoryLimit = std::max<qsizetype>(bytes, 0);
+    spillOldChunks();
+}
+
+// The oldest chunks go to the file while more than the limit is in memory;
+// the last chunk (the open line's) always stays.
+void LineIndex::spillOldChunks()
+{
+    constexpr qsizetype chunkBytes = kChunkLines * qsizetype(sizeof(Entry));
+    while (!m_storeFailed && m_spilledChunks + 1 < m_chunks.size()
+           && qsizetype(m_chunks.size() - m_spilledChunks) * chunkBytes > m_memoryLimit) {
+        if (!m_store)
+            m_store = std::make_unique<SpillFile>(chunkBytes);
+        Chunk &c = m_chunks[m_spilledChunks];
+        if (!m_store->Put(qsizetype(m_spilledChunks), reinterpret_cast<const char *>(c.lines.get()), chunkBytes)) {
+            qWarning("line index: %s; it stays in memory", qPrintable(m_store->error()));
+            m_storeFailed = true;
+            return;
+        }
+        c.lines.reset();
+        ++m_spilledChunks;
+    }
+}
+
+LineIndex::ReadBack &LineIndex::readBack(size_t chunk) const
+{
+    constexpr qsizetype chunkBytes = kChunkLines * qsizetype(sizeof(Entry));
+    ReadBack *slot = &m_readBack[0];
+    for (ReadBack &r : m_readBack) {
+        if (r.chunk == chunk) {
+            r.used = ++m_reads;
+            return r;
+        }
+        if (r.used < slot->used)
+            slot = &r;
+    }
+    if (slot->dirty) {
+        // Written where it was read from; a failure here loses only row
+        // counts of old lines, which the next re-wrap recomputes.
+        if (!m_store->Put(qsizetype(slot->chunk), reinterpret_cast<const char *>(slot->lines.get()), chunkBytes))
+            qWarning("line index: %s", qPrintable(m_store->error()));
+        slot->dirty = false;
+    }
+    if (!slot->lines)
+        slot->lines.reset(new Entry[kChunkLines]);
+    if (!m_store->Get(qsizetype(chunk), reinterpret_cast<char *>(slot->lines.get()), chunkBytes))
+        qWarning("line index: %s", qPrintable(m_store->error()));
+    slot->chunk = chunk;
+    slot->used = ++m_reads;
+    return *slot;
+}
+
+const LineIndex::Entry *LineIndex::entries(size_t chunk) const
+{
+    const Chunk &c = m_chunks[chunk];
+    return c.lines ? c.lines.get() : readBack(chunk).lines.get();
+}
+
+LineIndex::Entry *LineIndex::mutableEntries(size_t chunk)
+{
+    Chunk &c = m_chunks[chunk];
+    if (c.lines)
+        return c.lines.get();
+    ReadBack &r = readBack(chunk);
+    r.dirty = true;
+    return r.lines.get();
 }
 
 bool LineIndex::update(const SessionLog &log, qsizetype maxBytes)
@@ -230,18 +306,18 @@ void LineIndex::closeLine(int breakLength, qsizetype nextStart)
 
 quint32 &LineIndex::cellsField(qsizetype line)
 {
-    return m_chunks[size_t(line >> kChunkShift)].lines[line & (kChunkLines - 1)].cells;
+    return mutableEntries(size_t(line >> kChunkShift))[line & (kChunkLines - 1)].cells;
 }
 
 quint32 LineIndex::cellsField(qsizetype line) const
 {
-    return m_chunks[size_t(line >> kChunkShift)].lines[line & (kChunkLines - 1)].cells;
+    return entries(size_t(line >> kChunkShift))[line & (kChunkLines - 1)].cells;
 }
 
 qsizetype LineIndex::lineStart(qsizetype line) const
 {
-    const Chunk &c = m_chunks[size_t(line >> kChunkShift)];
-    return c.startBase + c.lines[line & (kChunkLines - 1)].start;
+    const size_t ci = size_t(line >> kChunkShift);
+    return m_chunks[ci].startBase + entries(ci)[line & (kChunkLines - 1)].start;
 }
 
 qsizetype LineIndex::lineLength(qsizetype line) const
@@ -268,15 +344,15 @@ bool LineIndex::lineHasWide(qsizetype line) const
 
 qsizetype LineIndex::rowEnd(qsizetype line) const
 {
-    const Chunk &c = m_chunks[size_t(line >> kChunkShift)];
-    return c.rowBase + c.lines[line & (kChunkLines - 1)].rowEnd;
+    const size_t ci = size_t(line >> kChunkShift);
+    return m_chunks[ci].rowBase + entries(ci)[line & (kChunkLines - 1)].rowEnd;
 }
 
 qsizetype LineIndex::lineFirstRow(qsizetype line) const
 {
-    const Chunk &c = m_chunks[size_t(line >> kChunkShift)];
+    const size_t ci = size_t(line >> kChunkShift);
     const qsizetype local = line & (kChunkLines - 1);
-    return c.rowBase + (local == 0 ? 0 : c.lines[local - 1].rowEnd);
+    return m_chunks[ci].rowBase + (local == 0 ? 0 : entries(ci)[local - 1].rowEnd);
 }
 
 qsizetype LineIndex::lineRows(qsizetype line) const
@@ -297,11 +373,12 @@ qsizetype LineIndex::lineAt(qsizetype pos) const
                                   [](qsizetype v, const Chunk &c) { return v < c.startBase; });
     const qsizetype ci = std::max<qsizetype>(0, (chunk - m_chunks.begin()) - 1);
     const Chunk &c = m_chunks[size_t(ci)];
+    const Entry *lines = entries(size_t(ci));
     const qsizetype count = std::min(kChunkLines, m_lineCount - ci * kChunkLines);
     const quint32 rel = quint32(std::min<qsizetype>(pos - c.startBase, 0xFFFFFFFFu));
-    const Entry *it = std::upper_bound(c.lines.get(), c.lines.get() + count, rel,
+    const Entry *it = std::upper_bound(lines, lines + count, rel,
                                        [](quint32 v, const Entry &e) { return v < e.start; });
-    const qsizetype local = std::max<qsizetype>(0, (it - c.lines.get()) - 1);
+    const qsizetype local = std::max<qsizetype>(0, (it - lines) - 1);
     return ci * kChunkLines + local;
 }
 
@@ -312,14 +389,15 @@ LineIndex::RowPos LineIndex::rowToLine(qsizetype row) const
                                   [](qsizetype v, const Chunk &c) { return v < c.rowBase; });
     const qsizetype ci = std::max<qsizetype>(0, (chunk - m_chunks.begin()) - 1);
     const Chunk &c = m_chunks[size_t(ci)];
+    const Entry *lines = entries(size_t(ci));
     const qsizetype count = std::min(kChunkLines, m_lineCount - ci * kChunkLines);
     const quint32 rel = quint32(row - c.rowBase);
-    const Entry *it = std::upper_bound(c.lines.get(), c.lines.get() + count, rel,
+    const Entry *it = std::upper_bound(lines, lines + count, rel,
                                        [](quint32 v, const Entry &e) { return v < e.rowEnd; });
-    const qsizetype local = std::min<qsizetype>(it - c.lines.get(), count - 1);
+    const qsizetype local = std::min<qsizetype>(it - lines, count - 1);
     RowPos pos;
     pos.line = ci * kChunkLines + local;
-    pos.rowInLine = rel - (local == 0 ? 0 : c.lines[local - 1].rowEnd);
+    pos.rowInLine = rel - (local == 0 ? 0 : lines[local - 1].rowEnd);
     return pos;
 }
 
@@ -385,6 +463,7 @@ void LineIndex::setColumns(int columns, const SessionLog &log)
     qsizetype rowBase = 0;
     for (size_t ci = 0; ci < m_chunks.size(); ++ci) {
         Chunk &c = m_chunks[ci];
+        Entry *lines = mutableEntries(ci);
         c.rowBase = rowBase;
         c.exact = true;
         const qsizetype first = qsizetype(ci) * kChunkLines;
@@ -393,12 +472,12 @@ void LineIndex::setColumns(int columns, const SessionLog &log)
         for (qsizetype local = 0; local < count; ++local) {
             if (first + local == m_lineCount - 1)
                 break; // the open line is committed below
-            const quint32 f = c.lines[local].cells;
+            const quint32 f = lines[local].cells;
             const qsizetype cells = f & kCellsMask;
             if ((f & kWideFlag) && cells > columns)
                 c.exact = false;
             prefix += quint32(cells <= columns ? 1 : (cells + columns - 1) / columns);
-            c.lines[local].rowEnd = prefix;
+            lines[local].rowEnd = prefix;
         }
         if (!c.exact)
             ++m_inexactChunks;
@@ -418,14 +497,14 @@ qsizetype LineIndex::refineChunk(size_t ci, const SessionLog &log, QByteArray &b
     const qsizetype first = qsizetype(ci) * kChunkLines;
     const qsizetype count = std::min(kChunkLines, m_lineCount - first);
     const bool last = ci + 1 == m_chunks.size();
-    const quint32 oldTotal = c.lines[count - 1].rowEnd;
+    const quint32 oldTotal = entries(ci)[count - 1].rowEnd;
     qsizetype bytes = 0;
     quint32 prefix = 0;
     for (qsizetype local = 0; local < count; ++local) {
         const qsizetype line = first + local;
         if (line == m_lineCount - 1)
             break;
-        const quint32 f = c.lines[local].cells;
+        const quint32 f = entries(ci)[local].cells;
         const qsizetype cells = f & kCellsMask;
         if ((f & kWideFlag) && cells > m_columns) {
             const qsizetype length = lineLength(line);
@@ -434,13 +513,13 @@ qsizetype LineIndex::refineChunk(size_t ci, const SessionLog &log, QByteArray &b
         } else {
             prefix += quint32(cells <= m_columns ? 1 : (cells + m_columns - 1) / m_columns);
         }
-        c.lines[local].rowEnd = prefix;
+        mutableEntries(ci)[local].rowEnd = prefix;
     }
     if (last) {
         m_rowPrefix = prefix;
         commitOpen();
     }
-    const qsizetype delta = qsizetype(c.lines[count - 1].rowEnd) - qsizetype(oldTotal);
+    const qsizetype delta = qsizetype(entries(ci)[count - 1].rowEnd) - qsizetype(oldTotal);
     if (delta != 0) {
         for (size_t k = ci + 1; k < m_chunks.size(); ++k)
             m_chunks[k].rowBase += delta;
@@ -480,6 +559,9 @@ bool LineIndex::refineRows(const SessionLog &log, qsizetype firstRow, qsizetype 
 
 qsizetype LineIndex::memoryUsage() const
 {
+    qsizetype loaded = 0;
+    for (const ReadBack &r : m_readBack)
+        loaded += r.lines ? 1 : 0;
     return qsizetype(m_chunks.capacity() * sizeof(Chunk))
-           + qsizetype(m_chunks.size()) * kChunkLines * qsizetype(sizeof(Entry));
+           + qsizetype(m_chunks.size() - m_spilledChunks + size_t(loaded)) * kChunkLines * qsizetype(sizeof(Entry));
 }

@@ -4,11 +4,13 @@
 
 #include <QByteArray>
 #include <QtGlobal>
+#include <array>
 #include <limits>
 #include <memory>
 #include <vector>
 
 class SessionLog;
+class SpillFile;
 
 // Where each display line of a SessionLog starts, how many cells it is wide
 // and how many rows it takes when wrapped at a given column count.
@@ -32,10 +34,16 @@ class SessionLog;
 //
 // Storage: lines are kept in chunks of kChunkLines with 64-bit bases and
 // 32-bit per-line fields (start, cells and flags, row prefix): 12 bytes per
-// line, allocated one chunk at a time.
+// line, allocated one chunk at a time. Past a limit (kDefaultMemoryLimit
+// unless set), the oldest full chunks move to a temporary file (SpillFile)
+// and come back on demand, a few kept at a time (changed ones are written
+// back when they leave): memory then holds the chunks' bases (32 bytes a
+// chunk) and the most recent lines. Where the file cannot be written, the
+// index stays in memory.
 class LineIndex
 {
 public:
+    static constexpr qsizetype kDefaultMemoryLimit = qsizetype(32) * 1024 * 1024;
     static constexpr qsizetype kMaxLineBytes = 16384;
     static constexpr int kChunkShift = 12;
     static constexpr qsizetype kChunkLines = qsizetype(1) << kChunkShift;
@@ -134,6 +142,10 @@ public:
 
     // Heap bytes held by the index.
     qsizetype memoryUsage() const;
+    // Bytes of lines kept in memory before the oldest chunks go to the file.
+    void setMemoryLimit(qsizetype bytes);
+    // Chunks in the file.
+    qsizetype storedChunks() const { return qsizetype(m_spilledChunks); }
 
 private:
     struct Entry
@@ -146,8 +158,16 @@ private:
     {
         qsizetype startBase = 0;
         qsizetype rowBase = 0;
-        std::unique_ptr<Entry[]> lines;
+        std::unique_ptr<Entry[]> lines; // null while the chunk is in the file
         bool exact = true; // false while some rows are estimates
+    };
+    // A chunk read back from the file.
+    struct ReadBack
+    {
+        size_t chunk = size_t(-1);
+        std::unique_ptr<Entry[]> lines;
+        quint64 used = 0;
+        bool dirty = false;
     };
     // The line being filled.
     struct Open
@@ -176,6 +196,12 @@ private:
     quint32 cellsField(qsizetype line) const;
     void setLineStart(qsizetype line, qsizetype pos);
     qsizetype rowEnd(qsizetype line) const;
+    // A chunk's lines, from memory or read back; valid until another chunk
+    // is read back. The mutable form writes the chunk back when it leaves.
+    const Entry *entries(size_t chunk) const;
+    Entry *mutableEntries(size_t chunk);
+    ReadBack &readBack(size_t chunk) const;
+    void spillOldChunks();
 
     std::vector<Chunk> m_chunks;
     Chunk *m_cur = nullptr;  // the chunk of the open line
@@ -191,4 +217,11 @@ private:
     Open m_open;
     bool m_pendingCr = false;
     int m_pendingLead = -1; // lead byte waiting for its trail, or -1
+
+    std::unique_ptr<SpillFile> m_store;
+    size_t m_spilledChunks = 0; // chunks [0, m_spilledChunks) are in m_store
+    qsizetype m_memoryLimit = kDefaultMemoryLimit;
+    bool m_storeFailed = false;
+    mutable std::array<ReadBack, 8> m_readBack;
+    mutable quint64 m_reads = 0;
 };
