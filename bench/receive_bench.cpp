@@ -362,14 +362,16 @@ int main(int argc, char **argv)
     // Event-loop stalls: the longest gap between ticks of a 5 ms timer.
     QElapsedTimer clock;
     clock.start();
-    qint64 lastTick = 0, longestGap = 0;
+    qint64 lastTick = 0, longestGap = 0, longestGapAt = 0;
     bool watching = false;
     QTimer ticker;
     ticker.setInterval(5);
     QObject::connect(&ticker, &QTimer::timeout, [&] {
         const qint64 now = clock.nsecsElapsed();
-        if (watching && lastTick > 0)
-            longestGap = std::max(longestGap, now - lastTick);
+        if (watching && lastTick > 0 && now - lastTick > longestGap) {
+            longestGap = now - lastTick;
+            longestGapAt = log.size();
+        }
         lastTick = now;
     });
     ticker.start();
@@ -455,7 +457,8 @@ int main(int argc, char **argv)
     std::printf("throughput               %.1f MB/s\n", mb / seconds);
     std::printf("CPU per MB (window)      %.4f s   (receive path on the window's thread)\n", cpu / mb);
     std::printf("CPU per MB (process)     %.4f s   (including the writer thread)\n", pcpu / mb);
-    std::printf("longest event-loop stall %.1f ms\n", double(longestGap) / 1e6);
+    std::printf("longest event-loop stall %.1f ms (at %.0f MB of log)\n", double(longestGap) / 1e6,
+                double(longestGapAt) / MB);
     std::printf("one 511-byte chunk       %.1f us at 0 MB, %.1f us at 10 MB, ", chunkAt0, chunkAt10);
     if (chunkAt1G > 0)
         std::printf("%.1f us at 1 GB, ", chunkAt1G);

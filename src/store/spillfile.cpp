@@ -69,6 +69,15 @@ bool SpillFile::Put(qsizetype page, const char *data, qsizetype n)
         at += done;
     }
     m_end = std::max<qsizetype>(m_end, qsizetype(at));
+    // The pages go to the disk now rather than all at once later, when the
+    // kernel would hold up this writer (the window's thread) until its dirty
+    // pages are written; and those written a while ago leave the page cache,
+    // which a session of many gigabytes would otherwise fill.
+    const off_t start = off_t(page) * off_t(m_pageSize);
+    ::sync_file_range(m_fd, start, at - start, SYNC_FILE_RANGE_WRITE);
+    const off_t behind = start - off_t(16) * off_t(m_pageSize);
+    if (behind >= 0)
+        ::posix_fadvise(m_fd, behind, off_t(m_pageSize), POSIX_FADV_DONTNEED);
     return true;
 }
 
