@@ -15,6 +15,7 @@
 #include <QRandomGenerator>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QStringDecoder>
 #include <QTest>
 #include <QWheelEvent>
 
@@ -478,6 +479,17 @@ void TestLogView::indexInAFile()
         QVERIFY(index.isExact());
         compareWithReference(index, text, rng);
     }
+
+    // The view over such a log copies the whole of it as it came.
+    m_log.setMemoryLimit(0);
+    auto restore = qScopeGuard([this] { m_log.setMemoryLimit(SessionLog::kDefaultMemoryLimit); });
+    LogView &v = view(text);
+    QVERIFY(m_log.storedBytes() > 0);
+    v.selectAll();
+    v.copy();
+    QString expected = QStringDecoder("GBK")(text);
+    expected.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    QCOMPARE(QGuiApplication::clipboard()->text(), expected);
 }
 
 void TestLogView::wrapping()

@@ -170,6 +170,30 @@ private slots:
         QCOMPARE(panel->NavigateCount(), 1);
     }
 
+    // A log that cannot keep its older part on disk: the window says so
+    // once, and the log keeps every byte.
+    void logStoreFailureSaidOnce()
+    {
+        SessionLog log;
+        TerminalDialog d(log);
+        qputenv("TMPDIR", "/proc/qrv-no-such-folder");
+        auto unset = qScopeGuard([] { qunsetenv("TMPDIR"); });
+        log.setMemoryLimit(0);
+        MessageBoxCatcher boxes;
+        QByteArray all;
+        for (int i = 0; i < 3000; ++i) {
+            const QByteArray line = "+CSQ: " + QByteArray::number(i) + ",99\r\n" + QByteArray(400, 'x');
+            log.Append(line);
+            all += line;
+        }
+        QTRY_COMPARE(boxes.texts.size(), 1);
+        QVERIFY(boxes.texts.first().contains(QLatin1String("/proc/qrv-no-such-folder")));
+        QVERIFY(boxes.texts.first().contains(QLatin1String("nothing is lost")));
+        QTest::qWait(100);
+        QCOMPARE(boxes.texts.size(), 1);
+        QCOMPARE(log.Text(), all);
+    }
+
     // Whether the maker's page can be reached: told apart, and only the
     // latest check's answer counts.
     void reachabilityCheck()
