@@ -57,27 +57,20 @@ const char *SessionLog::blockLocked(size_t i, qsizetype *size) const
         return m_blocks[i].constData();
     }
     *size = kBlockSize;
-    ReadBack *slot = &m_readBack[0];
-    for (ReadBack &r : m_readBack) {
-        if (r.block == i) {
-            r.used = ++m_reads;
-            return r.bytes.constData();
-        }
-        if (r.used < slot->used)
-            slot = &r;
-    }
-    slot->bytes.resize(kBlockSize);
-    if (!m_store->Get(qsizetype(i), slot->bytes.data(), kBlockSize)) {
+    bool found = false;
+    auto &slot = m_readBack.find(qsizetype(i), &found);
+    if (found)
+        return slot.data.constData();
+    slot.data.resize(kBlockSize);
+    slot.page = qsizetype(i);
+    if (!m_store->Get(qsizetype(i), slot.data.data(), kBlockSize)) {
         // The file cannot be read back (it was there a moment ago): the
         // block reads as zeros rather than as some other block's bytes.
         qWarning("session log: %s", qPrintable(m_store->error()));
-        slot->bytes.fill('\0');
-        slot->block = size_t(-1);
-        return slot->bytes.constData();
+        slot.data.fill('\0');
+        slot.page = -1;
     }
-    slot->block = i;
-    slot->used = ++m_reads;
-    return slot->bytes.constData();
+    return slot.data.constData();
 }
 
 void SessionLog::setMemoryLimit(qsizetype bytes)
@@ -176,7 +169,7 @@ void SessionLog::Clear()
     m_spilled = 0;
     m_storeFailed = false;
     m_storeError.clear();
-    m_readBack = {};
+    m_readBack.clear();
 }
 
 std::vector<SessionLog::Range> SessionLog::TerminalRanges(qsizetype from, qsizetype to) const

@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "store/readbackcache.h"
 #include "store/spilledrecords.h"
 
 class SpillFile;
@@ -153,12 +154,5 @@ private:
     bool m_storeFailed = false;
     QString m_storeError;
     StoreFailure m_onStoreFailure;
-    struct ReadBack
-    {
-        size_t block = size_t(-1);
-        QByteArray bytes;
-        quint64 used = 0;
-    };
-    mutable std::array<ReadBack, 4> m_readBack;
-    mutable quint64 m_reads = 0;
+    mutable ReadBackCache<QByteArray, 4> m_readBack;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/readbackcache.h"
 #include "store/spillfile.h"
 
 #include <QString>
@@ -69,7 +70,7 @@ public:
         m_store.reset();
         m_spilled = 0;
         m_failed = false;
-        m_readBack = {};
+        m_readBack.clear();
     }
 
     void setMemoryLimit(qsizetype bytes)
@@ -79,10 +80,8 @@ public:
     }
     qsizetype memoryUsage() const
     {
-        qsizetype loaded = 0;
-        for (const ReadBack &r : m_readBack)
-            loaded += r.items ? 1 : 0;
-        return qsizetype(m_pages.capacity() * sizeof(Page)) + qsizetype(m_pages.size() - m_spilled + size_t(loaded)) * kPageBytes;
+        return qsizetype(m_pages.capacity() * sizeof(Page))
+               + qsizetype(m_pages.size() - m_spilled + size_t(m_readBack.loaded())) * kPageBytes;
     }
     qsizetype storedPages() const { return qsizetype(m_spilled); }
     bool failed() const { return m_failed; }
@@ -93,12 +92,6 @@ private:
     {
         T first;
         std::unique_ptr<T[]> items; // null while the page is in the file
-    };
-    struct ReadBack
-    {
-        size_t page = size_t(-1);
-        std::unique_ptr<T[]> items;
-        quint64 used = 0;
     };
 
     void spill()
@@ -121,27 +114,20 @@ private:
     {
         if (m_pages[pi].items)
             return m_pages[pi].items.get();
-        ReadBack *slot = &m_readBack[0];
-        for (ReadBack &r : m_readBack) {
-            if (r.page == pi) {
-                r.used = ++m_reads;
-                return r.items.get();
-            }
-            if (r.used < slot->used)
-                slot = &r;
-        }
-        if (!slot->items)
-            slot->items = std::make_unique<T[]>(size_t(kPerPage));
-        if (!m_store->Get(qsizetype(pi), reinterpret_cast<char *>(slot->items.get()), kPageBytes)) {
+        bool found = false;
+        auto &slot = m_readBack.find(qsizetype(pi), &found);
+        if (found)
+            return slot.data.get();
+        if (!slot.data)
+            slot.data = std::make_unique<T[]>(size_t(kPerPage));
+        slot.page = qsizetype(pi);
+        if (!m_store->Get(qsizetype(pi), reinterpret_cast<char *>(slot.data.get()), kPageBytes)) {
             // Unreadable a moment after it was written: the page reads as
             // its first record repeated rather than as another page.
-            std::fill(slot->items.get(), slot->items.get() + kPerPage, m_pages[pi].first);
-            slot->page = size_t(-1);
-            return slot->items.get();
+            std::fill(slot.data.get(), slot.data.get() + kPerPage, m_pages[pi].first);
+            slot.page = -1;
         }
-        slot->page = pi;
-        slot->used = ++m_reads;
-        return slot->items.get();
+        return slot.data.get();
     }
 
     std::vector<Page> m_pages;
@@ -150,6 +136,5 @@ private:
     size_t m_spilled = 0; // pages [0, m_spilled) are in m_store
     qsizetype m_memoryLimit = qsizetype(8) * 1024 * 1024;
     bool m_failed = false;
-    mutable std::array<ReadBack, 4> m_readBack;
-    mutable quint64 m_reads = 0;
+    mutable ReadBackCache<std::unique_ptr<T[]>, 4> m_readBack;
 };

@@ -37,7 +37,7 @@ void LineIndex::reset()
     m_store.reset();
     m_spilledChunks = 0;
     m_storeFailed = false;
-    m_readBack = {};
+    m_readBack.clear();
     addChunk(0, 0);
     m_lineCount = 1;
     m_scanned = 0;
@@ -88,38 +88,32 @@ void LineIndex::spillOldChunks()
     }
 }
 
-LineIndex::ReadBack &LineIndex::readBack(size_t chunk) const
+LineIndex::ReadBack::Slot &LineIndex::readBack(size_t chunk) const
 {
     constexpr qsizetype chunkBytes = kChunkLines * qsizetype(sizeof(Entry));
-    ReadBack *slot = &m_readBack[0];
-    for (ReadBack &r : m_readBack) {
-        if (r.chunk == chunk) {
-            r.used = ++m_reads;
-            return r;
-        }
-        if (r.used < slot->used)
-            slot = &r;
-    }
-    if (slot->dirty) {
+    bool found = false;
+    auto &slot = m_readBack.find(qsizetype(chunk), &found);
+    if (found)
+        return slot;
+    if (slot.dirty) {
         // Written where it was read from; a failure here loses only row
         // counts of old lines, which the next re-wrap recomputes.
-        if (!m_store->Put(qsizetype(slot->chunk), reinterpret_cast<const char *>(slot->lines.get()), chunkBytes))
+        if (!m_store->Put(slot.page, reinterpret_cast<const char *>(slot.data.get()), chunkBytes))
             qWarning("line index: %s", qPrintable(m_store->error()));
-        slot->dirty = false;
+        slot.dirty = false;
     }
-    if (!slot->lines)
-        slot->lines.reset(new Entry[kChunkLines]);
-    if (!m_store->Get(qsizetype(chunk), reinterpret_cast<char *>(slot->lines.get()), chunkBytes))
+    if (!slot.data)
+        slot.data.reset(new Entry[kChunkLines]);
+    slot.page = qsizetype(chunk);
+    if (!m_store->Get(qsizetype(chunk), reinterpret_cast<char *>(slot.data.get()), chunkBytes))
         qWarning("line index: %s", qPrintable(m_store->error()));
-    slot->chunk = chunk;
-    slot->used = ++m_reads;
-    return *slot;
+    return slot;
 }
 
 const LineIndex::Entry *LineIndex::entries(size_t chunk) const
 {
     const Chunk &c = m_chunks[chunk];
-    return c.lines ? c.lines.get() : readBack(chunk).lines.get();
+    return c.lines ? c.lines.get() : readBack(chunk).data.get();
 }
 
 LineIndex::Entry *LineIndex::mutableEntries(size_t chunk)
@@ -127,9 +121,9 @@ LineIndex::Entry *LineIndex::mutableEntries(size_t chunk)
     Chunk &c = m_chunks[chunk];
     if (c.lines)
         return c.lines.get();
-    ReadBack &r = readBack(chunk);
+    ReadBack::Slot &r = readBack(chunk);
     r.dirty = true;
-    return r.lines.get();
+    return r.data.get();
 }
 
 bool LineIndex::update(const SessionLog &log, qsizetype maxBytes)
@@ -559,9 +553,7 @@ bool LineIndex::refineRows(const SessionLog &log, qsizetype firstRow, qsizetype 
 
 qsizetype LineIndex::memoryUsage() const
 {
-    qsizetype loaded = 0;
-    for (const ReadBack &r : m_readBack)
-        loaded += r.lines ? 1 : 0;
     return qsizetype(m_chunks.capacity() * sizeof(Chunk))
-           + qsizetype(m_chunks.size() - m_spilledChunks + size_t(loaded)) * kChunkLines * qsizetype(sizeof(Entry));
+           + qsizetype(m_chunks.size() - m_spilledChunks + size_t(m_readBack.loaded())) * kChunkLines
+                 * qsizetype(sizeof(Entry));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/readbackcache.h"
 #include "text/gbk.h"
 
 #include <QByteArray>
@@ -161,14 +162,7 @@ private:
         std::unique_ptr<Entry[]> lines; // null while the chunk is in the file
         bool exact = true; // false while some rows are estimates
     };
-    // A chunk read back from the file.
-    struct ReadBack
-    {
-        size_t chunk = size_t(-1);
-        std::unique_ptr<Entry[]> lines;
-        quint64 used = 0;
-        bool dirty = false;
-    };
+
     // The line being filled.
     struct Open
     {
@@ -200,7 +194,8 @@ private:
     // is read back. The mutable form writes the chunk back when it leaves.
     const Entry *entries(size_t chunk) const;
     Entry *mutableEntries(size_t chunk);
-    ReadBack &readBack(size_t chunk) const;
+    using ReadBack = ReadBackCache<std::unique_ptr<Entry[]>, 8>;
+    ReadBack::Slot &readBack(size_t chunk) const;
     void spillOldChunks();
 
     std::vector<Chunk> m_chunks;
@@ -222,6 +217,5 @@ private:
     size_t m_spilledChunks = 0; // chunks [0, m_spilledChunks) are in m_store
     qsizetype m_memoryLimit = kDefaultMemoryLimit;
     bool m_storeFailed = false;
-    mutable std::array<ReadBack, 8> m_readBack;
-    mutable quint64 m_reads = 0;
+    mutable ReadBack m_readBack;
 };
