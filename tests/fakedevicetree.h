@@ -26,12 +26,21 @@ public:
     void addUsbTty(const QString &tty, const QString &target, const QString &serial, int interface,
                    const QString &byId = QString())
     {
-        const QString device = QStringLiteral("sys/devices/usb1/1-%1").arg(serial);
-        const QString iface = device + QStringLiteral("/1-%1:1.%2").arg(serial).arg(interface);
+        addUsbTtyAt(QStringLiteral("1-%1").arg(serial), tty, target, serial, interface, byId);
+    }
+    // The same, the USB device plugged in at usbPort (its sysfs name, the
+    // bus and port chain such as "1-1.2"): modules without a serial number
+    // told apart only by where they are.
+    void addUsbTtyAt(const QString &usbPort, const QString &tty, const QString &target, const QString &serial,
+                     int interface, const QString &byId = QString())
+    {
+        const QString device = QStringLiteral("sys/devices/usb1/") + usbPort;
+        const QString iface = device + QStringLiteral("/%1:1.%2").arg(usbPort).arg(interface);
         QDir(root()).mkpath(iface + u'/' + tty);
         write(device + QStringLiteral("/idVendor"), "2c7c");
         write(device + QStringLiteral("/idProduct"), "0125");
-        write(device + QStringLiteral("/serial"), serial.toUtf8());
+        if (!serial.isEmpty()) // a device without one has no such file
+            write(device + QStringLiteral("/serial"), serial.toUtf8());
         write(device + QStringLiteral("/manufacturer"), "Quectel");
         write(device + QStringLiteral("/product"), "EC25");
         write(iface + QStringLiteral("/bInterfaceNumber"), QByteArray::number(interface).rightJustified(2, '0'));

@@ -5,10 +5,12 @@
 #include "fakedevicetree.h"
 #include "serial/deviceidentity.h"
 #include "serial/devicewatch.h"
+#include "serial/reconnector.h"
 #include "serial/serialsession.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QFile>
 #include <QSerialPort>
@@ -314,6 +316,47 @@ private slots:
         QCOMPARE(DeviceIdentity::of(a.slavePath()).locate(), QString());
     }
 
+    // Modules without a serial number are the same but for where they are
+    // plugged in: a module that resets is found at its own USB port, never
+    // as its neighbour, even when the by-id name (the same for both) has
+    // gone over to the neighbour. One with a serial number is itself at any
+    // port.
+    void identityOfAModuleWithoutASerialNumberIsWhereItIs()
+    {
+        FakeDeviceTree tree;
+        PtyPair a, b, c;
+        const QString byId = QStringLiteral("usb-Quectel_EC25-if02-port0");
+        tree.addUsbTtyAt(QStringLiteral("1-1.2"), QStringLiteral("ttyUSB2"), a.slavePath(), QString(), 2, byId);
+        tree.addUsbTtyAt(QStringLiteral("1-1.3"), QStringLiteral("ttyUSB6"), b.slavePath(), QString(), 2);
+        const DeviceRoots roots {tree.dev(), tree.sys()};
+        const DeviceIdentity id = DeviceIdentity::of(tree.dev() + QStringLiteral("/ttyUSB2"), roots);
+        QVERIFY(id.isUsb());
+        QCOMPARE(id.serial, QString());
+        QCOMPARE(id.locate(), id.byId);
+
+        // It resets: its neighbour, with the same vendor, product, empty
+        // serial and interface, is not it.
+        tree.remove(QStringLiteral("ttyUSB2"), byId);
+        QCOMPARE(id.locate(), QString());
+        // udev gives the shared by-id name to the neighbour: still not it.
+        QVERIFY(QFile::link(QStringLiteral("../../ttyUSB6"), tree.dev() + QStringLiteral("/serial/by-id/") + byId));
+        QCOMPARE(id.locate(), QString());
+        // Back at its own port under another name: found there.
+        tree.addUsbTtyAt(QStringLiteral("1-1.2"), QStringLiteral("ttyUSB9"), c.slavePath(), QString(), 2);
+        QCOMPARE(id.locate(), tree.dev() + QStringLiteral("/ttyUSB9"));
+        // The by-id name back on it: that is opened.
+        QVERIFY(PointLink(tree.dev() + QStringLiteral("/serial/by-id/") + byId, QStringLiteral("../../ttyUSB9")));
+        QCOMPARE(id.locate(), id.byId);
+
+        // A serial number is the module wherever it is plugged in.
+        tree.addUsbTtyAt(QStringLiteral("1-4"), QStringLiteral("ttyUSB0"), a.slavePath(), QStringLiteral("ABC"), 2);
+        const DeviceIdentity numbered = DeviceIdentity::of(tree.dev() + QStringLiteral("/ttyUSB0"), roots);
+        tree.remove(QStringLiteral("ttyUSB0"));
+        QCOMPARE(numbered.locate(), QString());
+        tree.addUsbTtyAt(QStringLiteral("1-5"), QStringLiteral("ttyUSB1"), b.slavePath(), QStringLiteral("ABC"), 2);
+        QCOMPARE(numbered.locate(), tree.dev() + QStringLiteral("/ttyUSB1"));
+    }
+
     // The watch tells of entries made in a folder, also in one that did not
     // exist when the watch began.
     void watchSeesAFolderThatComesLater()
@@ -335,6 +378,55 @@ private slots:
         QVERIFY(changed.isEmpty());
         watch.watch({});
         QVERIFY(!watch.isWatching());
+    }
+
+    // A device that is back but held by another program is tried a few
+    // times and then left until the next notice: the tries run out, and
+    // the device released without a notice is not opened behind the
+    // user's back by a poll that never ended.
+    void retriesRunOutWhileAnotherProgramHoldsTheDevice()
+    {
+        QTemporaryDir dir;
+        const QString link = dir.filePath(QStringLiteral("module"));
+        PtyPair lost, back;
+        QVERIFY(PointLink(link, lost.slavePath()));
+        SerialSession session;
+        Reconnector reconnector(session);
+        reconnector.remember(Port(link));
+        // Back behind the link, opened exclusively by another program (its
+        // lock file, and TIOCEXCL, which root is held to without CAP_SYS_ADMIN).
+        WithoutCapabilities unprivileged;
+        QSerialPort holder;
+        holder.setPortName(link);
+        QVERIFY(PointLink(link, back.slavePath()));
+        QVERIFY(holder.open(QIODevice::ReadWrite));
+        QCOMPARE(session.Open(Port(link)), SerialSession::OpenResult::Failed);
+
+        QSignalSpy opened(&reconnector, &Reconnector::back);
+        QElapsedTimer clock;
+        clock.start();
+        reconnector.begin();
+        const int bound = (Reconnector::kRetries + 5) * Reconnector::kRetryMs;
+        QTRY_VERIFY_WITH_TIMEOUT(!reconnector.isRetrying(), bound);
+        const qint64 took = clock.elapsed();
+        QCOMPARE(reconnector.attempts(), Reconnector::kRetries + 1);
+        QVERIFY2(took >= (Reconnector::kRetries - 1) * Reconnector::kRetryMs, qPrintable(QString::number(took)));
+        QVERIFY(reconnector.isWaiting()); // for the next notice
+        QVERIFY(opened.isEmpty());
+
+        // Let go without a notice: nothing tries it any more.
+        holder.close();
+        QTest::qWait(3 * Reconnector::kRetryMs);
+        QVERIFY(opened.isEmpty());
+        QVERIFY(!session.IsOpen());
+        QCOMPARE(reconnector.attempts(), Reconnector::kRetries + 1);
+
+        // A notice (the link made again) starts the tries afresh: open.
+        QVERIFY(PointLink(link, back.slavePath()));
+        QTRY_COMPARE_WITH_TIMEOUT(opened.size(), 1, 2000);
+        QVERIFY(session.IsOpen());
+        QVERIFY(!reconnector.isWaiting());
+        session.Close();
     }
 
     void writeGoesOutWholeAndInOrder()

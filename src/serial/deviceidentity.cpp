@@ -20,11 +20,14 @@ QString ReadLine(const QString &file)
 
 struct UsbProperties
 {
-    QString vendorId, productId, serial, interface, manufacturer, product;
-    bool operator==(const UsbProperties &o) const
+    QString vendorId, productId, serial, interface, usbPort, manufacturer, product;
+    // The same interface of the same device: the same vendor, product,
+    // serial number and interface, and without a serial number the same
+    // USB port too.
+    bool isSameDevice(const UsbProperties &o) const
     {
-        return vendorId == o.vendorId && productId == o.productId && serial == o.serial
-            && interface == o.interface;
+        return vendorId == o.vendorId && productId == o.productId && serial == o.serial && interface == o.interface
+            && (!serial.isEmpty() || usbPort == o.usbPort);
     }
 };
 
@@ -41,6 +44,7 @@ UsbProperties UsbPropertiesOf(const QString &ttyName, const QString &sysRoot)
         if (p.interface.isEmpty() && QFileInfo::exists(dir + QStringLiteral("/bInterfaceNumber")))
             p.interface = ReadLine(dir + QStringLiteral("/bInterfaceNumber"));
         if (QFileInfo::exists(dir + QStringLiteral("/idVendor"))) {
+            p.usbPort = QFileInfo(dir).fileName();
             p.vendorId = ReadLine(dir + QStringLiteral("/idVendor"));
             p.productId = ReadLine(dir + QStringLiteral("/idProduct"));
             p.serial = ReadLine(dir + QStringLiteral("/serial"));
@@ -108,6 +112,7 @@ DeviceIdentity DeviceIdentity::of(const QString &given, const Roots &roots)
     id.productId = usb.productId;
     id.serial = usb.serial;
     id.interface = usb.interface;
+    id.usbPort = usb.usbPort;
     id.manufacturer = usb.manufacturer;
     id.product = usb.product;
     return id;
@@ -135,10 +140,15 @@ QString DeviceIdentity::locate() const
             return QString();
         return path;
     }
-    if (present(byId))
+    const UsbProperties wanted { vendorId, productId, serial, interface, usbPort, {}, {} };
+    // Modules without a serial number share their by-id name: it leads to
+    // this one only while the tty behind it is at the same USB port.
+    if (present(byId)
+        && (!isUsb() || !serial.isEmpty()
+            || UsbPropertiesOf(QFileInfo(QFileInfo(byId).symLinkTarget()).fileName(), roots.sys)
+                   .isSameDevice(wanted)))
         return byId;
     if (isUsb()) {
-        const UsbProperties wanted { vendorId, productId, serial, interface, {}, {} };
         // The name it had first, then any other tty with the same properties.
         QStringList names { QFileInfo(path).fileName() };
         const QStringList ttys = QDir(roots.sys + QStringLiteral("/class/tty"))
@@ -149,16 +159,22 @@ QString DeviceIdentity::locate() const
         }
         for (const QString &name : names) {
             const QString node = roots.dev + u'/' + name;
-            if (present(node) && UsbPropertiesOf(name, roots.sys) == wanted)
+            if (present(node) && UsbPropertiesOf(name, roots.sys).isSameDevice(wanted))
                 return node;
         }
         return QString();
     }
-    // A pty's number is given to the next pty made: the same name is never
-    // the same device.
-    if (path.startsWith(roots.dev + QStringLiteral("/pts/")))
+    if (!mayComeBack())
         return QString();
     return present(path) ? path : QString();
+}
+
+bool DeviceIdentity::mayComeBack() const
+{
+    // A pty's number is given to the next pty made: the same name is never
+    // the same device. (Behind a link, or a USB tty's node in a made-up
+    // tree, it is found by the link or the properties.)
+    return isLink || isUsb() || !path.startsWith(roots.dev + QStringLiteral("/pts/"));
 }
 
 QStringList DeviceIdentity::folders() const

@@ -11,7 +11,9 @@
 // is itself a symbolic link, such as a /dev/serial/by-id name or a link that
 // a simulator re-points), the /dev/serial/by-id link that names the device,
 // and for a USB device the properties udev builds that name from (read from
-// sysfs): vendor and product IDs, serial number, interface number.
+// sysfs): vendor and product IDs, serial number, interface number. A USB
+// device without a serial number is also where it is plugged in (its USB
+// port): a rack of identical modules has nothing else to tell them apart.
 // Where the system's trees are; tests point them at a made-up tree.
 struct DeviceRoots
 {
@@ -45,6 +47,7 @@ struct DeviceIdentity
     QString productId;
     QString serial;
     QString interface;  // bInterfaceNumber, two hex digits
+    QString usbPort;    // the USB device's sysfs name: bus and port chain, "1-1.2"
     QString manufacturer;
     QString product;
     Roots roots;
@@ -54,9 +57,15 @@ struct DeviceIdentity
     // and the link as it stands, which the next loss is told apart from.
     void noteOpened(const QString &opened);
     bool isUsb() const { return !vendorId.isEmpty(); }
+    // False for a pty opened by its own name: its number goes to the next
+    // pty made, so nothing found under it later is this device.
+    bool mayComeBack() const;
 
     // The path the device has now, preferring the path as given when it is a
-    // link, then the by-id link, then a tty whose USB properties match; the
+    // link, then the by-id link (for a device without a serial number, only
+    // while it leads to a tty at the same USB port: identical modules share
+    // the name), then a tty whose USB properties match (and USB port, when
+    // there is no serial number); the
     // path itself when it names a device with no identity beyond its name
     // (never for a pty, whose number the next pty gets), and never the pty
     // that was lost through a link left untouched since. Empty when the

@@ -40,6 +40,7 @@ void Reconnector::begin(qint64 timeoutMs)
     m_waiting = true;
     m_clock.start();
     m_retriesLeft = kRetries;
+    m_attempts = 0;
     if (timeoutMs > 0)
         m_deadline.start(int(std::min<qint64>(timeoutMs, std::numeric_limits<int>::max())));
     // Watch first, then look: a device that comes back in between is seen
@@ -67,6 +68,7 @@ void Reconnector::attempt()
     if (!device.isEmpty()) {
         SerialSettings settings = m_settings;
         settings.portName = device;
+        ++m_attempts;
         // What the device said before it was open again (its first words
         // after a reset, where a driver keeps them) is kept.
         if (m_session.Open(settings, true) == SerialSession::OpenResult::Opened) {

@@ -39,6 +39,12 @@ public:
     bool isWaiting() const { return m_waiting; }
     // How long the current or last wait lasted.
     qint64 waitedMs() const { return m_clock.isValid() ? m_clock.elapsed() : 0; }
+    // The opens tried during the current or last wait.
+    int attempts() const { return m_attempts; }
+    // Another try is due shortly (the device is there but did not open, or
+    // was lost again just after it came back); false while only the
+    // system's notices can start one.
+    bool isRetrying() const { return m_retry.isActive(); }
 
     static constexpr int kRetryMs = 200;
     static constexpr int kRetries = 10;
@@ -65,5 +71,6 @@ private:
     QElapsedTimer m_clock;
     QElapsedTimer m_sinceBack;
     int m_retriesLeft = 0;
+    int m_attempts = 0;
     bool m_waiting = false;
 };
