@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -343,11 +344,18 @@ private slots:
     }
 
     // Reconnect on (the default): the session stays, with no box; Stop ends
-    // the wait.
+    // the wait. (The device is opened through a link, which it may come
+    // back behind.)
     void hangUpWaitsForTheDevice()
     {
-        PtyDialog rig;
+        PtyDialog rig(false);
         auto &[pty, log, d] = rig;
+        QTemporaryDir dir;
+        const QString link = dir.filePath(QStringLiteral("module"));
+        QVERIFY(QFile::link(pty.slavePath(), link));
+        UsePtyPort(d, link);
+        rig.ClickStartStop();
+        QVERIFY(d.Session().isOpen());
         auto *reconnect = d.findChild<QAction *>(QStringLiteral("reconnectAction"));
         QVERIFY(reconnect && reconnect->isChecked());
         MessageBoxCatcher boxes;
@@ -355,7 +363,7 @@ private slots:
         pty.closeMaster();
         QTRY_VERIFY_WITH_TIMEOUT(d.Session().isWaiting(), 1000);
         auto *bar = d.findChild<QStatusBar *>(QStringLiteral("statusBar"));
-        QVERIFY(bar->currentMessage().startsWith(QStringLiteral("Waiting for ") + pty.slavePath()));
+        QVERIFY(bar->currentMessage().startsWith(QStringLiteral("Waiting for ") + link));
         auto *startStop = Find<QPushButton>(d, "startStopButton");
         QCOMPARE(startStop->text(), QStringLiteral("Stop"));
         for (QComboBox *list : SettingLists(d))
@@ -373,6 +381,30 @@ private slots:
         for (QComboBox *list : SettingLists(d))
             QVERIFY(list->isEnabled());
         QVERIFY(boxes.texts.isEmpty());
+    }
+
+    // A pty typed into the Port box is never waited back for (its number
+    // goes to the next pty made): with reconnect on, its hang-up ends the
+    // session with the message a lost device gets without reconnect.
+    void hangUpOfATypedPtyReturnsToClosed()
+    {
+        PtyDialog rig;
+        auto &[pty, log, d] = rig;
+        QVERIFY(d.Session().isOpen());
+        QVERIFY(d.Session().reconnect());
+        MessageBoxCatcher boxes;
+        pty.closeMaster();
+        QTRY_VERIFY_WITH_TIMEOUT(!boxes.texts.isEmpty(), 1000);
+        QVERIFY2(boxes.texts.first().startsWith(QStringLiteral("串口已断开!\n%1\n").arg(pty.slavePath())),
+                 qPrintable(boxes.texts.first()));
+        QVERIFY(!d.Session().isWaiting());
+        QVERIFY(!d.Session().isOpen());
+        QCOMPARE(Find<QPushButton>(d, "startStopButton")->text(), QStringLiteral("Start"));
+        for (QComboBox *list : SettingLists(d))
+            QVERIFY(list->isEnabled());
+        QVERIFY(!log.Text().contains(" lost "));
+        QVERIFY(d.findChild<QStatusBar *>(QStringLiteral("statusBar"))->currentMessage().isEmpty());
+        QCOMPARE(boxes.texts.size(), 1);
     }
 
     // Reconnect turned off in the receive view's menu: a lost device ends

@@ -118,6 +118,7 @@ class TestTerminalSession : public QObject
 private slots:
     void reconnectFollowsTheLinkToANewPty();
     void stopOrReconnectOffEndsTheWait();
+    void ptyWithoutALinkIsNotWaitedFor();
     void openTellsWhatHappened()
     {
         Rig r(false);
@@ -521,6 +522,30 @@ void TestTerminalSession::stopOrReconnectOffEndsTheWait()
     QCOMPARE(lost.size(), 1);
     QVERIFY(!session.isWaiting());
     QVERIFY(!session.isOpen());
+}
+
+// A pty opened by its own name: its number goes to the next pty made, so
+// it is never waited back for. Its hang-up ends the session as a loss
+// without reconnect does, with reconnect on.
+void TestTerminalSession::ptyWithoutALinkIsNotWaitedFor()
+{
+    QTemporaryDir dir;
+    Rig r(false);
+    r.session.setLogDirectory(dir.path());
+    QCOMPARE(r.session.Open(r.Settings()), SerialSession::OpenResult::Opened);
+    QVERIFY(r.session.reconnect());
+    QSignalSpy lost(&r.session, &TerminalSession::deviceLost);
+    QSignalSpy waiting(&r.session, &TerminalSession::waitingForDevice);
+    r.pty.write("OK\r\n");
+    QTRY_COMPARE(r.log.Text(), QByteArray("OK\r\n"));
+    r.pty.closeMaster();
+    QTRY_COMPARE_WITH_TIMEOUT(lost.size(), 1, 1000);
+    QCOMPARE(lost.first().at(0).toString(), r.pty.slavePath());
+    QVERIFY(waiting.isEmpty());
+    QVERIFY(!r.session.isWaiting());
+    QVERIFY(!r.session.isOpen());
+    QCOMPARE(r.log.Text(), QByteArray("OK\r\n")); // no lost line: nothing comes back
+    QCOMPARE(r.session.logFilePath(), QString()); // the file ended with the session
 }
 
 QTEST_MAIN(TestTerminalSession)

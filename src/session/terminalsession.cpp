@@ -126,7 +126,7 @@ void TerminalSession::onDeviceLost(const QString &reason)
     // A run cannot go on without the port; a command it sent now would be
     // lost, and the run's answer with it.
     stopSendAll();
-    if (!m_reconnectOn) {
+    if (!m_reconnectOn || !m_reconnect.identity().mayComeBack()) {
         stopLogFile();
         emit deviceLost(device, reason);
         return;

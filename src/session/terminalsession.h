@@ -40,7 +40,9 @@ public:
     // stays: the log gets "----- <port> lost <time> -----", and the same
     // device, once back (under any name), is opened again with the same
     // settings and "----- <port> back <time> -----" logged. Close ends the
-    // wait. Off, a lost device ends the session (deviceLost).
+    // wait. Off, a lost device ends the session (deviceLost); so does, on, a
+    // pty opened by its own name, which never comes back
+    // (DeviceIdentity::mayComeBack).
     void setReconnect(bool on);
     bool reconnect() const { return m_reconnectOn; }
     // Waiting for the lost device to come back.
