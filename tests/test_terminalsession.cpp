@@ -119,6 +119,7 @@ private slots:
     void reconnectFollowsTheLinkToANewPty();
     void stopOrReconnectOffEndsTheWait();
     void ptyWithoutALinkIsNotWaitedFor();
+    void logOnDiskTurnedOnDuringAWait();
     void openTellsWhatHappened()
     {
         Rig r(false);
@@ -546,6 +547,56 @@ void TestTerminalSession::ptyWithoutALinkIsNotWaitedFor()
     QVERIFY(!r.session.isOpen());
     QCOMPARE(r.log.Text(), QByteArray("OK\r\n")); // no lost line: nothing comes back
     QCOMPARE(r.session.logFilePath(), QString()); // the file ended with the session
+}
+
+// "Log to Disk" turned on while the session waits for its device starts
+// the file at once, beginning with the lost line; everything from the
+// device's return goes into it.
+void TestTerminalSession::logOnDiskTurnedOnDuringAWait()
+{
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("module"));
+    auto first = std::make_unique<PtyPair>();
+    QVERIFY(PointLink(link, first->slavePath()));
+    SessionLog log;
+    TerminalSession session(log);
+    SerialSettings settings;
+    settings.portName = link;
+    QCOMPARE(session.Open(settings), SerialSession::OpenResult::Opened);
+    first->write("ATI\r\nEC25\r\n");
+    QTRY_VERIFY_WITH_TIMEOUT(log.Text().endsWith("EC25\r\n"), 2000);
+    first.reset();
+    QTRY_VERIFY_WITH_TIMEOUT(session.isWaiting(), 2000);
+    const qsizetype lostAt = log.Text().indexOf("-----");
+    QVERIFY(lostAt > 0);
+
+    QSignalSpy started(&session, &TerminalSession::logFileStarted);
+    QSignalSpy failed(&session, &TerminalSession::logFileFailed);
+    const QString folder = dir.filePath(QStringLiteral("logs"));
+    session.setLogDirectory(folder);
+    QCOMPARE(started.size(), 1);
+    const QString path = session.logFilePath();
+    QVERIFY(!path.isEmpty());
+    QCOMPARE(started.first().first().toString(), path);
+    QCOMPARE(QFileInfo(path).absolutePath(), QFileInfo(folder).absoluteFilePath());
+    const auto onDisk = [&] {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(none)");
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(onDisk(), log.Text().mid(lostAt), 1000);
+    QVERIFY(DeviceLine(link, "lost").match("\r\n" + onDisk()).hasMatch());
+
+    PtyPair second;
+    second.write("RDY\r\n");
+    QVERIFY(PointLink(link, second.slavePath()));
+    QTRY_VERIFY_WITH_TIMEOUT(log.Text().endsWith("-----\r\nRDY\r\n"), 2000);
+    second.write("+CPIN: READY\r\n");
+    QTRY_VERIFY_WITH_TIMEOUT(log.Text().endsWith("+CPIN: READY\r\n"), 2000);
+    QCOMPARE(session.logFilePath(), path); // the same file through the return
+    session.Close();
+    QCOMPARE(onDisk(), log.Text().mid(lostAt));
+    QVERIFY(DeviceLine(link, "back").match(QString::fromLatin1(onDisk())).hasMatch());
+    QVERIFY(failed.isEmpty());
 }
 
 QTEST_MAIN(TestTerminalSession)

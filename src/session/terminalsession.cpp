@@ -42,7 +42,7 @@ void TerminalSession::setLogDirectory(const QString &folder)
         return;
     stopLogFile();
     m_logDirectory = folder;
-    if (isOpen())
+    if (isOpen() || isWaiting())
         startLogFile();
 }
 
@@ -54,6 +54,11 @@ void TerminalSession::startLogFile()
     if (!m_logFile.open(m_logDirectory, m_portEntry, &why)) {
         emit logFileFailed(why);
         return;
+    }
+    // Started during a wait: the file says what it waits for.
+    if (isWaiting() && m_lostLineAt >= 0 && m_log.generation() == m_lostLineGeneration) {
+        const QByteArray since = m_log.Slice(m_lostLineAt, m_log.size() - m_lostLineAt);
+        m_logFile.append(since.constData(), since.size());
     }
     m_log.setTee([this](const char *data, qsizetype n) { m_logFile.append(data, n); });
     emit logFileStarted(m_logFile.path());
@@ -111,13 +116,15 @@ void TerminalSession::setReconnect(bool on)
     }
 }
 
-void TerminalSession::logDeviceLine(const char *what)
+qsizetype TerminalSession::logDeviceLine(const char *what)
 {
     // Set off from the text around it as the module type's separator is.
     m_log.AppendLineBreak();
+    const qsizetype at = m_log.size();
     m_log.Append(DeviceEventLine(ToCodePage936(m_portEntry), what, QDateTime::currentDateTime()),
                  SessionLog::Origin::Terminal);
     emit logGrew(true);
+    return at;
 }
 
 void TerminalSession::onDeviceLost(const QString &reason)
@@ -131,7 +138,8 @@ void TerminalSession::onDeviceLost(const QString &reason)
         emit deviceLost(device, reason);
         return;
     }
-    logDeviceLine("lost");
+    m_lostLineAt = logDeviceLine("lost");
+    m_lostLineGeneration = m_log.generation();
     emit waitingForDevice(device, reason);
     m_reconnect.begin();
 }

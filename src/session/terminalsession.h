@@ -78,7 +78,9 @@ public:
     // The log on disk: while a folder is set and the port is open, every
     // byte the session log gets also goes to a new file in it (LogFile),
     // one file per open. Empty turns it off. Set while open, a file starts
-    // at once.
+    // at once; set while waiting for the device, too, beginning with the
+    // lost line (and what the log got after it), and goes on when the
+    // device is back.
     void setLogDirectory(const QString &folder);
     QString logDirectory() const { return m_logDirectory; }
     QString logFilePath() const { return m_logFile.isOpen() ? m_logFile.path() : QString(); }
@@ -119,7 +121,8 @@ private:
     void onReceiveReady();
     void onDeviceLost(const QString &reason);
     void onDeviceBack(const QString &devicePath);
-    void logDeviceLine(const char *what);
+    // Logs the device's line; returns where it starts in the log.
+    qsizetype logDeviceLine(const char *what);
     void pollSendAll();
     void startLogFile();
     void stopLogFile();
@@ -141,4 +144,8 @@ private:
     QString m_logDirectory;
     QString m_portEntry; // as the user named the open port
     LogFile m_logFile;
+    // Where the last lost line starts in the log, and the log's generation
+    // then (a Clear since leaves nothing of it).
+    qsizetype m_lostLineAt = -1;
+    quint64 m_lostLineGeneration = 0;
 };
