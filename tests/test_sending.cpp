@@ -18,6 +18,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -476,6 +477,75 @@ private slots:
         QCOMPARE(key(Qt::Key_Up), QStringLiteral("AT+CSQ"));
         // The keys still move nowhere else: focus stays in the box.
         QCOMPARE(QApplication::focusWidget(), edit);
+    }
+
+    // While the module is away (reconnect waits for it) nothing pretends to
+    // go: Send, double-click and Send All each say in the status bar that
+    // the port is away and the command was not sent, and neither the log nor
+    // the wire gets anything. A run going when the module went ends, and the
+    // bar says why.
+    void nothingIsSentWhileTheModuleIsAway()
+    {
+        Rig r(false);
+        QTemporaryDir dir;
+        const QString link = dir.filePath(QStringLiteral("module"));
+        QVERIFY(PointLink(link, r.pty.slavePath()));
+        UsePtyPort(r.d, link);
+        r.Choose(4); // SUB: a command sent is logged
+        auto *list = Find<EditableListCtrl>(r.d, "commandList");
+        for (const char *command : {"AT", "ATI"}) {
+            Find<QPushButton>(r.d, "addButton")->click();
+            list->item(list->rowCount() - 1, 1)->setText(QLatin1String(command));
+        }
+        r.ClickStartStop();
+        QVERIFY(r.d.Session().isOpen());
+        auto *bar = Find<QStatusBar>(r.d, "statusBar");
+        auto *sendAll = Find<QPushButton>(r.d, "sendAllButton");
+        MessageBoxCatcher boxes;
+        QSignalSpy sent(&r.d, &TerminalDialog::CommandSent);
+
+        sendAll->click();
+        QCOMPARE(r.pty.read(3, 1000), QByteArray("AT\x1A"));
+        QVERIFY(!sendAll->isEnabled());
+        r.pty.closeMaster(); // gone before its answer
+        QTRY_VERIFY_WITH_TIMEOUT(r.d.Session().isWaiting(), 2000);
+        QVERIFY(sendAll->isEnabled());
+        QVERIFY2(bar->currentMessage().startsWith(QStringLiteral("Send All stopped: %1 went away").arg(link)),
+                 qPrintable(bar->currentMessage()));
+        QCOMPARE(sent.size(), 1);
+
+        const QByteArray before = r.log.Text();
+        const QString notSent = QStringLiteral("Not sent: %1 is away").arg(link);
+        bar->clearMessage();
+        Find<QLineEdit>(r.d, "commandEdit")->setText(QStringLiteral("AT+CSQ"));
+        Find<QPushButton>(r.d, "sendButton")->click();
+        QVERIFY2(bar->currentMessage().startsWith(notSent), qPrintable(bar->currentMessage()));
+        bar->clearMessage();
+        list->selectRow(1);
+        r.d.CommandListDoubleClicked();
+        QVERIFY2(bar->currentMessage().startsWith(notSent), qPrintable(bar->currentMessage()));
+        bar->clearMessage();
+        sendAll->click();
+        QVERIFY2(bar->currentMessage().startsWith(QStringLiteral("Send All not started: %1 is away").arg(link)),
+                 qPrintable(bar->currentMessage()));
+        QVERIFY(!r.d.Session().sendAllActive());
+        QVERIFY(sendAll->isEnabled());
+        QCOMPARE(r.log.Text(), before);
+        QCOMPARE(sent.size(), 1);
+        // Told in the bar, never in a box; Stop still ends the wait.
+        QVERIFY(boxes.texts.isEmpty());
+        QCOMPARE(Find<QPushButton>(r.d, "startStopButton")->text(), QStringLiteral("Stop"));
+
+        // Back: what was not sent stays unsent, and sending goes on.
+        PtyPair back;
+        QVERIFY(PointLink(link, back.slavePath()));
+        QTRY_VERIFY_WITH_TIMEOUT(r.d.Session().isOpen(), 2000);
+        QVERIFY(bar->currentMessage().isEmpty());
+        QCOMPARE(back.readFor(100), QByteArray());
+        Find<QPushButton>(r.d, "sendButton")->click();
+        QCOMPARE(back.read(7, 1000), QByteArray("AT+CSQ\x1A"));
+        QCOMPARE(sent.size(), 2);
+        r.ClickStartStop();
     }
 
     // The simulated module's reset: the session waits through it and is back

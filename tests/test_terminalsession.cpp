@@ -120,6 +120,7 @@ private slots:
     void stopOrReconnectOffEndsTheWait();
     void ptyWithoutALinkIsNotWaitedFor();
     void logOnDiskTurnedOnDuringAWait();
+    void nothingIsSentDuringAWait();
     void openTellsWhatHappened()
     {
         Rig r(false);
@@ -597,6 +598,58 @@ void TestTerminalSession::logOnDiskTurnedOnDuringAWait()
     QCOMPARE(onDisk(), log.Text().mid(lostAt));
     QVERIFY(DeviceLine(link, "back").match(QString::fromLatin1(onDisk())).hasMatch());
     QVERIFY(failed.isEmpty());
+}
+
+// While the device is away a command goes nowhere: it is not written, not
+// logged and not told as sent, and a run does not start. A run going when
+// the device goes ends, and says so.
+void TestTerminalSession::nothingIsSentDuringAWait()
+{
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("module"));
+    auto first = std::make_unique<PtyPair>();
+    QVERIFY(PointLink(link, first->slavePath()));
+    SessionLog log;
+    TerminalSession session(log);
+    session.setEndChar(4); // SUB: a command sent is logged
+    SerialSettings settings;
+    settings.portName = link;
+    QCOMPARE(session.Open(settings), SerialSession::OpenResult::Opened);
+    QList<QByteArray> rows { "AT", "ATI" };
+    const auto commandAt = [&rows](qsizetype row) -> std::optional<QByteArray> {
+        return row < rows.size() ? std::optional<QByteArray>(rows[row]) : std::nullopt;
+    };
+    QSignalSpy started(&session, &TerminalSession::sendAllStarted);
+    QSignalSpy ended(&session, &TerminalSession::sendAllEnded);
+    QSignalSpy cut(&session, &TerminalSession::sendAllCut);
+    QVERIFY(session.startSendAll(rows.size(), commandAt));
+    QCOMPARE(first->read(3), QByteArray("AT\x1A"));
+    first.reset(); // gone before its answer
+    QTRY_VERIFY_WITH_TIMEOUT(session.isWaiting(), 2000);
+    QVERIFY(!session.sendAllActive());
+    QCOMPARE(ended.size(), 1);
+    QCOMPARE(cut.size(), 1);
+
+    const QByteArray before = log.Text();
+    QSignalSpy sent(&session, &TerminalSession::commandSent);
+    QVERIFY(!session.SendCommandText("AT+CSQ", true));
+    QVERIFY(!session.SendCommandText("AT+CREG?", false));
+    QVERIFY(!session.startSendAll(rows.size(), commandAt));
+    QCOMPARE(started.size(), 1);
+    QCOMPARE(ended.size(), 1);
+    QCOMPARE(cut.size(), 1);
+    QVERIFY(sent.isEmpty());
+    QCOMPARE(log.Text(), before);
+
+    // Back: sending goes on, and nothing held back goes with it.
+    PtyPair second;
+    QVERIFY(PointLink(link, second.slavePath()));
+    QTRY_VERIFY_WITH_TIMEOUT(session.isOpen(), 2000);
+    QVERIFY(session.SendCommandText("AT", true));
+    QCOMPARE(second.read(4, 1000), QByteArray("AT\x1A"));
+    QCOMPARE(second.readFor(100), QByteArray());
+    QCOMPARE(sent.size(), 1);
+    session.Close();
 }
 
 QTEST_MAIN(TestTerminalSession)

@@ -11,6 +11,7 @@
 #include <QCloseEvent>
 #include <array>
 #include <limits>
+#include <utility>
 #include <QFileDialog>
 #include <QDir>
 #include <QFileInfo>
@@ -211,6 +212,7 @@ void TerminalDialog::SetupWindow()
     connect(&m_session, &TerminalSession::writeTimedOut, this, &TerminalDialog::ShowUnsent);
     connect(&m_session, &TerminalSession::sendAllStarted, this, [this] { ui->sendAllButton->setEnabled(false); });
     connect(&m_session, &TerminalSession::sendAllEnded, this, [this] { ui->sendAllButton->setEnabled(true); });
+    connect(&m_session, &TerminalSession::sendAllCut, this, [this] { m_sendAllCut = true; });
 }
 
 void TerminalDialog::FillLineSettingLists()
@@ -360,6 +362,7 @@ void TerminalDialog::RefreshReceiveView(bool scrollToEnd)
 
 void TerminalDialog::OnDeviceLost(const QString &devicePath, const QString &reason)
 {
+    m_sendAllCut = false;
     m_statusBar->clearMessage();
     ShowPortOpen(false);
     ShowMessage(QStringLiteral("串口已断开!\n%1\n%2").arg(devicePath, reason));
@@ -369,8 +372,20 @@ void TerminalDialog::OnDeviceLost(const QString &devicePath, const QString &reas
 // locked, and the bar tells what the window waits for.
 void TerminalDialog::OnWaitingForDevice()
 {
+    if (std::exchange(m_sendAllCut, false)) {
+        m_statusBar->showMessage(
+            QStringLiteral("Send All stopped: %1 went away. Waiting for it to come back… (Stop ends the wait)")
+                .arg(m_session.portEntry()));
+        return;
+    }
     m_statusBar->showMessage(QStringLiteral("Waiting for %1 to come back… (Stop ends the wait)")
                                  .arg(m_session.portEntry()));
+}
+
+void TerminalDialog::ShowAway(const QString &what)
+{
+    m_statusBar->showMessage(QStringLiteral("%1: %2 is away. Waiting for it to come back… (Stop ends the wait)")
+                                 .arg(what, m_session.portEntry()));
 }
 
 void TerminalDialog::setReconnect(bool on)
@@ -465,9 +480,12 @@ void TerminalDialog::SendClicked()
     const QString text = ui->commandEdit->text();
     if (text.isEmpty())
         return;
-    m_history.add(text);
     // Commands are 8-bit text in code page 936.
-    m_session.SendCommandText(ToCodePage936(text), true);
+    if (!m_session.SendCommandText(ToCodePage936(text), true)) {
+        ShowAway(QStringLiteral("Not sent"));
+        return;
+    }
+    m_history.add(text);
 }
 
 void TerminalDialog::CommandListDoubleClicked()
@@ -477,7 +495,8 @@ void TerminalDialog::CommandListDoubleClicked()
         return;
     const QByteArray command = m_commands->commandBytes(first);
     UpdateDataFromControls();
-    m_session.SendCommandText(command, false);
+    if (!m_session.SendCommandText(command, false))
+        ShowAway(QStringLiteral("Not sent"));
 }
 
 void TerminalDialog::ShowUnsent(qint64 bytes)
@@ -524,6 +543,10 @@ void TerminalDialog::SendAllClicked()
 {
     if (m_session.sendAllActive())
         return; // one run at a time
+    if (m_session.isWaiting()) {
+        ShowAway(QStringLiteral("Send All not started"));
+        return;
+    }
     UpdateDataFromControls();
     m_session.startSendAll(m_commands->rowCount(), [this](qsizetype row) -> std::optional<QByteArray> {
         if (row >= m_commands->rowCount())

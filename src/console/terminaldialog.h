@@ -122,6 +122,9 @@ private:
     void OnOpenFailed(SerialSession::OpenResult result, const QString &why);
     void OnDeviceLost(const QString &devicePath, const QString &reason);
     void OnWaitingForDevice();
+    // Tells in the status bar that what (a command, a run) could not go
+    // while the device is away, and what the window waits for.
+    void ShowAway(const QString &what);
     void ShowMessage(const QString &text);
     void OnLogToDiskToggled(bool on);
     bool AskYesNo(const QString &text);
@@ -140,4 +143,5 @@ private:
     DeviceWatch m_portWatch; // while the Port list is open
     CommandHistory m_history;
     QString m_lastLogDirectory;
+    bool m_sendAllCut = false; // a run ended with its device, not yet told
 };

@@ -132,7 +132,10 @@ void TerminalSession::onDeviceLost(const QString &reason)
     const QString device = m_serial.DevicePath();
     // A run cannot go on without the port; a command it sent now would be
     // lost, and the run's answer with it.
+    const bool runGoing = m_sendAllRunning;
     stopSendAll();
+    if (runGoing)
+        emit sendAllCut();
     if (!m_reconnectOn || !m_reconnect.identity().mayComeBack()) {
         stopLogFile();
         emit deviceLost(device, reason);
@@ -171,20 +174,24 @@ void TerminalSession::ReceiveChunk()
     m_scanner.Scan(buffer, n, m_flags);
 }
 
-void TerminalSession::SendCommandText(const QByteArray &command, bool nullLineBreak)
+bool TerminalSession::SendCommandText(const QByteArray &command, bool nullLineBreak)
 {
+    // The device is away: the log shows only what went.
+    if (isWaiting())
+        return false;
     const CommandFrame frame = BuildCommandFrame(command, m_endChar, m_customEnd, nullLineBreak);
     if (frame.logLineBreak)
         m_log.AppendLineBreak();
     m_log.Append(frame.logText, SessionLog::Origin::Terminal);
     m_serial.Write(frame.bytes.constData(), frame.bytes.size());
     emit commandSent(frame.bytes);
+    return true;
 }
 
 bool TerminalSession::startSendAll(qsizetype rowCount, SendAllEngine::CommandAt commandAt)
 {
-    if (m_sendAll.Active())
-        return false; // one run at a time
+    if (m_sendAll.Active() || isWaiting())
+        return false; // one run at a time, and none without the port
     m_commandAt = std::move(commandAt);
     m_sendAllClock.start();
     m_sendAll.Start(m_flags, rowCount, 0);

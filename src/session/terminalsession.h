@@ -62,12 +62,14 @@ public:
     void setCustomEnd(const QByteArray &hexText) { m_customEnd = hexText; }
     // Frames one command under the end character, makes its log additions
     // and writes it; emits commandSent. The view shows the additions with the
-    // next received chunk.
-    void SendCommandText(const QByteArray &command, bool nullLineBreak);
+    // next received chunk. While the session waits for its device nothing
+    // can go: nothing is logged or written, and the result is false.
+    bool SendCommandText(const QByteArray &command, bool nullLineBreak);
 
     // Send All: the rows' commands read through commandAt at each send (so
     // that edits made during the run count), rowCount read now. The first
-    // command goes at once. False when a run is already going.
+    // command goes at once. False when a run is already going, or while the
+    // session waits for its device.
     bool startSendAll(qsizetype rowCount, SendAllEngine::CommandAt commandAt);
     void stopSendAll();
     bool sendAllActive() const { return m_sendAll.Active(); }
@@ -110,6 +112,9 @@ signals:
     void commandSent(const QByteArray &frame);
     void sendAllStarted();
     void sendAllEnded(SendAllEngine::EndReason reason);
+    // The run ended because its device went away (told after sendAllEnded,
+    // before deviceLost or waitingForDevice).
+    void sendAllCut();
     // Written bytes that never went out.
     void writeTimedOut(qint64 bytes);
     // The log on disk started a file, or could not go on (the in-memory log
