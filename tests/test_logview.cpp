@@ -5,9 +5,11 @@
 #include "session/sessionlog.h"
 #include "widgets/lineindex.h"
 #include "widgets/logview.h"
+#include "spillfiles.h"
 
 #include <QAccessible>
 #include <QApplication>
+#include <QBuffer>
 #include <QClipboard>
 #include <QDateTime>
 #include <QImage>
@@ -16,6 +18,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QStringDecoder>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QWheelEvent>
 
@@ -230,6 +233,7 @@ private slots:
     void clearRestartsIndex();
     void indexMemory();
     void indexInAFile();
+    void unreadableLinesNotInvented();
 
     void wrapping();
     void resizeKeepsTopLine();
@@ -490,6 +494,146 @@ void TestLogView::indexInAFile()
     QString expected = QStringDecoder("GBK")(text);
     expected.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     QCOMPARE(QGuiApplication::clipboard()->text(), expected);
+}
+
+// Lines of `index` against the reference lines of the text: every line is
+// empty (it could not be known), or holds the log's bytes up to the end of a
+// line of the text, from that line's start or, after an empty one, from
+// within it (its start could not be read); none is another line or bytes the
+// log never had. Returns how many lines were empty for want of their bytes.
+qsizetype checkLinesOrEmpty(const LineIndex &index, const SessionLog &log, const QByteArray &text,
+                            const std::vector<RefLine> &ref)
+{
+    qsizetype empty = 0;
+    qsizetype previousStart = 0;
+    bool afterEmpty = false;
+    for (qsizetype line = 0; line < index.lineCount(); ++line) {
+        const qsizetype start = index.lineStart(line);
+        const qsizetype length = index.lineLength(line);
+        if (start < previousStart) {
+            qWarning("line %lld starts before the line before it", qlonglong(line));
+            return -1;
+        }
+        previousStart = start;
+        auto r = std::upper_bound(ref.begin(), ref.end(), start, [](qsizetype v, const RefLine &l) { return v < l.start; });
+        const RefLine &within = *(r - 1);
+        const bool real = (within.start == start || afterEmpty) && start + length == within.start + within.length
+                          && log.Slice(start, length) == text.mid(start, length);
+        if (real && (length > 0 || within.length == 0)) {
+            afterEmpty = false;
+            continue;
+        }
+        if (length != 0) {
+            qWarning("line %lld: %lld bytes at %lld, not a line of the log", qlonglong(line), qlonglong(length),
+                     qlonglong(start));
+            return -1;
+        }
+        afterEmpty = true;
+        ++empty;
+    }
+    return empty;
+}
+
+// An index whose file loses what it held, and one built over log bytes that
+// cannot be read back: what cannot be known is an empty line, never another
+// line or invented bytes, and the lines after it are exact.
+void TestLogView::unreadableLinesNotInvented()
+{
+    QTemporaryDir tmp;
+    qputenv("TMPDIR", tmp.path().toLocal8Bit());
+    auto unset = qScopeGuard([] { qunsetenv("TMPDIR"); });
+    QRandomGenerator rng(5);
+    QByteArray text;
+    for (int i = 0; i < 60000; ++i) {
+        text += "+CMGR: \"REC READ\",\"" + QByteArray::number(rng.bounded(1000000)) + "\"";
+        if (i % 5 == 0)
+            text += "\xc4\xe3\xba\xc3";
+        text += i % 3 == 0 ? "\n" : "\r\n";
+    }
+
+    // The index's own file cut short; the log's bytes in memory.
+    {
+        SessionLog log;
+        LineIndex index;
+        index.setMemoryLimit(0);
+        for (qsizetype at = 0; at < text.size(); at += 100000) {
+            log.Append(text.mid(at, 100000));
+            index.update(log);
+        }
+        QVERIFY(index.storedChunks() >= 10);
+        const std::vector<RefLine> ref = referenceLines(text, index.columns());
+        QCOMPARE(TruncateSpillFiles(tmp.path(), 0), 1);
+        QCOMPARE(index.lineCount(), qsizetype(ref.size()));
+        const qsizetype empty = checkLinesOrEmpty(index, log, text, ref);
+        QVERIFY(empty > 0);
+        QVERIFY(empty < index.lineCount() - LineIndex::kChunkLines / 2);
+        // Rows and positions still agree, and the last lines are exact.
+        for (qsizetype row = 0; row < index.rowCount(); row += 997)
+            QVERIFY(index.rowToLine(row).line <= index.rowToLine(std::min(row + 997, index.rowCount() - 1)).line);
+        QCOMPARE(index.lineAt(ref.back().start), qsizetype(ref.size()) - 1);
+        QCOMPARE(index.lineStart(qsizetype(ref.size()) - 100), ref[ref.size() - 100].start);
+        QVERIFY(!index.readError().isEmpty());
+        QVERIFY(!index.lineKnown(0));
+        QVERIFY(index.lineKnown(qsizetype(ref.size()) - 1));
+        // A re-wrap keeps rows and lines in step.
+        index.setColumns(17, log);
+        index.refine(log);
+        QCOMPARE(checkLinesOrEmpty(index, log, text, ref), empty);
+        QCOMPARE(index.rowToLine(index.lineFirstRow(index.lineCount() - 3)).line, index.lineCount() - 3);
+    }
+
+    // A fresh index over a log whose older bytes are gone: it catches up, and
+    // the lines after them are exact.
+    SessionLog log;
+    log.setMemoryLimit(SessionLog::kBlockSize);
+    log.Append(text);
+    QVERIFY(log.storedBytes() >= 3 * SessionLog::kBlockSize);
+    QVERIFY(TruncateSpillFiles(tmp.path(), 0) >= 1);
+    LineIndex index;
+    QVERIFY(index.update(log));
+    QCOMPARE(index.indexedSize(), text.size());
+    const std::vector<RefLine> ref = referenceLines(text, index.columns());
+    const qsizetype empty = checkLinesOrEmpty(index, log, text, ref);
+    QVERIFY(empty > 0);
+    const qsizetype last = index.lineCount() - 1;
+    QCOMPARE(index.lineStart(last), ref.back().start);
+    QCOMPARE(index.lineStart(last - 1000), ref[ref.size() - 1001].start);
+    QCOMPARE(index.lineLength(last - 1000), ref[ref.size() - 1001].length);
+    QCOMPARE(index.readError(), log.readError());
+    QVERIFY(!index.lineKnown(0));
+
+    // The view over such a log: painted without them, and a copy or a save
+    // that would need them does not happen.
+    m_log.setMemoryLimit(SessionLog::kBlockSize);
+    auto restore = qScopeGuard([this] { m_log.setMemoryLimit(SessionLog::kDefaultMemoryLimit); });
+    LogView &v = view(text);
+    QVERIFY(TruncateSpillFiles(tmp.path(), 0) >= 1);
+    v.scrollToRow(0);
+    QVERIFY(!v.grab().isNull());
+    QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+    v.selectAll();
+    v.copy();
+    v.copyWithTimestamps();
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
+    QBuffer saved;
+    saved.open(QIODevice::WriteOnly);
+    QVERIFY(!v.writeWithTimestamps(saved, LogView::Timestamps::TimeOfDay));
+    QVERIFY(!saved.data().contains(QByteArray(64, '\0')));
+    // Only what can be read back is copied.
+    const qsizetype tail = text.lastIndexOf('\n', text.size() - 2000) + 1;
+    v.setSelection(tail, text.size());
+    v.copy();
+    QString expected = QStringDecoder("GBK")(text.mid(tail));
+    expected.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    QCOMPARE(QGuiApplication::clipboard()->text(), expected);
+    v.setHexView(true);
+    QVERIFY(!v.grab().isNull());
+    QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+    v.setSelection(0, 4096);
+    v.copy();
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
+    v.setHexView(false);
+    v.setSelection(0, 0);
 }
 
 void TestLogView::wrapping()

@@ -1,11 +1,14 @@
 // The session log and the recognition of replies: plain classes, no window.
 #include "at/replyflags.h"
+#include "session/logsearch.h"
 #include "session/sessionlog.h"
+#include "spillfiles.h"
 
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QSaveFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -225,7 +228,7 @@ private slots:
         auto unset = qScopeGuard([] { qunsetenv("TMPDIR"); });
         SessionLog log;
         int failures = 0;
-        log.setStoreFailureHandler([&](const QString &) { ++failures; });
+        log.setStoreFailureHandler([&](SessionLog::StoreFault, const QString &) { ++failures; });
         log.setMemoryLimit(SessionLog::kBlockSize * 3);
         const QByteArray all = Fill(log, 6 * 1024 * 1024 + 12345, 7);
         QCOMPARE(log.size(), all.size());
@@ -302,6 +305,159 @@ private slots:
         QCOMPARE(some.front().from, mid);
     }
 
+    // A file that loses what it held (an I/O error on its disk; here it is
+    // cut short): what cannot be read back is never given as bytes.
+    void unreadableFileGivesNoBytes()
+    {
+        QTemporaryDir tmp;
+        qputenv("TMPDIR", tmp.path().toLocal8Bit());
+        auto unset = qScopeGuard([] { qunsetenv("TMPDIR"); });
+        SessionLog log;
+        QList<SessionLog::StoreFault> told;
+        QStringList reasons;
+        log.setStoreFailureHandler([&](SessionLog::StoreFault fault, const QString &reason) {
+            told << fault;
+            reasons << reason;
+        });
+        log.setMemoryLimit(SessionLog::kBlockSize * 2);
+        const QByteArray all = Fill(log, 3 * 1024 * 1024, 21);
+        QVERIFY(log.storedBytes() >= 4 * SessionLog::kBlockSize);
+        // The first block stays readable, the others are gone.
+        QCOMPARE(TruncateSpillFiles(tmp.path(), SessionLog::kBlockSize), 1);
+        QVERIFY(!log.ReadFailed());
+        const QByteArray zeros(512, '\0');
+
+        QBuffer saved;
+        saved.open(QIODevice::WriteOnly);
+        QVERIFY(!log.WriteTo(saved));
+        QVERIFY(!saved.data().contains(zeros));
+        QVERIFY(all.startsWith(saved.data()));
+        QVERIFY(log.ReadFailed());
+        QVERIFY2(log.readError().contains(tmp.path()), qPrintable(log.readError()));
+        QCOMPARE(told, QList<SessionLog::StoreFault> {SessionLog::StoreFault::CannotRead});
+        QCOMPARE(reasons.first(), log.readError());
+
+        // Each read stops where the bytes are lost, and says so.
+        bool complete = true;
+        const QByteArray slice = log.Slice(SessionLog::kBlockSize - 100, 1000, &complete);
+        QVERIFY(!complete);
+        QCOMPARE(slice, all.mid(SessionLog::kBlockSize - 100, 100));
+        QVERIFY(log.Slice(SessionLog::kBlockSize + 100, 1000, &complete).isEmpty());
+        QVERIFY(!complete);
+        complete = true;
+        QCOMPARE(log.Text(&complete), all.left(SessionLog::kBlockSize));
+        QVERIFY(!complete);
+        QByteArray visited;
+        QVERIFY(!log.Visit(0, log.size(), [&](const char *p, qsizetype n) { visited.append(p, n); }));
+        QCOMPARE(visited, all.left(SessionLog::kBlockSize));
+        // VisitAll goes past them, and gives the bytes after them.
+        QByteArray after;
+        qsizetype lost = 0;
+        QVERIFY(!log.VisitAll(
+            SessionLog::kBlockSize, log.size(), [&](const char *p, qsizetype n) { after.append(p, n); },
+            [&](qsizetype n) {
+                QVERIFY(after.isEmpty());
+                lost += n;
+            }));
+        QCOMPARE(lost + after.size(), all.size() - SessionLog::kBlockSize);
+        QCOMPARE(after, all.right(after.size()));
+        QCOMPARE(after.size(), log.residentBytes());
+        // What is in memory and what the file still holds read as before.
+        QCOMPARE(log.Slice(100, 1000, &complete), all.mid(100, 1000));
+        QVERIFY(complete);
+        QCOMPARE(log.Slice(all.size() - 5000, 5000, &complete), all.right(5000));
+        QVERIFY(complete);
+        QCOMPARE(told.size(), 1);
+
+        // Clear starts over: a new file, read back again, and a failure of
+        // that one is told again.
+        log.Clear();
+        QVERIFY(!log.ReadFailed());
+        const QByteArray again = Fill(log, 2 * 1024 * 1024, 22);
+        QCOMPARE(log.Text(&complete), again);
+        QVERIFY(complete);
+        QCOMPARE(TruncateSpillFiles(tmp.path(), 0), 1);
+        QVERIFY(!log.Visit(0, 10, [](const char *, qsizetype) {}));
+        QCOMPARE(told.size(), 2);
+    }
+
+    // Find over a log whose older bytes are lost: every match in what can be
+    // read back, none in what cannot, and the count ends.
+    void findGoesPastWhatIsLost()
+    {
+        QTemporaryDir tmp;
+        qputenv("TMPDIR", tmp.path().toLocal8Bit());
+        auto unset = qScopeGuard([] { qunsetenv("TMPDIR"); });
+        SessionLog log;
+        log.setMemoryLimit(SessionLog::kBlockSize * 2);
+        const QByteArray all = Fill(log, 3 * 1024 * 1024, 51);
+        QCOMPARE(TruncateSpillFiles(tmp.path(), SessionLog::kBlockSize), 1);
+        const qsizetype kept = log.size() - log.residentBytes();
+        const QByteArray head = all.left(SessionLog::kBlockSize);
+        const QByteArray tail = all.mid(kept);
+
+        LogSearch search(log);
+        search.start(GbkFinder("OK", true));
+        QTRY_VERIFY(search.isCounted());
+        QCOMPARE(search.count(), head.count("OK") + tail.count("OK"));
+        QCOMPARE(search.next(0), head.indexOf("OK"));
+        QCOMPARE(search.next(SessionLog::kBlockSize + 1), kept + tail.indexOf("OK"));
+        QCOMPARE(search.previous(kept), head.lastIndexOf("OK"));
+        QCOMPARE(search.previous(log.size()), kept + tail.lastIndexOf("OK"));
+        QVERIFY(log.ReadFailed());
+    }
+
+    // The times and the terminal's ranges in a file that loses what it
+    // held: none invented, none repeated.
+    void unreadableRecordsNotRepeated()
+    {
+        QTemporaryDir tmp;
+        qputenv("TMPDIR", tmp.path().toLocal8Bit());
+        auto unset = qScopeGuard([] { qunsetenv("TMPDIR"); });
+        SessionLog log;
+        log.setMemoryLimit(0);
+        qint64 now = 1000;
+        log.setClock([&] { return now; });
+        std::vector<qsizetype> starts;
+        std::vector<qint64> times;
+        std::vector<SessionLog::Range> ranges;
+        for (int i = 0; i < 20000; ++i) {
+            now += 1 + i % 3;
+            starts.push_back(log.size());
+            times.push_back(now);
+            const bool ours = i % 2 == 0;
+            const QByteArray line = ours ? QByteArray("AT+CSQ\r\n") : QByteArray("+CSQ: 17,99\r\n");
+            if (ours)
+                ranges.push_back({log.size(), log.size() + line.size()});
+            log.Append(line, ours ? SessionLog::Origin::Terminal : SessionLog::Origin::Received);
+        }
+        QVERIFY(TruncateSpillFiles(tmp.path(), 0) >= 2);
+
+        const std::vector<SessionLog::Range> got = log.TerminalRanges(0, log.size());
+        QVERIFY(!got.empty());
+        QVERIFY(got.size() < ranges.size());
+        for (size_t i = 0; i < got.size(); ++i) {
+            QVERIFY2(std::find(ranges.begin(), ranges.end(), got[i]) != ranges.end(), qPrintable(QString::number(i)));
+            if (i > 0)
+                QVERIFY(got[i - 1].to < got[i].from);
+        }
+        QCOMPARE(got.back(), ranges.back());
+        int known = 0;
+        for (size_t i = 0; i < starts.size(); i += 7) {
+            const qint64 t = log.TimeAt(starts[i] + 1);
+            QVERIFY2(t == times[i] || t == -1, qPrintable(QStringLiteral("line %1: %2").arg(i).arg(t)));
+            known += t == times[i];
+        }
+        QVERIFY(known > 0);
+        QCOMPARE(log.TimeAt(starts.back()), times.back());
+        QVERIFY(log.ReadFailed());
+        QVERIFY(log.readError().contains(tmp.path()));
+        // The bytes themselves are all there.
+        bool complete = false;
+        QCOMPARE(log.Text(&complete).size(), log.size());
+        QVERIFY(complete);
+    }
+
     // Killed, the process leaves nothing behind in TMPDIR.
     void fileGoesWithTheProcess()
     {
@@ -354,7 +510,10 @@ private slots:
         });
         SessionLog log;
         QStringList told;
-        log.setStoreFailureHandler([&](const QString &reason) { told << reason; });
+        log.setStoreFailureHandler([&](SessionLog::StoreFault fault, const QString &reason) {
+            QCOMPARE(fault, SessionLog::StoreFault::CannotWrite);
+            told << reason;
+        });
         log.setMemoryLimit(0);
         const QByteArray all = Fill(log, 3 * 1024 * 1024, 5);
         QCOMPARE(told.size(), 1);
@@ -371,7 +530,7 @@ private slots:
         qputenv("TMPDIR", "/proc/qrv-no-such-folder");
         SessionLog nowhere;
         QStringList said;
-        nowhere.setStoreFailureHandler([&](const QString &reason) { said << reason; });
+        nowhere.setStoreFailureHandler([&](SessionLog::StoreFault, const QString &reason) { said << reason; });
         nowhere.setMemoryLimit(0);
         const QByteArray kept = Fill(nowhere, 2 * 1024 * 1024, 6);
         qunsetenv("TMPDIR");

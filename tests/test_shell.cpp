@@ -8,9 +8,11 @@
 #include "shell/linkcipher.h"
 #include "shell/reachability.h"
 #include "shell/webpanel.h"
+#include "spillfiles.h"
 
 #include <QSignalSpy>
 #include <QStringEncoder>
+#include <QTemporaryDir>
 #include <QTest>
 #include <array>
 #include <cstring>
@@ -192,6 +194,53 @@ private slots:
         QTest::qWait(100);
         QCOMPARE(boxes.texts.size(), 1);
         QCOMPARE(log.Text(), all);
+    }
+
+    // A log whose file lost its older part (an I/O error on the disk of
+    // TMPDIR): Save fails and says why, and leaves the chosen file as it
+    // was, or not there.
+    void unreadableLogNotSaved()
+    {
+        QTemporaryDir tmp;
+        QTemporaryDir saveTo;
+        qputenv("TMPDIR", tmp.path().toLocal8Bit());
+        auto unset = qScopeGuard([] { qunsetenv("TMPDIR"); });
+        SessionLog log;
+        TerminalDialog d(log);
+        log.setMemoryLimit(SessionLog::kBlockSize);
+        for (int i = 0; i < 12000; ++i)
+            log.Append("+CSQ: " + QByteArray::number(i) + ",99\r\n" + QByteArray(400, 'x'));
+        d.RefreshReceiveView(true);
+        QVERIFY(log.storedBytes() > 16 * SessionLog::kBlockSize);
+        QVERIFY(TruncateSpillFiles(tmp.path(), 0) >= 1);
+
+        MessageBoxCatcher boxes(QMessageBox::Yes);
+        const QString path = saveTo.path() + QStringLiteral("/session.txt");
+        QVERIFY(!d.SaveLogTo(path));
+        QVERIFY(!QFile::exists(path));
+        QCOMPARE(QDir(saveTo.path()).entryList(QDir::Files | QDir::Hidden).size(), 0);
+        QVERIFY(!d.SaveLogTo(path, true));
+        QVERIFY(!QFile::exists(path));
+
+        // A file already there stays as it was.
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("before\r\n");
+        old.close();
+        QVERIFY(!d.SaveLogTo(path));
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        QCOMPARE(old.readAll(), QByteArray("before\r\n"));
+        QCOMPARE(QDir(saveTo.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+        // Each save says why it failed; the window says once that part of
+        // the log is lost, however often it is read.
+        QTRY_COMPARE(boxes.texts.filter(QLatin1String("cannot be read back")).size(), 1);
+        const QStringList saves = boxes.texts.filter(QLatin1String("save failed"));
+        QCOMPARE(saves.size(), 3);
+        for (const QString &text : saves)
+            QVERIFY2(text.contains(tmp.path()), qPrintable(text));
+        d.RefreshReceiveView(false);
+        QTest::qWait(100);
+        QCOMPARE(boxes.texts.filter(QLatin1String("cannot be read back")).size(), 1);
     }
 
     // Whether the maker's page can be reached: told apart, and only the

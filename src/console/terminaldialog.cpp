@@ -113,15 +113,16 @@ void TerminalDialog::SetupReceiveView()
     view->addContextAction(m_reconnect);
     // A long log keeps its older part in a temporary file; where that cannot
     // be written (a full disk), it keeps everything in memory, and says so.
-    m_log.setStoreFailureHandler([this](const QString &reason) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, reason] {
-                ShowMessage(QStringLiteral("The session log cannot keep its older part on disk:\n%1\n"
-                                           "It keeps everything in memory from now on; nothing is lost.")
-                                .arg(reason));
-            },
-            Qt::QueuedConnection);
+    // Where the file cannot give back what it was given (an I/O error on its
+    // disk), that part is gone, and it says so too.
+    m_log.setStoreFailureHandler([this](SessionLog::StoreFault fault, const QString &reason) {
+        const QString text =
+            fault == SessionLog::StoreFault::CannotWrite
+                ? QStringLiteral("The session log cannot keep its older part on disk:\n%1\n"
+                                 "It keeps everything in memory from now on; nothing is lost.")
+                : QStringLiteral("Part of the session log cannot be read back from its temporary file:\n%1\n"
+                                 "That part is not shown, found or copied, and Save fails.");
+        QMetaObject::invokeMethod(this, [this, text = text.arg(reason)] { ShowMessage(text); }, Qt::QueuedConnection);
     });
     connect(&m_session, &TerminalSession::logFileFailed, this, [this](const QString &reason) {
         setLogDirectory(QString());
@@ -467,8 +468,14 @@ bool TerminalDialog::SaveLogTo(const QString &chosenPath, bool withTimestamps)
     const bool ok = file.open(QIODevice::WriteOnly)
         && (withTimestamps ? view->writeWithTimestamps(file, mode) : m_log.WriteTo(file)) && file.commit();
     if (!ok) {
+        // Not written, or the log could not read back a part of itself: the
+        // file is not committed, so none is left under the chosen name.
+        QString reason = file.error() != QFileDevice::NoError ? file.errorString() : QString();
+        if (reason.isEmpty())
+            reason = !m_log.readError().isEmpty() ? m_log.readError() : view->lineIndex().readError();
+        file.cancelWriting();
         if (!m_log.isEmpty())
-            ShowMessage(QStringLiteral("save failed!\n%1\n%2").arg(QDir::toNativeSeparators(target), file.errorString()));
+            ShowMessage(QStringLiteral("save failed!\n%1\n%2").arg(QDir::toNativeSeparators(target), reason));
         return false;
     }
     return true;

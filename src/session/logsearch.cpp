@@ -21,8 +21,22 @@ qsizetype LogSearch::scan(qsizetype from, qsizetype to, qsizetype maxBytes, Foun
     qsizetype at = from;
     qsizetype scanned = 0;
     while (at < to && scanned < maxBytes) {
-        const qsizetype want = std::min(kSliceBytes, to - at);
-        const QByteArray bytes = m_log.Slice(at, want + m - 1);
+        qsizetype want = std::min(kSliceBytes, to - at);
+        bool whole = true;
+        const QByteArray bytes = m_log.Slice(at, want + m - 1, &whole);
+        if (!whole) {
+            // A block that cannot be read back (the log tells why): what is
+            // before it is a slice of its own, and nothing is found in the
+            // block; the scan goes on after it.
+            want = bytes.size() - (m - 1);
+            if (want <= 0) {
+                const qsizetype lost = at + bytes.size();
+                const qsizetype next = std::min(to, (lost / SessionLog::kBlockSize + 1) * SessionLog::kBlockSize);
+                scanned += next - at;
+                at = next;
+                continue;
+            }
+        }
         qsizetype limit = want;
         // A slice that stops short of `to` ends where a character starts.
         if (at + want < to)

@@ -25,7 +25,7 @@ void SessionLog::Append(const char *data, qsizetype n, Origin origin)
     if (!failure.isEmpty() && m_onStoreFailure) {
         const StoreFailure tell = m_onStoreFailure;
         lock.unlock();
-        tell(failure);
+        tell(StoreFault::CannotWrite, failure);
     }
 }
 
@@ -57,6 +57,8 @@ const char *SessionLog::blockLocked(size_t i, qsizetype *size) const
         return m_blocks[i].constData();
     }
     *size = kBlockSize;
+    if (i < m_unreadable.size() && m_unreadable[i])
+        return nullptr;
     bool found = false;
     auto &slot = m_readBack.find(qsizetype(i), &found);
     if (found)
@@ -64,13 +66,71 @@ const char *SessionLog::blockLocked(size_t i, qsizetype *size) const
     slot.data.resize(kBlockSize);
     slot.page = qsizetype(i);
     if (!m_store->Get(qsizetype(i), slot.data.data(), kBlockSize)) {
-        // The file cannot be read back (it was there a moment ago): the
-        // block reads as zeros rather than as some other block's bytes.
-        qWarning("session log: %s", qPrintable(m_store->error()));
-        slot.data.fill('\0');
+        // Lost on the disk (it was written a while ago): no bytes rather
+        // than some made up, and the file is not asked for them again.
         slot.page = -1;
+        m_unreadable.resize(m_spilled);
+        m_unreadable[i] = true;
+        if (m_readError.isEmpty())
+            m_readError = m_store->error();
+        return nullptr;
     }
     return slot.data.constData();
+}
+
+void SessionLog::noteRecordFailuresLocked() const
+{
+    if (!m_readError.isEmpty())
+        return;
+    if (m_times.readFailed())
+        m_readError = m_times.error();
+    else if (m_terminal.readFailed())
+        m_readError = m_terminal.error();
+}
+
+void SessionLog::tellReadFailure(QMutexLocker<QMutex> &lock) const
+{
+    noteRecordFailuresLocked();
+    if (m_readError.isEmpty() || m_readFailureTold || !m_onStoreFailure) {
+        lock.unlock();
+        return;
+    }
+    m_readFailureTold = true;
+    const StoreFailure tell = m_onStoreFailure;
+    const QString reason = m_readError;
+    lock.unlock();
+    tell(StoreFault::CannotRead, reason);
+}
+
+void SessionLog::ReportReadFailure(const QString &reason) const
+{
+    QMutexLocker lock(&m_lock);
+    if (m_readFailureTold || !m_onStoreFailure)
+        return;
+    m_readFailureTold = true;
+    const StoreFailure tell = m_onStoreFailure;
+    lock.unlock();
+    tell(StoreFault::CannotRead, reason);
+}
+
+bool SessionLog::ReadFailed() const
+{
+    QMutexLocker lock(&m_lock);
+    noteRecordFailuresLocked();
+    return !m_readError.isEmpty();
+}
+
+QString SessionLog::readError() const
+{
+    QMutexLocker lock(&m_lock);
+    noteRecordFailuresLocked();
+    return m_readError;
+}
+
+quint64 SessionLog::storeReads() const
+{
+    QMutexLocker lock(&m_lock);
+    return (m_store ? m_store->reads() : 0) + m_times.storeReads() + m_terminal.storeReads();
 }
 
 void SessionLog::setMemoryLimit(qsizetype bytes)
@@ -170,18 +230,33 @@ void SessionLog::Clear()
     m_storeFailed = false;
     m_storeError.clear();
     m_readBack.clear();
+    m_unreadable.clear();
+    m_readError.clear();
+    m_readFailureTold = false;
 }
 
 std::vector<SessionLog::Range> SessionLog::TerminalRanges(qsizetype from, qsizetype to) const
 {
     QMutexLocker lock(&m_lock);
     std::vector<Range> out;
-    for (qsizetype i = m_terminal.upperBound(from, [](const Range &r) { return r.to; }); i < m_terminal.size(); ++i) {
-        const Range r = m_terminal.at(i);
+    bool known = true;
+    qsizetype i = m_terminal.upperBound(from, [](const Range &r) { return r.to; }, &known);
+    while (i < m_terminal.size()) {
+        Range r;
+        if (!m_terminal.at(i, &r)) {
+            // Its page is lost: the ranges in it are left out.
+            known = false;
+            i = (i / m_terminal.perPage + 1) * m_terminal.perPage;
+            continue;
+        }
         if (r.from >= to)
             break;
-        out.push_back({std::max(r.from, from), std::min(r.to, to)});
+        if (r.to > from)
+            out.push_back({std::max(r.from, from), std::min(r.to, to)});
+        ++i;
     }
+    if (!known)
+        tellReadFailure(lock);
     return out;
 }
 
@@ -190,8 +265,13 @@ qint64 SessionLog::TimeAt(qsizetype pos) const
     QMutexLocker lock(&m_lock);
     if (pos < 0 || pos >= m_size || m_times.empty())
         return -1;
-    const qsizetype after = m_times.upperBound(pos, [](const TimeMark &m) { return m.pos; });
-    return after == 0 ? -1 : m_times.at(after - 1).ms;
+    bool known = true;
+    const qsizetype after = m_times.upperBound(pos, [](const TimeMark &m) { return m.pos; }, &known);
+    TimeMark mark {};
+    if (known && (after == 0 || m_times.at(after - 1, &mark)))
+        return after == 0 ? -1 : mark.ms;
+    tellReadFailure(lock);
+    return -1;
 }
 
 qsizetype SessionLog::timeMarkCount() const
@@ -206,7 +286,7 @@ void SessionLog::setClock(Clock clock)
     m_clock = std::move(clock);
 }
 
-QByteArray SessionLog::Text() const
+QByteArray SessionLog::Text(bool *complete) const
 {
     QMutexLocker lock(&m_lock);
     QByteArray all;
@@ -214,8 +294,16 @@ QByteArray SessionLog::Text() const
     for (size_t i = 0; i < m_blocks.size(); ++i) {
         qsizetype size = 0;
         const char *block = blockLocked(i, &size);
+        if (!block) {
+            if (complete)
+                *complete = false;
+            tellReadFailure(lock);
+            return all;
+        }
         all.append(block, size);
     }
+    if (complete)
+        *complete = true;
     return all;
 }
 
@@ -231,16 +319,22 @@ quint64 SessionLog::generation() const
     return m_generation;
 }
 
-QByteArray SessionLog::Slice(qsizetype pos, qsizetype len) const
+QByteArray SessionLog::Slice(qsizetype pos, qsizetype len, bool *complete) const
 {
     QMutexLocker lock(&m_lock);
+    if (complete)
+        *complete = true;
     QByteArray out;
     if (pos < 0 || pos >= m_size || len <= 0)
         return out;
     len = std::min(len, m_size - pos);
     out.reserve(len);
     auto append = [&out](const char *data, qsizetype n) { out.append(data, n); };
-    visitLocked(pos, len, append);
+    if (!visitLocked(pos, len, append, [](qsizetype) { return false; })) {
+        if (complete)
+            *complete = false;
+        tellReadFailure(lock);
+    }
     return out;
 }
 
@@ -250,6 +344,10 @@ bool SessionLog::WriteTo(QIODevice &dev) const
     for (size_t i = 0; i < m_blocks.size(); ++i) {
         qsizetype size = 0;
         const char *block = blockLocked(i, &size);
+        if (!block) {
+            tellReadFailure(lock);
+            return false;
+        }
         if (dev.write(block, size) != size)
             return false;
     }

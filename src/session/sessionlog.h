@@ -26,8 +26,12 @@ class SpillFile;
 // back when asked for (the last few read are kept): memory holds the most
 // recent bytes up to the limit, however long the session. When the file
 // cannot be made or written, the log says why once (setStoreFailureHandler)
-// and keeps everything from then on in memory. Every operation holds one
-// lock for its whole duration.
+// and keeps everything from then on in memory. A block the file cannot give
+// back (an I/O error on its disk, a file cut short) is never given as bytes:
+// the reads that meet it stop short and say so, ReadFailed() and readError()
+// tell, and the handler is told once; a time or a terminal's range that
+// cannot be read back is left out. Every operation holds one lock for its
+// whole duration.
 class SessionLog
 {
 public:
@@ -54,11 +58,13 @@ public:
     // Adds "\r\n" unless the log is empty: the terminal's own.
     void AppendLineBreak();
     // The ranges the terminal added that meet [from, to), clipped to it, in
-    // order; adjacent additions are one range.
+    // order; adjacent additions are one range. Those kept in a part of the
+    // file that cannot be read back are left out.
     std::vector<Range> TerminalRanges(qsizetype from, qsizetype to) const;
     // When the line holding pos began to arrive, to the millisecond by the
     // clock below: exact for the first byte of every line; -1 outside the
-    // log. Kept beside the bytes: at most a mark (16 bytes) per line.
+    // log and where the mark cannot be read back. Kept beside the bytes: at
+    // most a mark (16 bytes) per line.
     qint64 TimeAt(qsizetype pos) const;
     // Marks kept for the times (16 bytes each).
     qsizetype timeMarkCount() const;
@@ -66,14 +72,19 @@ public:
     using Clock = std::function<qint64()>;
     void setClock(Clock clock);
     void Clear();
-    // A copy of the whole log.
-    QByteArray Text() const;
+    // A copy of the whole log. Where a block cannot be read back, only the
+    // bytes before it, and *complete is false.
+    QByteArray Text(bool *complete = nullptr) const;
 
     qsizetype size() const;
     bool isEmpty() const { return size() == 0; }
-    // A copy of the bytes in [pos, pos + len), clipped to the log.
-    QByteArray Slice(qsizetype pos, qsizetype len) const;
-    // Writes the whole log to dev; false when a write fails.
+    // A copy of the bytes in [pos, pos + len), clipped to the log. Where a
+    // block cannot be read back, only the bytes before it, and *complete is
+    // false.
+    QByteArray Slice(qsizetype pos, qsizetype len, bool *complete = nullptr) const;
+    // Writes the whole log to dev; false when a write fails or a block cannot
+    // be read back (readError() says why), and dev may then hold the bytes
+    // before it: give it a QSaveFile, and do not commit it.
     bool WriteTo(QIODevice &dev) const;
     // Bytes of the log kept in memory before the oldest go to the file; the
     // times and the terminal's ranges keep a 32nd of it each (8 MB, 500 000
@@ -82,12 +93,26 @@ public:
     // Bytes of the log in memory, and in the file.
     qsizetype residentBytes() const;
     qsizetype storedBytes() const;
-    // Told, outside the lock, why the file could not be made or written, the
-    // first time after the start or a Clear that it happens; the log keeps
-    // everything in memory from then on.
-    using StoreFailure = std::function<void(const QString &reason)>;
+    // Told, outside the lock, why the file could not be made or written
+    // (CannotWrite: the log keeps everything in memory from then on), or why
+    // a part of it could not be read back (CannotRead: that part is not
+    // given), the first time of each after the start or a Clear.
+    enum class StoreFault : quint8 { CannotWrite, CannotRead };
+    using StoreFailure = std::function<void(StoreFault fault, const QString &reason)>;
     void setStoreFailureHandler(StoreFailure handler);
     QString storeError() const;
+    // Some of the file could not be read back since the start or the last
+    // Clear, and why; the log gives none of those bytes, times or ranges.
+    bool ReadFailed() const;
+    QString readError() const;
+    // Tells the handler, as CannotRead, that a structure kept beside the log
+    // (the view's line index) could not read back its own file, unless a
+    // read failure was told since the start or the last Clear. Not to be
+    // called from within Visit.
+    void ReportReadFailure(const QString &reason) const;
+    // Reads of the file so far (blocks, times and ranges), for tests of the
+    // blocks kept in memory after a read.
+    quint64 storeReads() const;
     // Increases on every Clear, so a reader can tell a cleared log that has
     // grown again from one that only grew.
     quint64 generation() const;
@@ -98,38 +123,69 @@ public:
     void setTee(Tee tee);
     // Calls f(const char *data, qsizetype n) on the bytes of [pos, pos + len),
     // clipped to the log, piece by piece in order, without copying them. The
-    // lock is held throughout, so f must not call back into the log.
+    // lock is held throughout, so f must not call back into the log. Stops
+    // at a block that cannot be read back and returns false.
     template<class F>
-    void Visit(qsizetype pos, qsizetype len, F &&f) const
+    bool Visit(qsizetype pos, qsizetype len, F &&f) const
     {
         QMutexLocker lock(&m_lock);
-        visitLocked(pos, len, f);
+        if (visitLocked(pos, len, f, [](qsizetype) { return false; }))
+            return true;
+        tellReadFailure(lock);
+        return false;
+    }
+    // As Visit, but goes on past the blocks that cannot be read back, calling
+    // gap(qsizetype n) for the n bytes of each piece of them instead of f.
+    template<class F, class G>
+    bool VisitAll(qsizetype pos, qsizetype len, F &&f, G &&gap) const
+    {
+        QMutexLocker lock(&m_lock);
+        if (visitLocked(pos, len, f, [&gap](qsizetype n) {
+                gap(n);
+                return true;
+            }))
+            return true;
+        tellReadFailure(lock);
+        return false;
     }
 
 private:
-    template<class F>
-    void visitLocked(qsizetype pos, qsizetype len, F &f) const
+    // False when a block could not be read back; gap(n) says whether to go on.
+    template<class F, class G>
+    bool visitLocked(qsizetype pos, qsizetype len, F &f, G &&gap) const
     {
         if (pos < 0 || pos >= m_size || len <= 0)
-            return;
+            return true;
         len = std::min(len, m_size - pos);
         size_t blockIndex = size_t(pos / kBlockSize);
         qsizetype offset = pos % kBlockSize;
+        bool complete = true;
         while (len > 0) {
             qsizetype size = 0;
             const char *block = blockLocked(blockIndex, &size);
             const qsizetype take = std::min(len, size - offset);
-            f(block + offset, take);
+            if (block) {
+                f(block + offset, take);
+            } else {
+                complete = false;
+                if (!gap(take))
+                    return false;
+            }
             len -= take;
             offset = 0;
             ++blockIndex;
         }
+        return complete;
     }
 
     void appendLocked(const char *data, qsizetype n, Origin origin);
     // Block i's bytes: in memory, or read back from the file into a block
-    // kept for the next reads.
+    // kept for the next reads; null when it cannot be read back.
     const char *blockLocked(size_t i, qsizetype *size) const;
+    // Takes the read failures of the times and the ranges into readError().
+    void noteRecordFailuresLocked() const;
+    // Unlocks, then tells the handler of a read failure not told yet.
+    void tellReadFailure(QMutexLocker<QMutex> &lock) const;
     // Moves the oldest blocks to the file while more than the limit is in
     // memory, a few at a time; returns a failure to report, once.
     QString spillLocked();
@@ -155,4 +211,7 @@ private:
     QString m_storeError;
     StoreFailure m_onStoreFailure;
     mutable ReadBackCache<QByteArray, 4> m_readBack;
+    mutable std::vector<bool> m_unreadable; // blocks in m_store that could not be read back
+    mutable QString m_readError;
+    mutable bool m_readFailureTold = false;
 };

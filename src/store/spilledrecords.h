@@ -15,7 +15,9 @@
 // back when read (the last few read are kept); memory then holds the first
 // record of every page, the last page and those few. Only the last record
 // can change (setBack()). Where the file cannot be written, the pages stay in
-// memory (failed() says so). Not thread-safe: its owner locks.
+// memory (failed() says so). A page that cannot be read back (an I/O error,
+// a file cut short) gives no records from then on: at() and upperBound() say
+// so, and readFailed() tells. Not thread-safe: its owner locks.
 template<class T, qsizetype kPerPage = 4096>
 class SpilledRecords
 {
@@ -44,19 +46,37 @@ public:
         ++m_size;
     }
 
-    T at(qsizetype i) const { return page(size_t(i / kPerPage))[i % kPerPage]; }
+    static constexpr qsizetype perPage = kPerPage;
+
+    // Record i into *out; false when its page cannot be read back.
+    bool at(qsizetype i, T *out) const
+    {
+        const T *items = page(size_t(i / kPerPage));
+        if (!items)
+            return false;
+        *out = items[i % kPerPage];
+        return true;
+    }
 
     // The first index whose record's key is above `value`; keys increase
-    // with the index.
+    // with the index. Where the page that answers cannot be read back,
+    // *known is false and the answer is that page's first index.
     template<class Key, class V>
-    qsizetype upperBound(const V &value, Key key) const
+    qsizetype upperBound(const V &value, Key key, bool *known = nullptr) const
     {
+        if (known)
+            *known = true;
         auto p = std::upper_bound(m_pages.begin(), m_pages.end(), value,
                                   [&](const V &v, const Page &pg) { return v < key(pg.first); });
         if (p == m_pages.begin())
             return 0;
         const size_t pi = size_t(p - m_pages.begin()) - 1;
         const T *items = page(pi);
+        if (!items) {
+            if (known)
+                *known = false;
+            return qsizetype(pi) * kPerPage;
+        }
         const qsizetype count = std::min(kPerPage, m_size - qsizetype(pi) * kPerPage);
         const T *it = std::upper_bound(items, items + count, value, [&](const V &v, const T &r) { return v < key(r); });
         return qsizetype(pi) * kPerPage + qsizetype(it - items);
@@ -70,6 +90,7 @@ public:
         m_store.reset();
         m_spilled = 0;
         m_failed = false;
+        m_readFailed = false;
         m_readBack.clear();
     }
 
@@ -85,13 +106,18 @@ public:
     }
     qsizetype storedPages() const { return qsizetype(m_spilled); }
     bool failed() const { return m_failed; }
+    // Some page could not be read back since the start or the last clear().
+    bool readFailed() const { return m_readFailed; }
     QString error() const { return m_store ? m_store->error() : QString(); }
+    // Reads of the file so far.
+    quint64 storeReads() const { return m_store ? m_store->reads() : 0; }
 
 private:
     struct Page
     {
         T first;
         std::unique_ptr<T[]> items; // null while the page is in the file
+        mutable bool unreadable = false; // in the file, and it could not be read back
     };
 
     void spill()
@@ -114,6 +140,8 @@ private:
     {
         if (m_pages[pi].items)
             return m_pages[pi].items.get();
+        if (m_pages[pi].unreadable)
+            return nullptr;
         bool found = false;
         auto &slot = m_readBack.find(qsizetype(pi), &found);
         if (found)
@@ -122,10 +150,12 @@ private:
             slot.data = std::make_unique<T[]>(size_t(kPerPage));
         slot.page = qsizetype(pi);
         if (!m_store->Get(qsizetype(pi), reinterpret_cast<char *>(slot.data.get()), kPageBytes)) {
-            // Unreadable a moment after it was written: the page reads as
-            // its first record repeated rather than as another page.
-            std::fill(slot.data.get(), slot.data.get() + kPerPage, m_pages[pi].first);
+            // Lost on the disk: no records rather than some made up; the
+            // file is not asked for this page again.
             slot.page = -1;
+            m_pages[pi].unreadable = true;
+            m_readFailed = true;
+            return nullptr;
         }
         return slot.data.get();
     }
@@ -136,5 +166,6 @@ private:
     size_t m_spilled = 0; // pages [0, m_spilled) are in m_store
     qsizetype m_memoryLimit = qsizetype(8) * 1024 * 1024;
     bool m_failed = false;
+    mutable bool m_readFailed = false;
     mutable ReadBackCache<std::unique_ptr<T[]>, 4> m_readBack;
 };

@@ -83,6 +83,7 @@ bool SpillFile::Put(qsizetype page, const char *data, qsizetype n)
 
 bool SpillFile::Get(qsizetype page, char *data, qsizetype n) const
 {
+    ++m_reads;
     off_t at = off_t(page) * off_t(m_pageSize);
     while (n > 0) {
         const ssize_t done = m_fd < 0 ? -1 : ::pread(m_fd, data, size_t(n), at);

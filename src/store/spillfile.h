@@ -23,7 +23,9 @@ public:
     // be made or written (error() says why); what was written before stays
     // readable.
     bool Put(qsizetype page, const char *data, qsizetype n);
-    // Reads n bytes of page p, which must have been put.
+    // Reads n bytes of page p, which must have been put. False when they
+    // cannot all be read (an I/O error, a file cut short); error() says why
+    // and what `data` holds then is not the page.
     bool Get(qsizetype page, char *data, qsizetype n) const;
     // Closes the file: its disk space is freed; the next Put makes a new one.
     void Clear();
@@ -32,6 +34,9 @@ public:
     QString error() const { return m_error; }
     // Bytes the file holds.
     qsizetype sizeOnDisk() const { return m_end; }
+    // Calls of Get so far: how often a page came from the file rather than
+    // from a page kept in memory.
+    quint64 reads() const { return m_reads; }
     // The folder the file is made in.
     static QString Folder();
 
@@ -42,4 +47,5 @@ private:
     int m_fd = -1;
     qsizetype m_end = 0;
     mutable QString m_error;
+    mutable quint64 m_reads = 0;
 };

@@ -145,9 +145,12 @@ HexView::Decoded HexView::decode(qsizetype from, qsizetype to) const
         return out;
     // Start at a position known to begin a character.
     const qsizetype back = std::min(from, kLookBack);
-    const QByteArray before = m_log->Slice(from - back, back);
-    qsizetype start = from - back;
-    for (qsizetype i = before.size() - 1; i >= 0; --i) {
+    bool whole = true;
+    const QByteArray before = m_log->Slice(from - back, back, &whole);
+    // Bytes before it that cannot be read back: from starts one as far as
+    // can be told.
+    qsizetype start = whole ? from - back : from;
+    for (qsizetype i = whole ? before.size() - 1 : -1; i >= 0; --i) {
         if (GbkFinder::isBoundary(uchar(before[i]))) {
             start = from - back + i + 1;
             break;
@@ -156,6 +159,7 @@ HexView::Decoded HexView::decode(qsizetype from, qsizetype to) const
     // One byte more than asked: the trail of a character that begins last.
     const QByteArray bytes = m_log->Slice(start, to + 1 - start);
     out.bytes = bytes.mid(from - start, to - from);
+    out.complete = out.bytes.size() == to - from;
     out.cells.reserve(to - from);
     const char *p = bytes.constData();
     qsizetype i = 0;
@@ -188,14 +192,18 @@ QString HexView::rowText(qsizetype row) const
     return formatRow(decode(from, to), from, from, to, from);
 }
 
-QString HexView::dumpText(qsizetype from, qsizetype to) const
+QString HexView::dumpText(qsizetype from, qsizetype to, bool *complete) const
 {
+    if (complete)
+        *complete = true;
     from = std::clamp<qsizetype>(from, 0, m_size);
     to = std::clamp<qsizetype>(to, from, m_size);
     QString out;
     if (from == to && m_size > 0)
         return out;
     const Decoded d = decode(from, to);
+    if (complete)
+        *complete = d.complete;
     for (qsizetype base = from / kBytesPerRow * kBytesPerRow; base < std::max<qsizetype>(to, 1); base += kBytesPerRow) {
         out += formatRow(d, from, from, to, base);
         out += u'\n';
@@ -212,7 +220,7 @@ QString HexView::formatRow(const Decoded &d, qsizetype dataFrom, qsizetype from,
     QString cells;
     for (int i = 0; i < kBytesPerRow; ++i) {
         const qsizetype pos = base + i;
-        if (pos < from || pos >= to) {
+        if (pos < from || pos >= to || pos - dataFrom >= d.bytes.size()) {
             cells += u' ';
             continue;
         }
@@ -245,8 +253,13 @@ void HexView::selectAll() { setSelection(0, m_size); }
 
 void HexView::copy()
 {
-    if (hasSelection())
-        QApplication::clipboard()->setText(selectedText());
+    if (!hasSelection())
+        return;
+    bool complete = true;
+    const QString text = dumpText(selectionStart(), selectionEnd(), &complete);
+    // Not a part of it as if it were the whole.
+    if (complete)
+        QApplication::clipboard()->setText(text);
 }
 
 void HexView::setFindHighlight(const GbkFinder &finder, qsizetype current)
@@ -352,7 +365,7 @@ void HexView::paintEvent(QPaintEvent *)
         const qsizetype lead = std::min<qsizetype>(from, m_finder.length() - 1 + kLookBack);
         const QByteArray window = m_log->Slice(from - lead, to - from + lead);
         qsizetype start = 0;
-        for (qsizetype i = lead - 1; i >= 0; --i)
+        for (qsizetype i = std::min(lead, window.size()) - 1; i >= 0; --i)
             if (GbkFinder::isBoundary(uchar(window[i]))) {
                 start = i + 1;
                 break;
@@ -405,7 +418,7 @@ void HexView::paintEvent(QPaintEvent *)
             painter.setPen(color);
             painter.drawText(QPointF(digits * m_cellWidth - scrollX, baseline), line.mid(digits, textColumn() - digits));
             // Each text cell at its own place: a wide character covers two.
-            for (int i = 0; i < kBytesPerRow && base + i < to; ++i) {
+            for (int i = 0; i < kBytesPerRow && base + i - from < d.cells.size(); ++i) {
                 const QString &cell = d.cells[base + i - from];
                 if (!cell.isEmpty())
                     painter.drawText(QPointF(textX + i * m_cellWidth, baseline), cell);

@@ -49,8 +49,9 @@ public:
     bool hasSelection() const { return m_anchor != m_cursor; }
     void setSelection(qsizetype anchor, qsizetype cursor);
     // The rows that hold bytes of [from, to) as rowText() gives them, each
-    // ended by "\n", with the cells of bytes outside the range blank.
-    QString dumpText(qsizetype from, qsizetype to) const;
+    // ended by "\n", with the cells of bytes outside the range blank. Bytes
+    // that cannot be read back show blank too, and *complete is false.
+    QString dumpText(qsizetype from, qsizetype to, bool *complete = nullptr) const;
     QString selectedText() const { return dumpText(selectionStart(), selectionEnd()); }
 
     // The byte nearest to a point of the viewport, from the hex or the text
@@ -102,10 +103,13 @@ private:
     // Bytes of [from, to) with the text column of each: the character that
     // begins there, an empty string for the second byte of a double-byte
     // character, "." for one that shows nothing.
+    // The bytes of a range and their cells; short of the range's end where
+    // the log cannot give back the rest.
     struct Decoded
     {
         QByteArray bytes;
         QStringList cells;
+        bool complete = true;
     };
     Decoded decode(qsizetype from, qsizetype to) const;
     // The row at `base` as rowText() gives it, from bytes decoded from

@@ -38,6 +38,7 @@ void LineIndex::reset()
     m_spilledChunks = 0;
     m_storeFailed = false;
     m_readBack.clear();
+    m_readError.clear();
     addChunk(0, 0);
     m_lineCount = 1;
     m_scanned = 0;
@@ -105,9 +106,40 @@ LineIndex::ReadBack::Slot &LineIndex::readBack(size_t chunk) const
     if (!slot.data)
         slot.data.reset(new Entry[kChunkLines]);
     slot.page = qsizetype(chunk);
-    if (!m_store->Get(qsizetype(chunk), reinterpret_cast<char *>(slot.data.get()), chunkBytes))
-        qWarning("line index: %s", qPrintable(m_store->error()));
+    const Chunk &c = m_chunks[chunk];
+    if (!c.unreadable && m_store->Get(qsizetype(chunk), reinterpret_cast<char *>(slot.data.get()), chunkBytes))
+        return slot;
+    // Lost on the disk: lines not known rather than some made up, and the
+    // file is not asked for this chunk again.
+    if (!c.unreadable) {
+        c.unreadable = true;
+        noteReadFailure(m_store->error());
+    }
+    fillUnknown(chunk, slot.data.get());
     return slot;
+}
+
+void LineIndex::fillUnknown(size_t chunk, Entry *lines) const
+{
+    // A chunk in the file is never the last one.
+    const qsizetype rows = m_chunks[chunk + 1].rowBase - m_chunks[chunk].rowBase;
+    for (qsizetype k = 0; k < kChunkLines; ++k)
+        lines[k] = {0, kUnknownFlag, quint32(k + 1)};
+    lines[kChunkLines - 1].rowEnd = quint32(std::max(rows, kChunkLines));
+}
+
+void LineIndex::noteReadFailure(const QString &reason) const
+{
+    if (!m_readError.isEmpty())
+        return;
+    m_readError = reason;
+    if (m_onReadFailure)
+        m_onReadFailure(reason);
+}
+
+void LineIndex::setReadFailureHandler(std::function<void(const QString &reason)> handler)
+{
+    m_onReadFailure = std::move(handler);
 }
 
 const LineIndex::Entry *LineIndex::entries(size_t chunk) const
@@ -122,7 +154,8 @@ LineIndex::Entry *LineIndex::mutableEntries(size_t chunk)
     if (c.lines)
         return c.lines.get();
     ReadBack::Slot &r = readBack(chunk);
-    r.dirty = true;
+    // Lines not known stay so: they are not written to the file.
+    r.dirty = !c.unreadable;
     return r.data.get();
 }
 
@@ -142,7 +175,11 @@ bool LineIndex::update(const SessionLog &log, qsizetype maxBytes)
     }
     const qsizetype n = std::min(size - m_scanned, maxBytes);
     if (n > 0) {
-        log.Visit(m_scanned, n, [this](const char *p, qsizetype k) { scan(p, k); });
+        const bool read = log.VisitAll(
+            m_scanned, n, [this](const char *p, qsizetype k) { scan(p, k); },
+            [this](qsizetype k) { skipUnreadable(k); });
+        if (!read)
+            noteReadFailure(log.readError());
         commitOpen();
     }
     return m_scanned >= size;
@@ -205,7 +242,8 @@ void LineIndex::scan(const char *p, qsizetype n)
             if (b == '\n') {
                 // CR LF split across two scans: one break.
                 quint32 &prev = cellsField(m_lineCount - 2);
-                prev = (prev & ~(quint32(3) << kBreakShift)) | (quint32(2) << kBreakShift);
+                if (!(prev & kUnknownFlag))
+                    prev = (prev & ~(quint32(3) << kBreakShift)) | (quint32(2) << kBreakShift);
                 m_open.start = base + i + 1;
                 if (m_local == 0)
                     m_cur->startBase = m_open.start;
@@ -264,6 +302,24 @@ void LineIndex::scan(const char *p, qsizetype n)
     m_scanned = base + n;
 }
 
+void LineIndex::skipUnreadable(qsizetype n)
+{
+    const qsizetype base = m_scanned;
+    if (m_pendingLead >= 0) {
+        // Its trail, if any, is among the bytes not known.
+        m_pendingLead = -1;
+        addNarrowCells(1);
+        m_open.length += 1;
+    }
+    m_pendingCr = false;
+    if (m_open.start < base)
+        closeLine(0, base);
+    m_open.unknown = true;
+    m_open.length = n;
+    closeLine(0, base + n);
+    m_scanned = base + n;
+}
+
 qsizetype LineIndex::writeOpen(int breakLength)
 {
     qsizetype cells = m_open.cells;
@@ -281,7 +337,8 @@ qsizetype LineIndex::writeOpen(int breakLength)
     if (m_local == 0)
         m_cur->startBase = m_open.start;
     m_cur->lines[m_local].start = quint32(m_open.start - m_cur->startBase);
-    m_cur->lines[m_local].cells = quint32(cells) | (m_open.wide ? kWideFlag : 0) | (quint32(breakLength) << kBreakShift);
+    m_cur->lines[m_local].cells = quint32(cells) | (m_open.wide ? kWideFlag : 0) | (m_open.unknown ? kUnknownFlag : 0)
+                                  | (quint32(breakLength) << kBreakShift);
     m_cur->lines[m_local].rowEnd = m_rowPrefix + quint32(rows);
     return rows;
 }
@@ -296,6 +353,7 @@ void LineIndex::closeLine(int breakLength, qsizetype nextStart)
     m_open.length = 0;
     m_open.cells = 0;
     m_open.wide = false;
+    m_open.unknown = false;
 }
 
 quint32 &LineIndex::cellsField(qsizetype line)
@@ -316,6 +374,8 @@ qsizetype LineIndex::lineStart(qsizetype line) const
 
 qsizetype LineIndex::lineLength(qsizetype line) const
 {
+    if (!lineKnown(line))
+        return 0;
     if (line >= m_lineCount - 1)
         return m_scanned - lineStart(line);
     return lineStart(line + 1) - lineBreakLength(line) - lineStart(line);
@@ -324,6 +384,11 @@ qsizetype LineIndex::lineLength(qsizetype line) const
 int LineIndex::lineBreakLength(qsizetype line) const
 {
     return int((cellsField(line) >> kBreakShift) & 3);
+}
+
+bool LineIndex::lineKnown(qsizetype line) const
+{
+    return (cellsField(line) & kUnknownFlag) == 0;
 }
 
 qsizetype LineIndex::lineCells(qsizetype line) const

@@ -5,7 +5,9 @@
 
 #include <QByteArray>
 #include <QtGlobal>
+#include <QString>
 #include <array>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -41,6 +43,15 @@ class SpillFile;
 // back when they leave): memory then holds the chunks' bases (32 bytes a
 // chunk) and the most recent lines. Where the file cannot be written, the
 // index stays in memory.
+//
+// What cannot be read back is not made up. A chunk the file cannot give back
+// (an I/O error on its disk, a file cut short) keeps its lines, its bytes and
+// its rows, but its lines are not known: each has no length and no cells and
+// takes one row (its last line takes the rest of the chunk's rows), and
+// lineKnown() is false. Bytes of the log that cannot be read back when they
+// are indexed make one such line of their own; the line before them ends
+// there and the next starts after them. readError() tells, and so does the
+// handler, once after a reset.
 class LineIndex
 {
 public:
@@ -121,8 +132,10 @@ public:
     // Bytes of the line without its break.
     qsizetype lineLength(qsizetype line) const;
     // Bytes of the break after the line: 2 for CR LF, 1 for CR or LF, 0 for the
-    // last line and for a line cut at kMaxLineBytes.
+    // last line, for a line cut at kMaxLineBytes and for a line not known.
     int lineBreakLength(qsizetype line) const;
+    // False for a line whose place in the log could not be read back.
+    bool lineKnown(qsizetype line) const;
     qsizetype lineCells(qsizetype line) const;
     // True when the line holds a double-byte character.
     bool lineHasWide(qsizetype line) const;
@@ -147,6 +160,13 @@ public:
     void setMemoryLimit(qsizetype bytes);
     // Chunks in the file.
     qsizetype storedChunks() const { return qsizetype(m_spilledChunks); }
+    // Why some of the index or of the log could not be read back since the
+    // last reset (empty when all could).
+    QString readError() const { return m_readError; }
+    // Told the reason the first time after a reset that something cannot be
+    // read back; it may be called from any accessor, within the log's Visit
+    // too, so it must not call into the log.
+    void setReadFailureHandler(std::function<void(const QString &reason)> handler);
 
 private:
     struct Entry
@@ -161,6 +181,7 @@ private:
         qsizetype rowBase = 0;
         std::unique_ptr<Entry[]> lines; // null while the chunk is in the file
         bool exact = true; // false while some rows are estimates
+        mutable bool unreadable = false; // in the file, and it could not be read back
     };
 
     // The line being filled.
@@ -170,14 +191,17 @@ private:
         qsizetype length = 0; // bytes consumed into the line (a pending lead excluded)
         qsizetype cells = 0;
         bool wide = false;
+        bool unknown = false; // bytes of the log that cannot be read back
         Wrap wrap; // valid only when wide
     };
 
     static constexpr quint32 kCellsMask = 0x000FFFFF;
     static constexpr int kBreakShift = 20;
     static constexpr quint32 kWideFlag = 1u << 22;
+    static constexpr quint32 kUnknownFlag = 1u << 23;
 
     void scan(const char *p, qsizetype n);
+    void skipUnreadable(qsizetype n);
     void closeLine(int breakLength, qsizetype nextStart);
     qsizetype writeOpen(int breakLength);
     void commitOpen() { writeOpen(0); }
@@ -196,6 +220,9 @@ private:
     Entry *mutableEntries(size_t chunk);
     using ReadBack = ReadBackCache<std::unique_ptr<Entry[]>, 8>;
     ReadBack::Slot &readBack(size_t chunk) const;
+    // Fills the lines of a chunk that cannot be read back.
+    void fillUnknown(size_t chunk, Entry *lines) const;
+    void noteReadFailure(const QString &reason) const;
     void spillOldChunks();
 
     std::vector<Chunk> m_chunks;
@@ -218,4 +245,6 @@ private:
     qsizetype m_memoryLimit = kDefaultMemoryLimit;
     bool m_storeFailed = false;
     mutable ReadBack m_readBack;
+    mutable QString m_readError;
+    std::function<void(const QString &)> m_onReadFailure;
 };

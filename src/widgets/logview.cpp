@@ -53,6 +53,18 @@ LogView::LogView(QWidget *parent) : QAbstractScrollArea(parent)
     updateMetrics();
     verticalScrollBar()->setSingleStep(1);
     verticalScrollBar()->setRange(0, 0);
+
+    // The index's file cannot be read back: told as the log's own failures
+    // are, once, and later (this may be within the log's Visit).
+    m_index.setReadFailureHandler([this](const QString &reason) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, reason, generation = m_index.generation()] {
+                if (m_log && m_log->generation() == generation)
+                    m_log->ReportReadFailure(reason);
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 LogView::~LogView() = default;

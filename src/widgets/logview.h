@@ -112,8 +112,9 @@ public:
     // The selection as shown (the styling hook's rewrite applied), decoded,
     // with "\n" for each selected line break and NUL bytes left out.
     QString selectedText() const;
-    // The same for any byte range.
-    QString textInRange(qsizetype from, qsizetype to) const;
+    // The same for any byte range; *complete is false when some of it cannot
+    // be read back (it is left out).
+    QString textInRange(qsizetype from, qsizetype to, bool *complete = nullptr) const;
     // The byte offset nearest to a point of the viewport.
     qsizetype positionAt(const QPoint &viewportPoint) const;
     // The visual row that shows byte offset pos.
@@ -182,11 +183,12 @@ public:
     QString timestampText(qsizetype line) const { return timestampText(line, m_timestamps); }
     QString timestampText(qsizetype line, Timestamps mode) const;
     // Writes the log's bytes as they are, each line after its timestamp (in
-    // mode, never Off) and a space; false when a write failed.
+    // mode, never Off) and a space; false when a write failed or a line
+    // cannot be read back (out may then hold the lines before it).
     bool writeWithTimestamps(QIODevice &out, Timestamps mode) const;
     // The selection as selectedText() gives it, each line (or part of one)
     // after its timestamp and a space.
-    QString selectedTextWithTimestamps() const;
+    QString selectedTextWithTimestamps(bool *complete = nullptr) const;
     // The log as a hex dump (HexView) in place of the text, with the same
     // selection, find highlights and marks (off unless asked for: "Hex" in
     // the context menu).
@@ -210,7 +212,9 @@ public slots:
     void setZoom(int steps);
     void selectAll();
     void clearSelection();
-    // Puts selectedText() on the clipboard; nothing happens without a selection.
+    // Puts selectedText() on the clipboard; nothing happens without a
+    // selection, nor when some of it cannot be read back (the log's store
+    // failure handler is told why).
     void copy();
     void copyWithTimestamps();
     void scrollToEnd();
@@ -273,8 +277,10 @@ private:
     void syncScrollBar();
     void repaintChanged();
     qsizetype maxFirstRow() const;
-    void fetchLine(qsizetype line, QByteArray &out) const;
-    void fetchStyledLine(qsizetype line, QByteArray &bytes, QList<StyledRun> &runs) const;
+    // The bytes of a line; false when they cannot all be read back (out
+    // then holds those before the first that cannot).
+    bool fetchLine(qsizetype line, QByteArray &out) const;
+    bool fetchStyledLine(qsizetype line, QByteArray &bytes, QList<StyledRun> &runs) const;
     qsizetype hitTest(qsizetype row, qreal cellX) const;
     struct RowCell
     {

@@ -174,7 +174,11 @@ void LogView::copy()
         return;
     if (showsHex())
         return m_hex->copy();
-    QGuiApplication::clipboard()->setText(selectedText());
+    bool complete = true;
+    const QString text = textInRange(selectionStart(), selectionEnd(), &complete);
+    // Not a part of it as if it were the whole.
+    if (complete)
+        QGuiApplication::clipboard()->setText(text);
 }
 
 void LogView::selectWordAt(qsizetype pos)

@@ -12,25 +12,27 @@ namespace {
 constexpr qsizetype kCharMarkSpacing = 64 * 1024; // bytes between character-offset marks
 }
 
-void LogView::fetchLine(qsizetype line, QByteArray &out) const
+bool LogView::fetchLine(qsizetype line, QByteArray &out) const
 {
     const qsizetype start = m_index.lineStart(line);
     const qsizetype length = m_index.lineLength(line);
+    const bool known = m_index.lineKnown(line);
     out.resize(length);
     if (!m_log || length == 0)
-        return;
+        return known;
     char *dst = out.data();
     qsizetype got = 0;
-    m_log->Visit(start, length, [&](const char *p, qsizetype n) {
+    const bool read = m_log->Visit(start, length, [&](const char *p, qsizetype n) {
         memcpy(dst + got, p, size_t(n));
         got += n;
     });
     out.truncate(got);
+    return read && known;
 }
 
-void LogView::fetchStyledLine(qsizetype line, QByteArray &bytes, QList<StyledRun> &runs) const
+bool LogView::fetchStyledLine(qsizetype line, QByteArray &bytes, QList<StyledRun> &runs) const
 {
-    fetchLine(line, m_lineBuffer);
+    const bool complete = fetchLine(line, m_lineBuffer);
     const qsizetype n = m_lineBuffer.size();
     const char *raw = m_lineBuffer.constData();
     bytes.resize(n);
@@ -40,10 +42,10 @@ void LogView::fetchStyledLine(qsizetype line, QByteArray &bytes, QList<StyledRun
     if (bytes.size() != n) {
         bytes.resize(n);
         memcpy(bytes.data(), raw, size_t(n));
-        return;
+        return complete;
     }
     if (memcmp(bytes.constData(), raw, size_t(n)) == 0)
-        return;
+        return complete;
     // Keep a rewrite only where a single printable ASCII byte becomes another
     // printable ASCII byte that cannot pair with a lone lead byte before it,
     // so the line keeps its units and cells.
@@ -63,6 +65,7 @@ void LogView::fetchStyledLine(qsizetype line, QByteArray &bytes, QList<StyledRun
         afterLoneLead = u.kind == Gbk::Kind::Invalid && Gbk::isLead(uchar(raw[i]));
         i += u.length;
     }
+    return complete;
 }
 
 void LogView::styleLine(qsizetype, QByteArray &, QList<StyledRun> &) const {}
@@ -93,8 +96,10 @@ QString LogView::selectedText() const
     return textInRange(selectionStart(), selectionEnd());
 }
 
-QString LogView::textInRange(qsizetype from, qsizetype to) const
+QString LogView::textInRange(qsizetype from, qsizetype to, bool *complete) const
 {
+    if (complete)
+        *complete = true;
     QString out;
     if (!m_log)
         return out;
@@ -114,7 +119,8 @@ QString LogView::textInRange(qsizetype from, qsizetype to) const
         const qsizetype start = m_index.lineStart(line);
         if (start >= to)
             break;
-        fetchStyledLine(line, bytes, runs);
+        if (!fetchStyledLine(line, bytes, runs) && complete)
+            *complete = false;
         const qsizetype end = start + bytes.size();
         const qsizetype a = std::max(from, start);
         const qsizetype b = std::min(to, end);
@@ -214,8 +220,10 @@ QString LogView::shownText(qsizetype from, qsizetype to) const
         if (start >= to)
             break;
         fetchStyledLine(l, line, runs);
+        // Where the bytes stop short (they cannot all be read back), what
+        // was read and no more.
         const qsizetype a = std::max(from, start);
-        const qsizetype b = std::min(to, start + line.size());
+        const qsizetype b = std::min({to, start + line.size(), from + bytes.size()});
         if (b > a)
             memcpy(bytes.data() + (a - from), line.constData() + (a - start), size_t(b - a));
     }

@@ -95,8 +95,10 @@ QString LogView::timestampText(qsizetype line, Timestamps mode) const
     return QStringLiteral("+%1.%2").arg(delta / 1000).arg(delta % 1000, 3, 10, QLatin1Char('0'));
 }
 
-QString LogView::selectedTextWithTimestamps() const
+QString LogView::selectedTextWithTimestamps(bool *complete) const
 {
+    if (complete)
+        *complete = true;
     QString out;
     const qsizetype from = selectionStart();
     const qsizetype to = std::min(selectionEnd(), m_index.indexedSize());
@@ -110,7 +112,10 @@ QString LogView::selectedTextWithTimestamps() const
         QString stamp = timestampText(line);
         if (stamp.isEmpty() && m_timestamps != Timestamps::Off)
             stamp = QStringLiteral("-");
-        out += (stamp.isEmpty() ? QString() : stamp + u' ') + textInRange(std::max(start, from), std::min(end, to));
+        bool read = true;
+        out += (stamp.isEmpty() ? QString() : stamp + u' ') + textInRange(std::max(start, from), std::min(end, to), &read);
+        if (!(read && m_index.lineKnown(line)) && complete)
+            *complete = false;
     }
     return out;
 }
@@ -126,8 +131,13 @@ bool LogView::writeWithTimestamps(QIODevice &out, Timestamps mode) const
         const qsizetype length = m_index.lineLength(i) + m_index.lineBreakLength(i);
         if (length == 0 && start >= m_log->size())
             break; // the empty line after the last break
+        // A line that cannot be read back ends the save, which fails.
+        bool read = m_index.lineKnown(i);
+        const QByteArray bytes = read ? m_log->Slice(start, length, &read) : QByteArray();
+        if (!read)
+            return false;
         const QString stamp = timestampText(i, mode);
-        line = (stamp.isEmpty() ? QByteArrayLiteral("-") : stamp.toLatin1()) + ' ' + m_log->Slice(start, length);
+        line = (stamp.isEmpty() ? QByteArrayLiteral("-") : stamp.toLatin1()) + ' ' + bytes;
         if (out.write(line) != line.size())
             return false;
     }
@@ -136,8 +146,12 @@ bool LogView::writeWithTimestamps(QIODevice &out, Timestamps mode) const
 
 void LogView::copyWithTimestamps()
 {
-    if (hasSelection())
-        QGuiApplication::clipboard()->setText(selectedTextWithTimestamps());
+    if (!hasSelection())
+        return;
+    bool complete = true;
+    const QString text = selectedTextWithTimestamps(&complete);
+    if (complete)
+        QGuiApplication::clipboard()->setText(text);
 }
 
 qsizetype LogView::accessibleLineStart(qsizetype line) const
