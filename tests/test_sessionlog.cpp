@@ -407,6 +407,68 @@ private slots:
         QVERIFY(log.ReadFailed());
     }
 
+    // Clear empties the blocks kept after a read: a log filled again reads
+    // as its new bytes, never as blocks from before the Clear.
+    void clearForgetsBlocksReadBack()
+    {
+        QTemporaryDir tmp;
+        qputenv("TMPDIR", tmp.path().toLocal8Bit());
+        auto unset = qScopeGuard([] { qunsetenv("TMPDIR"); });
+        SessionLog log;
+        log.setMemoryLimit(SessionLog::kBlockSize * 2);
+        const QByteArray before = Fill(log, 2 * 1024 * 1024, 31);
+        // The top of the log read, as a view scrolled there does.
+        for (int block = 3; block >= 0; --block)
+            QCOMPARE(log.Slice(block * SessionLog::kBlockSize, 100), before.mid(block * SessionLog::kBlockSize, 100));
+        log.Clear();
+        const QByteArray after = Fill(log, 2 * 1024 * 1024, 32);
+        QVERIFY(log.storedBytes() >= 4 * SessionLog::kBlockSize);
+        QVERIFY(before.left(100) != after.left(100));
+        for (int block = 0; block < 4; ++block)
+            QCOMPARE(log.Slice(block * SessionLog::kBlockSize, 100), after.mid(block * SessionLog::kBlockSize, 100));
+        QCOMPARE(log.Text(), after);
+        QBuffer saved;
+        saved.open(QIODevice::WriteOnly);
+        QVERIFY(log.WriteTo(saved));
+        QCOMPARE(saved.data(), after);
+    }
+
+    // Reads close together are served from the blocks kept after a read: a
+    // working set as large as what is kept goes to the file once a block,
+    // however often it is read, and the newest block read is never the one
+    // that makes room.
+    void readsKeptInMemory()
+    {
+        QTemporaryDir tmp;
+        qputenv("TMPDIR", tmp.path().toLocal8Bit());
+        auto unset = qScopeGuard([] { qunsetenv("TMPDIR"); });
+        SessionLog log;
+        log.setMemoryLimit(SessionLog::kBlockSize);
+        const QByteArray all = Fill(log, 3 * 1024 * 1024, 41);
+        QVERIFY(log.storedBytes() >= 8 * SessionLog::kBlockSize);
+        const qsizetype B = SessionLog::kBlockSize;
+        quint64 reads = log.storeReads();
+        for (int round = 0; round < 20; ++round) {
+            for (qsizetype block : {5, 1, 3, 0}) {
+                QCOMPARE(log.Slice(block * B + round, 10), all.mid(block * B + round, 10));
+            }
+        }
+        QCOMPARE(log.storeReads() - reads, quint64(4));
+        // Back and forth across a boundary, as a view scrolled there.
+        reads = log.storeReads();
+        for (int round = 0; round < 20; ++round) {
+            QCOMPARE(log.Slice(7 * B - 50, 100), all.mid(7 * B - 50, 100));
+            QCOMPARE(log.Slice(6 * B + 7, 10), all.mid(6 * B + 7, 10));
+        }
+        QCOMPARE(log.storeReads() - reads, quint64(2));
+        // A fifth block makes room by the least recently read one only.
+        reads = log.storeReads();
+        log.Slice(2 * B, 10);
+        log.Slice(6 * B, 10);
+        log.Slice(7 * B, 10);
+        QCOMPARE(log.storeReads() - reads, quint64(1));
+    }
+
     // The times and the terminal's ranges in a file that loses what it
     // held: none invented, none repeated.
     void unreadableRecordsNotRepeated()
