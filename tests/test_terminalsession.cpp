@@ -118,9 +118,7 @@ class TestTerminalSession : public QObject
 private slots:
     void reconnectFollowsTheLinkToANewPty();
     void stopOrReconnectOffEndsTheWait();
-    void ptyWithoutALinkIsNotWaitedFor();
     void logOnDiskTurnedOnDuringAWait();
-    void nothingIsSentDuringAWait();
     void openTellsWhatHappened()
     {
         Rig r(false);
@@ -526,30 +524,6 @@ void TestTerminalSession::stopOrReconnectOffEndsTheWait()
     QVERIFY(!session.isOpen());
 }
 
-// A pty opened by its own name: its number goes to the next pty made, so
-// it is never waited back for. Its hang-up ends the session as a loss
-// without reconnect does, with reconnect on.
-void TestTerminalSession::ptyWithoutALinkIsNotWaitedFor()
-{
-    QTemporaryDir dir;
-    Rig r(false);
-    r.session.setLogDirectory(dir.path());
-    QCOMPARE(r.session.Open(r.Settings()), SerialSession::OpenResult::Opened);
-    QVERIFY(r.session.reconnect());
-    QSignalSpy lost(&r.session, &TerminalSession::deviceLost);
-    QSignalSpy waiting(&r.session, &TerminalSession::waitingForDevice);
-    r.pty.write("OK\r\n");
-    QTRY_COMPARE(r.log.Text(), QByteArray("OK\r\n"));
-    r.pty.closeMaster();
-    QTRY_COMPARE_WITH_TIMEOUT(lost.size(), 1, 1000);
-    QCOMPARE(lost.first().at(0).toString(), r.pty.slavePath());
-    QVERIFY(waiting.isEmpty());
-    QVERIFY(!r.session.isWaiting());
-    QVERIFY(!r.session.isOpen());
-    QCOMPARE(r.log.Text(), QByteArray("OK\r\n")); // no lost line: nothing comes back
-    QCOMPARE(r.session.logFilePath(), QString()); // the file ended with the session
-}
-
 // "Log to Disk" turned on while the session waits for its device starts
 // the file at once, beginning with the lost line; everything from the
 // device's return goes into it.
@@ -598,58 +572,6 @@ void TestTerminalSession::logOnDiskTurnedOnDuringAWait()
     QCOMPARE(onDisk(), log.Text().mid(lostAt));
     QVERIFY(DeviceLine(link, "back").match(QString::fromLatin1(onDisk())).hasMatch());
     QVERIFY(failed.isEmpty());
-}
-
-// While the device is away a command goes nowhere: it is not written, not
-// logged and not told as sent, and a run does not start. A run going when
-// the device goes ends, and says so.
-void TestTerminalSession::nothingIsSentDuringAWait()
-{
-    QTemporaryDir dir;
-    const QString link = dir.filePath(QStringLiteral("module"));
-    auto first = std::make_unique<PtyPair>();
-    QVERIFY(PointLink(link, first->slavePath()));
-    SessionLog log;
-    TerminalSession session(log);
-    session.setEndChar(4); // SUB: a command sent is logged
-    SerialSettings settings;
-    settings.portName = link;
-    QCOMPARE(session.Open(settings), SerialSession::OpenResult::Opened);
-    QList<QByteArray> rows { "AT", "ATI" };
-    const auto commandAt = [&rows](qsizetype row) -> std::optional<QByteArray> {
-        return row < rows.size() ? std::optional<QByteArray>(rows[row]) : std::nullopt;
-    };
-    QSignalSpy started(&session, &TerminalSession::sendAllStarted);
-    QSignalSpy ended(&session, &TerminalSession::sendAllEnded);
-    QSignalSpy cut(&session, &TerminalSession::sendAllCut);
-    QVERIFY(session.startSendAll(rows.size(), commandAt));
-    QCOMPARE(first->read(3), QByteArray("AT\x1A"));
-    first.reset(); // gone before its answer
-    QTRY_VERIFY_WITH_TIMEOUT(session.isWaiting(), 2000);
-    QVERIFY(!session.sendAllActive());
-    QCOMPARE(ended.size(), 1);
-    QCOMPARE(cut.size(), 1);
-
-    const QByteArray before = log.Text();
-    QSignalSpy sent(&session, &TerminalSession::commandSent);
-    QVERIFY(!session.SendCommandText("AT+CSQ", true));
-    QVERIFY(!session.SendCommandText("AT+CREG?", false));
-    QVERIFY(!session.startSendAll(rows.size(), commandAt));
-    QCOMPARE(started.size(), 1);
-    QCOMPARE(ended.size(), 1);
-    QCOMPARE(cut.size(), 1);
-    QVERIFY(sent.isEmpty());
-    QCOMPARE(log.Text(), before);
-
-    // Back: sending goes on, and nothing held back goes with it.
-    PtyPair second;
-    QVERIFY(PointLink(link, second.slavePath()));
-    QTRY_VERIFY_WITH_TIMEOUT(session.isOpen(), 2000);
-    QVERIFY(session.SendCommandText("AT", true));
-    QCOMPARE(second.read(4, 1000), QByteArray("AT\x1A"));
-    QCOMPARE(second.readFor(100), QByteArray());
-    QCOMPARE(sent.size(), 1);
-    session.Close();
 }
 
 QTEST_MAIN(TestTerminalSession)
