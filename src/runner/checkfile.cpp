@@ -90,9 +90,10 @@ public:
         if (!known)
             return Fail(line, QStringLiteral("check \"%1\": \"%2\" is no named group of a match above")
                                   .arg(value, c->name));
-        bool ok = false;
-        c->number = c->operand.toDouble(&ok);
-        c->numeric = ok && std::isfinite(c->number);
+        const std::optional<ExactNumber> number = ExactNumber::Parse(c->operand);
+        c->numeric = number.has_value();
+        if (number)
+            c->number = *number;
         if (!c->numeric && c->op != Comparison::Op::Equal && c->op != Comparison::Op::NotEqual)
             return Fail(line, QStringLiteral("check \"%1\": %2 compares numbers, and \"%3\" is none")
                                   .arg(value, opText, c->operand));
@@ -126,12 +127,17 @@ public:
             return Regex(line, key, value, &check.wait);
         } else if (key == QLatin1String("wait-timeout")) {
             return Seconds(line, key, value, &check.waitMs, false);
+        } else if (key == QLatin1String("reset")) {
+            const QString v = value.toLower();
+            if (v != QLatin1String("yes") && v != QLatin1String("no"))
+                return Fail(line, QStringLiteral("reset is yes or no, not \"%1\"").arg(value));
+            check.resets = v == QLatin1String("yes") ? 1 : 0;
         } else if (key == QLatin1String("end")) {
             if (!ParseEndCharName(value, &check.endChar, &check.customHex))
                 return Fail(line, QStringLiteral("end is CR, LF, CRLF, NULL, SUB or hex digits, not \"%1\"").arg(value));
         } else {
             return Fail(line, QStringLiteral("unknown setting \"%1\" (match, check, timeout, retries, pause, wait, "
-                                             "wait-timeout, end)")
+                                             "wait-timeout, end, reset)")
                                   .arg(key));
         }
         return true;
@@ -148,11 +154,14 @@ CheckFile ParseCheckFile(const QByteArray &bytes, const QString &fileName)
 {
     CheckFile file;
     Reader reader(fileName);
-    const QString text = QString::fromUtf8(bytes);
-    if (text.toUtf8() != bytes) {
+    // A byte-order mark, as some Windows editors save UTF-8, is no text.
+    const QByteArray bom("\xEF\xBB\xBF");
+    const QByteArray body = bytes.startsWith(bom) ? bytes.mid(bom.size()) : bytes;
+    const QString text = QString::fromUtf8(body);
+    if (text.toUtf8() != body) {
         // Say where: the first line that does not survive the round trip.
         int line = 1;
-        for (const QByteArray &l : bytes.split('\n')) {
+        for (const QByteArray &l : body.split('\n')) {
             if (QString::fromUtf8(l).toUtf8() != l)
                 break;
             ++line;
@@ -291,23 +300,22 @@ QString Came(const QList<QString> &lines)
 bool Holds(const Comparison &c, const QString &value, bool *numberMissing)
 {
     *numberMissing = false;
-    bool ok = false;
-    const double v = value.trimmed().toDouble(&ok);
-    const bool numeric = c.numeric && ok && std::isfinite(v);
+    const std::optional<ExactNumber> v = c.numeric ? ExactNumber::Parse(value) : std::nullopt;
     switch (c.op) {
-    case Comparison::Op::Equal: return numeric ? v == c.number : value == c.operand;
-    case Comparison::Op::NotEqual: return numeric ? v != c.number : value != c.operand;
+    case Comparison::Op::Equal: return v ? *v == c.number : value == c.operand;
+    case Comparison::Op::NotEqual: return v ? !(*v == c.number) : value != c.operand;
     default: break;
     }
-    if (!numeric) {
+    if (!v) {
         *numberMissing = true;
         return false;
     }
+    const int order = v->Compare(c.number);
     switch (c.op) {
-    case Comparison::Op::Less: return v < c.number;
-    case Comparison::Op::LessEqual: return v <= c.number;
-    case Comparison::Op::Greater: return v > c.number;
-    case Comparison::Op::GreaterEqual: return v >= c.number;
+    case Comparison::Op::Less: return order < 0;
+    case Comparison::Op::LessEqual: return order <= 0;
+    case Comparison::Op::Greater: return order > 0;
+    case Comparison::Op::GreaterEqual: return order >= 0;
     default: return false;
     }
 }
@@ -390,4 +398,11 @@ bool ParseEndCharName(const QString &text, int *endChar, QByteArray *customHex)
     *endChar = END_CUSTOM;
     *customHex = hex.toLatin1();
     return true;
+}
+
+bool IsResetCommand(const QByteArray &command)
+{
+    QByteArray compact = command.toUpper();
+    compact.replace(' ', QByteArray());
+    return compact == "AT+CFUN=1,1";
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "runner/exactnumber.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QList>
@@ -14,7 +16,8 @@
 //   match = REGEX        a reply line must match (several: each must);
 //                        named groups (?<rssi>\d+) are recorded as values
 //   check = NAME OP N    compares a recorded value: < <= > >= == !=
-//                        (numbers; == and != compare text when N is none)
+//                        (numbers, exactly, of any length; == and !=
+//                        compare text when N or the value is no number)
 //   timeout = SECONDS    the command's own time-out
 //   retries = N          sends it again up to N times when it fails
 //   pause = SECONDS      between retries (1)
@@ -22,6 +25,8 @@
 //   wait-timeout = SEC   how long (30)
 //   end = END            the row's end character: CR, LF, CRLF, NULL, SUB,
 //                        or hex digits
+//   reset = yes|no       the command resets the module: its line drops
+//                        (with --reconnect; AT+CFUN=1,1 is taken as yes)
 //
 // Lines starting with ';' or '#' are comments; a value runs to the end of
 // its line (a regular expression may hold ';'). Reading is strict: anything
@@ -33,7 +38,7 @@ struct Comparison
     Op op = Op::Equal;
     QString operand;
     bool numeric = false;
-    double number = 0;
+    ExactNumber number;
     QString text;              // as written, for messages
     int line = 0;
 };
@@ -59,6 +64,7 @@ struct CommandCheck
     qint64 waitMs = 30000;
     int endChar = -1;          // -1: the run's (EndChar otherwise)
     QByteArray customHex;
+    int resets = -1;           // reset = yes (1) or no (0); -1 when not said
 
     bool HasChecks() const { return !matches.isEmpty() || !comparisons.isEmpty(); }
 };
@@ -87,6 +93,10 @@ struct CheckOutcome
 };
 // Judges a reply's lines (information lines, then the final result's text).
 CheckOutcome EvaluateChecks(const CommandCheck &check, const QList<QByteArray> &lines);
+
+// Whether a command resets the module, dropping its line, when its check
+// does not say: AT+CFUN=1,1 (any case, spaces ignored).
+bool IsResetCommand(const QByteArray &command);
 
 // "CR", "crlf", "SUB", "0D0A", "hex:0d0a": an end character as the window's
 // End Char group names it, or hex digits as typed in its custom box.
