@@ -7,6 +7,27 @@
 #include <QDateTime>
 #include <limits>
 
+namespace {
+
+int TimerMs(qint64 ms)
+{
+    return int(std::clamp<qint64>(ms, 0, std::numeric_limits<int>::max()));
+}
+
+QString Seconds(qint64 ms)
+{
+    return QString::number(double(ms) / 1000.0);
+}
+
+// ATE0 (alone or among other basic commands) turns the echo off.
+bool TurnsEchoOff(const QByteArray &command)
+{
+    const QByteArray c = command.toUpper();
+    return c.startsWith("AT") && !c.contains('+') && (c.contains("E0") || c.endsWith('E'));
+}
+
+} // namespace
+
 CommandRunner::CommandRunner(SerialSession &session, QList<QByteArray> commands, Options options, QObject *parent)
     : QObject(parent),
       m_session(session),
@@ -17,28 +38,17 @@ CommandRunner::CommandRunner(SerialSession &session, QList<QByteArray> commands,
       // whole run does not apply.
       m_engine(std::numeric_limits<qint64>::max() / 4)
 {
-    m_timeout.setSingleShot(true);
-    connect(&m_timeout, &QTimer::timeout, this, &CommandRunner::OnTimeout);
     m_report.timeoutMs = m_options.timeoutMs;
     m_report.keepGoing = m_options.keepGoing;
-    m_settle.setSingleShot(true);
-    connect(&m_settle, &QTimer::timeout, this, &CommandRunner::OnSettled);
-    m_urcTimer.setSingleShot(true);
-    connect(&m_urcTimer, &QTimer::timeout, this, &CommandRunner::OnUrcWaitOver);
-    m_retryTimer.setSingleShot(true);
-    connect(&m_retryTimer, &QTimer::timeout, this, &CommandRunner::OnRetryDue);
-    connect(&m_reconnect, &Reconnector::back, this, &CommandRunner::OnDeviceBack);
-    connect(&m_reconnect, &Reconnector::gaveUp, this, [this] {
-        const Outage &o = m_report.outages.last();
-        if (Transaction *t = Current(); t && m_resend) {
-            m_resend = false;
-            t->outcome = Transaction::Outcome::PortLost;
-            emit TransactionDone(*t);
-        }
-        Finish(2, QStringLiteral("the port went away: %1; not back within %2 s")
-                      .arg(o.reason)
-                      .arg(double(m_options.reconnectMs) / 1000.0));
+    m_bound.setSingleShot(true);
+    connect(&m_bound, &QTimer::timeout, this, &CommandRunner::OnBound);
+    m_quiet.setSingleShot(true);
+    connect(&m_quiet, &QTimer::timeout, this, &CommandRunner::QuietOver);
+    m_deadline.setSingleShot(true);
+    connect(&m_deadline, &QTimer::timeout, this, [this] {
+        Stop(QStringLiteral("the run's deadline of %1 s passed").arg(Seconds(m_options.deadlineMs)), 1);
     });
+    connect(&m_reconnect, &Reconnector::back, this, &CommandRunner::OnDeviceBack);
 }
 
 void CommandRunner::Start()
@@ -48,13 +58,45 @@ void CommandRunner::Start()
     m_report.started = QDateTime::currentDateTime();
     m_connections << connect(&m_session, &SerialSession::ReceiveReady, this, &CommandRunner::OnReceiveReady)
                   << connect(&m_session, &SerialSession::AllWritten, this, &CommandRunner::OnAllWritten)
+                  << connect(&m_session, &SerialSession::WriteTimedOut, this, &CommandRunner::OnWriteStuck)
                   << connect(&m_session, &SerialSession::DeviceLost, this, &CommandRunner::OnDeviceLost);
     if (!m_session.IsOpen()) {
         Finish(2, QStringLiteral("the port is not open"));
         return;
     }
+    if (m_options.deadlineMs > 0)
+        m_deadline.start(TimerMs(m_options.deadlineMs));
+    m_report.boundMs = BoundMs();
     m_engine.Start(m_flags, m_commands.size(), m_clock.elapsed());
+    Enter(Phase::Idle, 0);
     Poll();
+}
+
+qint64 CommandRunner::BoundMs() const
+{
+    qint64 total = 0;
+    for (int row = 0; row < m_commands.size(); ++row) {
+        const auto found = m_checks.constFind(row);
+        const CommandCheck *check = found == m_checks.constEnd() ? nullptr : &*found;
+        const int attempts = 1 + (check ? check->retries : 0);
+        const qint64 timeout = check && check->timeoutMs > 0 ? check->timeoutMs : m_options.timeoutMs;
+        qint64 one = m_session.WireMs(m_commands.at(row).size() + 8) + std::min(m_options.writeMarginMs, timeout)
+                     + timeout + m_options.quietLimitMs;
+        // A body sent again goes after its command, which waits for the prompt.
+        if (row > 0 && AtReplyParser::AsksForBody(m_commands.at(row - 1)))
+            one += m_session.WireMs(m_commands.at(row - 1).size() + 8) + std::min(m_options.writeMarginMs, timeout)
+                   + timeout;
+        if (check && check->waits)
+            one += check->waitMs;
+        Transaction row1;
+        row1.index = row + 1;
+        row1.command = m_commands.at(row);
+        total += attempts * one + (attempts - 1) * (check ? check->pauseMs : 0)
+                 + (ExpectsReset(row1) ? m_options.resetDropMs : 0);
+    }
+    if (m_options.reconnectMs > 0)
+        total += qint64(m_options.maxOutages + 1) * (m_options.reconnectMs + m_options.settleLimitMs);
+    return m_options.deadlineMs > 0 ? std::min(total, m_options.deadlineMs) : total;
 }
 
 Transaction *CommandRunner::Current()
@@ -62,31 +104,125 @@ Transaction *CommandRunner::Current()
     return m_report.transactions.isEmpty() ? nullptr : &m_report.transactions.last();
 }
 
+void CommandRunner::Enter(Phase phase, qint64 boundMs)
+{
+    m_phase = phase;
+    m_quiet.stop();
+    // Idle and Done wait for nothing; every other phase ends by its bound
+    // at the latest.
+    if (phase == Phase::Idle || phase == Phase::Done)
+        m_bound.stop();
+    else
+        m_bound.start(TimerMs(boundMs));
+}
+
+void CommandRunner::OnBound()
+{
+    Transaction *t = Current();
+    switch (m_phase) {
+    case Phase::Command:
+        if (m_writtenAtMs < 0) {
+            OnWriteStuck(0);
+            return;
+        }
+        m_parser.EndCommand();
+        Complete(Transaction::Outcome::TimedOut);
+        return;
+    case Phase::UrcWait:
+        UrcWaitOver();
+        return;
+    case Phase::RetryPause:
+        if (m_needQuiet) {
+            m_needQuiet = false;
+            WaitQuiet(Phase::Quiet, m_options.quietAfterTimeoutMs, m_options.quietLimitMs, [this] { Retry(); });
+        } else {
+            Retry();
+        }
+        return;
+    case Phase::Quiet:
+    case Phase::Settle:
+        QuietOver();
+        return;
+    case Phase::ResetDrop:
+        if (t) {
+            t->why = QStringLiteral("it answered, but the module did not reset (the line did not drop within %1 s)")
+                         .arg(Seconds(m_options.resetDropMs));
+            Complete(Transaction::Outcome::Failed);
+        }
+        return;
+    case Phase::Away: {
+        m_reconnect.stop();
+        const Outage &o = m_report.outages.last();
+        Finish(2, QStringLiteral("the port went away: %1; not back within %2 s")
+                      .arg(o.reason, Seconds(m_options.reconnectMs)));
+        return;
+    }
+    case Phase::Idle:
+    case Phase::Done:
+        return;
+    }
+}
+
+void CommandRunner::WaitQuiet(Phase phase, qint64 quietMs, qint64 limitMs, std::function<void()> then)
+{
+    Enter(phase, limitMs);
+    m_afterQuiet = std::move(then);
+    m_quietMs = quietMs;
+    m_quiet.start(TimerMs(quietMs));
+}
+
+void CommandRunner::QuietOver()
+{
+    if (m_phase != Phase::Quiet && m_phase != Phase::Settle)
+        return;
+    Enter(Phase::Idle, 0);
+    std::function<void()> then = std::move(m_afterQuiet);
+    m_afterQuiet = nullptr;
+    if (then)
+        then();
+}
+
 void CommandRunner::Poll()
 {
-    // While the port is away or settling nothing is sent; the run goes on
-    // from OnSettled.
-    if (!m_running || m_reconnect.isWaiting() || m_settling)
+    // The engine's queued poll finds the run elsewhere when the port went
+    // away meanwhile; the run goes on from there.
+    if (!m_running || m_phase != Phase::Idle)
         return;
+    if (m_needQuiet) {
+        m_needQuiet = false;
+        WaitQuiet(Phase::Quiet, m_options.quietAfterTimeoutMs, m_options.quietLimitMs, [this] { Poll(); });
+        return;
+    }
     const auto commandAt = [this](qsizetype row) -> std::optional<QByteArray> {
         if (row < 0 || row >= m_commands.size())
             return std::nullopt;
         return m_commands.at(row);
     };
-    if (m_engine.Poll(m_clock.elapsed(), commandAt, [this](const QByteArray &command) { SendCommand(command); }))
+    if (m_engine.Poll(m_clock.elapsed(), commandAt, [this](const QByteArray &command) { SendCommand(command); })) {
+        // Every path here has set the engine's flags: a poll that sends
+        // nothing and goes on would wait for ever.
+        if (m_running && m_phase == Phase::Idle)
+            Finish(1, QStringLiteral("the run could not go on after command %1").arg(m_report.transactions.size()));
         return;
+    }
     switch (m_engine.Reason()) {
     case SendAllEngine::EndReason::EndOfList:
     case SendAllEngine::EndReason::RowsGone: {
         const bool allPassed = std::all_of(m_report.transactions.begin(), m_report.transactions.end(),
                                            [](const Transaction &t) { return t.outcome == Transaction::Outcome::Passed; });
-        Finish(allPassed ? 0 : 1, QString());
+        const bool lost = m_report.Count(Transaction::Outcome::PortLost) > 0;
+        Finish(allPassed ? 0 : lost ? 2 : 1, QString());
         break;
     }
     default: {
         const Transaction *last = Current();
-        const QString why = !last ? QString() : last->failure.isEmpty() ? last->ResultText() : QStringLiteral("check failed");
-        Finish(1, last ? QStringLiteral("stopped at command %1: %2").arg(last->index).arg(why) : QStringLiteral("stopped"));
+        const QString why = !last                  ? QString()
+                            : !last->failure.isEmpty() ? QStringLiteral("check failed")
+                            : !last->why.isEmpty()     ? last->ResultText() + QStringLiteral(": ") + last->why
+                                                       : last->ResultText();
+        const bool lost = last && last->outcome == Transaction::Outcome::PortLost;
+        Finish(lost ? 2 : 1, last ? QStringLiteral("stopped at command %1: %2").arg(last->index).arg(why)
+                                  : QStringLiteral("stopped"));
         break;
     }
     }
@@ -98,11 +234,37 @@ const CommandCheck *CommandRunner::CheckOf(const Transaction &t) const
     return found == m_checks.constEnd() ? nullptr : &*found;
 }
 
+bool CommandRunner::ExpectsReset(const Transaction &t) const
+{
+    if (m_options.reconnectMs <= 0 || t.body)
+        return false;
+    const CommandCheck *check = CheckOf(t);
+    if (check && check->resets >= 0)
+        return check->resets == 1;
+    return IsResetCommand(t.command);
+}
+
+qint64 CommandRunner::TimeoutOf(const Transaction &t) const
+{
+    const CommandCheck *check = CheckOf(t);
+    return check && check->timeoutMs > 0 ? check->timeoutMs : m_options.timeoutMs;
+}
+
+QByteArray CommandRunner::FrameOf(const QByteArray &command, int row, bool body) const
+{
+    const auto found = m_checks.constFind(row);
+    const CommandCheck *check = found == m_checks.constEnd() ? nullptr : &*found;
+    int endChar = body ? int(END_SUB) : m_options.endChar;
+    QByteArray customHex = m_options.customHex;
+    if (check && check->endChar >= 0) {
+        endChar = check->endChar;
+        customHex = check->customHex;
+    }
+    return BuildCommandFrame(command, endChar, customHex, true).bytes;
+}
+
 void CommandRunner::SendCommand(const QByteArray &command, int attempt)
 {
-    // A line still held is given out first, as what it was before this
-    // command.
-    m_parser.BeginCommand(command);
     Transaction t;
     t.index = int(m_report.transactions.size()) + 1;
     t.command = command;
@@ -112,61 +274,105 @@ void CommandRunner::SendCommand(const QByteArray &command, int attempt)
     const Transaction *previous = Current();
     t.body = previous && previous->outcome == Transaction::Outcome::Passed
              && previous->final.code == AtFinalResult::Code::Prompt;
-    m_report.transactions.append(t);
+    // After a time-out of an echoed command, a final result before this
+    // command's echo is the late answer of that one.
+    m_echoGuard = m_timedOutEchoed;
+    m_timedOutEchoed = false;
     m_openUrc = -1;
-    m_waiting = true;
-    m_writtenAtMs = -1;
-    const CommandCheck *check = CheckOf(t);
-    int endChar = t.body ? int(END_SUB) : m_options.endChar;
-    QByteArray customHex = m_options.customHex;
-    if (check && check->endChar >= 0) {
-        endChar = check->endChar;
-        customHex = check->customHex;
+    m_bodyFrame.clear();
+    const QByteArray frame = FrameOf(command, t.index - 1, t.body);
+    QByteArray first = frame;
+    QByteArray expected = command;
+    if (t.body && attempt > 1) {
+        // The module is no longer at the prompt: its command goes first, and
+        // the body once the prompt is there again.
+        m_bodyFrame = frame;
+        expected = previous->command;
+        first = FrameOf(expected, previous->index - 1, previous->body);
     }
-    const CommandFrame frame = BuildCommandFrame(command, endChar, customHex, true);
+    m_report.transactions.append(t);
+    // A line still held is given out first, as what it was before this
+    // command.
+    m_parser.BeginCommand(expected);
+    WriteFrame(first);
+}
+
+bool CommandRunner::WriteFrame(const QByteArray &bytes)
+{
+    m_writtenAtMs = -1;
+    m_frameBytes = bytes.size();
+    // Its bytes must be out within their time on the wire and a margin (no
+    // longer than the command's own time-out).
+    Enter(Phase::Command,
+          m_session.WireMs(bytes.size()) + std::min(m_options.writeMarginMs, TimeoutOf(*Current())));
     if (m_tee)
-        m_tee(frame.bytes);
-    if (m_session.Write(frame.bytes.constData(), frame.bytes.size()) != frame.bytes.size()) {
+        m_tee(bytes);
+    if (m_session.Write(bytes.constData(), bytes.size()) != bytes.size()) {
         OnDeviceLost(QStringLiteral("the command could not be written"));
-        return;
+        return false;
     }
     if (m_session.BytesToWrite() == 0)
         OnAllWritten();
+    return true;
 }
 
 void CommandRunner::OnAllWritten()
 {
-    if (!m_waiting || m_writtenAtMs >= 0)
+    if (m_phase != Phase::Command || m_writtenAtMs >= 0)
         return;
     // The time-out and the reply time count from the last byte written.
     m_writtenAtMs = m_clock.elapsed();
-    const CommandCheck *check = Current() ? CheckOf(*Current()) : nullptr;
-    const qint64 timeoutMs = check && check->timeoutMs > 0 ? check->timeoutMs : m_options.timeoutMs;
-    m_timeout.start(int(std::min<qint64>(timeoutMs, std::numeric_limits<int>::max())));
+    Enter(Phase::Command, TimeoutOf(*Current()));
+}
+
+void CommandRunner::OnWriteStuck(qint64 droppedAlready)
+{
+    if (m_phase != Phase::Command || m_writtenAtMs >= 0)
+        return;
+    // The module does not read: what is queued goes, and the next command
+    // does not wait behind it.
+    const qint64 dropped = droppedAlready + m_session.DropOutput();
+    Transaction *t = Current();
+    t->why = QStringLiteral("the module did not take it: %1 byte%2 still unsent after %3 s, dropped")
+                 .arg(dropped)
+                 .arg(dropped == 1 ? "" : "s")
+                 .arg(Seconds(m_clock.elapsed() - t->sentAtMs));
+    m_parser.EndCommand();
+    Complete(Transaction::Outcome::TimedOut);
 }
 
 void CommandRunner::OnReceiveReady()
 {
     char buffer[4096];
+    bool any = false;
     while (m_session.IsOpen() && m_session.BytesAvailable() > 0) {
         const qint64 n = m_session.Read(buffer, sizeof buffer);
         if (n <= 0)
             break;
+        any = true;
         if (m_tee)
             m_tee(QByteArray(buffer, n));
         m_parser.Feed(buffer, n);
     }
-    if (m_settling)
-        m_settle.start(int(m_options.settleMs));
+    // Quiet means no byte for quietMs; the phase's bound still ends it.
+    if (any && (m_phase == Phase::Quiet || m_phase == Phase::Settle))
+        m_quiet.start(TimerMs(m_quietMs));
 }
 
 void CommandRunner::OnEvent(const AtReplyParser::Event &event)
 {
-    Transaction *t = m_waiting ? Current() : nullptr;
+    Transaction *t = m_phase == Phase::Command ? Current() : nullptr;
     switch (event.kind) {
     case AtReplyParser::Kind::Noise:
         return;
     case AtReplyParser::Kind::Urc:
+        // No command waits: a final result is the late answer of one that
+        // timed out.
+        if (!t && m_lateTarget >= 0 && !event.continuation
+            && AtFinalResult::Classify(event.text).code != AtFinalResult::Code::None) {
+            OnFinal(AtFinalResult::Classify(event.text));
+            return;
+        }
         if (event.continuation && m_openUrc >= 0 && m_openUrc < m_report.urcs.size()) {
             m_report.urcs[m_openUrc].text += '\n' + event.text;
             return;
@@ -174,18 +380,15 @@ void CommandRunner::OnEvent(const AtReplyParser::Event &event)
         m_report.urcs.append({m_clock.elapsed(), event.text, t ? t->index : 0});
         m_openUrc = int(m_report.urcs.size()) - 1;
         emit UrcReceived(m_report.urcs.last());
-        if (m_waitingUrc && Current()) {
+        if (m_phase == Phase::UrcWait && Current()) {
             const CommandCheck *check = CheckOf(*Current());
-            if (check && check->wait.match(FromCodePage936(event.text)).hasMatch()) {
-                m_waitingUrc = false;
-                m_urcTimer.stop();
-                m_waiting = true; // for Complete
+            if (check && check->wait.match(FromCodePage936(event.text)).hasMatch())
                 Complete(Transaction::Outcome::Passed);
-            }
         }
         return;
     case AtReplyParser::Kind::Echo:
-        if (t) {
+        // The echo of a body's command sent again is not the body's.
+        if (t && m_bodyFrame.isEmpty()) {
             t->echo = event.text;
             t->echoed = true;
         }
@@ -195,19 +398,64 @@ void CommandRunner::OnEvent(const AtReplyParser::Event &event)
             t->info.append(event.text);
         return;
     case AtReplyParser::Kind::Final:
-        if (!t)
-            return;
-        t->final = event.final;
-        Judge(*t);
+        OnFinal(event.final);
         return;
     }
+}
+
+void CommandRunner::OnFinal(const AtFinalResult &final)
+{
+    Transaction *t = Current();
+    const auto late = [this, &final] {
+        if (m_lateTarget < 0 || m_lateTarget >= m_report.transactions.size())
+            return;
+        Transaction &target = m_report.transactions[m_lateTarget];
+        if (target.late.code == AtFinalResult::Code::None) {
+            target.late = final;
+            target.lateAtMs = m_clock.elapsed();
+        }
+    };
+    if (m_phase != Phase::Command || !t) {
+        // No command waits: the answer of one that timed out, if any.
+        late();
+        return;
+    }
+    if (!m_bodyFrame.isEmpty()) {
+        if (final.code == AtFinalResult::Code::Prompt) {
+            m_parser.BeginCommand(t->command);
+            const QByteArray body = m_bodyFrame;
+            m_bodyFrame.clear();
+            WriteFrame(body);
+            return;
+        }
+        t->final = final;
+        t->why = QStringLiteral("its command %1 answered %2 instead of the prompt")
+                     .arg(FromCodePage936(m_report.transactions.at(t->index - 2).command), FromCodePage936(final.text));
+        m_bodyFrame.clear();
+        Complete(Transaction::Outcome::Failed);
+        return;
+    }
+    if (m_echoGuard && !t->echoed) {
+        // Not this command's: it has not even been echoed yet, and neither
+        // are the lines before it.
+        late();
+        t->info.clear();
+        m_parser.BeginCommand(t->command);
+        return;
+    }
+    t->final = final;
+    m_lateTarget = -1; // a later final result answers nothing that waited
+    Judge(*t);
 }
 
 void CommandRunner::Judge(Transaction &t)
 {
     const CommandCheck *check = CheckOf(t);
     if (!t.final.Succeeded() || !check) {
-        Complete(t.final.Succeeded() ? Transaction::Outcome::Passed : Transaction::Outcome::Failed);
+        if (t.final.Succeeded())
+            Pass();
+        else
+            Complete(Transaction::Outcome::Failed);
         return;
     }
     if (check->HasChecks()) {
@@ -221,29 +469,35 @@ void CommandRunner::Judge(Transaction &t)
         }
     }
     if (!check->waits) {
-        Complete(Transaction::Outcome::Passed);
+        Pass();
         return;
     }
     // A URC that came while the command ran counts.
     for (const UrcRecord &u : std::as_const(m_report.urcs)) {
         if (u.atMs >= t.sentAtMs && check->wait.match(FromCodePage936(u.text)).hasMatch()) {
-            Complete(Transaction::Outcome::Passed);
+            Pass();
             return;
         }
     }
     t.elapsedMs = m_clock.elapsed() - (m_writtenAtMs >= 0 ? m_writtenAtMs : t.sentAtMs);
-    m_waiting = false;
-    m_timeout.stop();
-    m_waitingUrc = true;
-    m_urcTimer.start(int(std::min<qint64>(check->waitMs, std::numeric_limits<int>::max())));
+    Enter(Phase::UrcWait, check->waitMs);
 }
 
-void CommandRunner::OnUrcWaitOver()
+void CommandRunner::Pass()
 {
     Transaction *t = Current();
-    if (!m_waitingUrc || !t)
+    if (!ExpectsReset(*t)) {
+        Complete(Transaction::Outcome::Passed);
         return;
-    m_waitingUrc = false;
+    }
+    // It answered; it passes once its line drops.
+    t->elapsedMs = m_clock.elapsed() - (m_writtenAtMs >= 0 ? m_writtenAtMs : t->sentAtMs);
+    Enter(Phase::ResetDrop, m_options.resetDropMs);
+}
+
+void CommandRunner::UrcWaitOver()
+{
+    Transaction *t = Current();
     const CommandCheck *check = CheckOf(*t);
     QStringList came;
     for (const UrcRecord &u : std::as_const(m_report.urcs)) {
@@ -252,25 +506,16 @@ void CommandRunner::OnUrcWaitOver()
     }
     t->failure = QStringLiteral("no URC matching \"%1\" within %2 s; %3")
                      .arg(check ? check->wait.pattern() : QString())
-                     .arg(double(check ? check->waitMs : 0) / 1000.0)
+                     .arg(Seconds(check ? check->waitMs : 0))
                      .arg(came.isEmpty() ? QStringLiteral("none came") : QStringLiteral("came ") + came.join(", "));
-    m_waiting = true; // for Complete
     Complete(Transaction::Outcome::Failed);
 }
 
-void CommandRunner::OnRetryDue()
+void CommandRunner::Retry()
 {
     Transaction *t = Current();
-    if (!m_running || !t)
-        return;
     const int attempt = t->attempts + 1;
     const QByteArray command = t->command;
-    if (m_reconnect.isWaiting() || m_settling) {
-        // Sent once the port is back and quiet.
-        t->attempts = attempt;
-        m_resend = true;
-        return;
-    }
     m_report.transactions.removeLast();
     SendCommand(command, attempt);
 }
@@ -278,40 +523,34 @@ void CommandRunner::OnRetryDue()
 void CommandRunner::Complete(Transaction::Outcome outcome)
 {
     Transaction *t = Current();
-    if (!t || !m_waiting)
-        return;
-    m_waiting = false;
-    m_timeout.stop();
     t->outcome = outcome;
     if ((outcome == Transaction::Outcome::Passed || outcome == Transaction::Outcome::Failed) && t->elapsedMs < 0)
         t->elapsedMs = m_clock.elapsed() - (m_writtenAtMs >= 0 ? m_writtenAtMs : t->sentAtMs);
+    if (outcome == Transaction::Outcome::TimedOut) {
+        // What answers it from now on is late: the next command waits for
+        // a quiet line, and takes no result before its own echo.
+        m_needQuiet = true;
+        m_timedOutEchoed = t->echoed && !TurnsEchoOff(t->command);
+        m_lateTarget = int(m_report.transactions.size()) - 1;
+    }
     const CommandCheck *check = CheckOf(*t);
-    if (outcome != Transaction::Outcome::Passed && outcome != Transaction::Outcome::PortLost && check
-        && t->attempts <= check->retries) {
+    if (outcome != Transaction::Outcome::Passed && outcome != Transaction::Outcome::PortLost
+        && outcome != Transaction::Outcome::Stopped && check && t->attempts <= check->retries) {
         emit Retrying(*t, check->pauseMs);
-        m_retryTimer.start(int(std::min<qint64>(check->pauseMs, std::numeric_limits<int>::max())));
+        Enter(Phase::RetryPause, check->pauseMs);
         return;
     }
     emit TransactionDone(*t);
-    if (outcome == Transaction::Outcome::PortLost)
-        return;
     // The engine goes on when "OK" was seen and stops when "ERROR" was: a
     // failure counts as OK when the run keeps going.
     if (outcome == Transaction::Outcome::Passed || m_options.keepGoing)
         m_flags.okSeen = true;
     else
         m_flags.noError = false;
+    Enter(Phase::Idle, 0);
     // Sending from inside the parser's callback would start the next command
     // in the middle of this read: the engine polls once the read is done.
     QTimer::singleShot(0, this, &CommandRunner::Poll);
-}
-
-void CommandRunner::OnTimeout()
-{
-    if (!m_waiting)
-        return;
-    m_parser.EndCommand();
-    Complete(Transaction::Outcome::TimedOut);
 }
 
 void CommandRunner::TeeLine(const char *what)
@@ -324,63 +563,106 @@ void CommandRunner::OnDeviceLost(const QString &reason)
 {
     if (!m_running)
         return;
-    if (m_options.reconnectMs > 0 && !m_reconnect.isWaiting()) {
-        Outage outage;
-        outage.lostAtMs = m_clock.elapsed();
-        outage.reason = reason;
-        if (m_waiting || m_resend) {
-            // The command had no answer: it goes again once the port is back.
-            outage.duringCommand = Current()->index;
-            m_waiting = false;
-            m_resend = true;
-            m_timeout.stop();
-            m_parser.EndCommand();
+    Transaction *t = Current();
+    const bool waiting = m_phase == Phase::Command || m_phase == Phase::UrcWait;
+    const bool resetDone = m_phase == Phase::ResetDrop || (waiting && ExpectsReset(*t));
+    const int during = waiting || m_phase == Phase::ResetDrop ? t->index : 0;
+    const bool retryDue = m_phase == Phase::RetryPause;
+    if (waiting)
+        m_parser.EndCommand();
+    m_bodyFrame.clear();
+    Enter(Phase::Idle, 0);
+    if (m_options.reconnectMs <= 0) {
+        if (waiting) {
+            t->why = QStringLiteral("the line dropped while it waited");
+            t->outcome = Transaction::Outcome::PortLost;
+            emit TransactionDone(*t);
+        } else if (retryDue) {
+            emit TransactionDone(*t); // its last attempt stands
         }
-        m_settling = false;
-        m_settle.stop();
-        m_report.outages.append(outage);
-        TeeLine("lost");
-        emit PortLost(outage);
-        m_reconnect.begin(m_options.reconnectMs);
+        m_engine.Stop();
+        Finish(2, QStringLiteral("the port went away: %1").arg(reason));
         return;
     }
-    if (m_waitingUrc) {
-        m_waitingUrc = false;
-        m_urcTimer.stop();
-        m_waiting = true;
+    if (resetDone) {
+        // The reset it was sent for.
+        if (waiting)
+            t->why = QStringLiteral("the line dropped before its result, as a reset does");
+        t->outcome = Transaction::Outcome::Passed;
+        emit TransactionDone(*t);
+        m_flags.okSeen = true;
+    } else if (waiting) {
+        // Never sent again by itself: the module may have done it.
+        t->why = QStringLiteral("the line dropped while it waited");
+        t->outcome = Transaction::Outcome::PortLost;
+        emit TransactionDone(*t);
+        m_flags.okSeen = true;
+    } else if (retryDue) {
+        m_retryAfterBack = true;
     }
-    m_retryTimer.stop();
-    if (m_waiting)
-        Complete(Transaction::Outcome::PortLost);
-    m_engine.Stop();
-    Finish(2, QStringLiteral("the port went away: %1").arg(reason));
+    Outage outage;
+    outage.lostAtMs = m_clock.elapsed();
+    outage.reason = reason;
+    outage.duringCommand = during;
+    m_report.outages.append(outage);
+    TeeLine("lost");
+    emit PortLost(outage);
+    if (waiting && !resetDone && !m_options.keepGoing) {
+        m_engine.Stop();
+        Finish(2, QStringLiteral("stopped at command %1: the line dropped while it waited (%2)").arg(t->index).arg(reason));
+        return;
+    }
+    if (m_report.outages.size() > m_options.maxOutages) {
+        if (m_retryAfterBack)
+            emit TransactionDone(*t);
+        m_engine.Stop();
+        Finish(2, QStringLiteral("the port went away %1 times; at most %2 allowed")
+                      .arg(m_report.outages.size())
+                      .arg(m_options.maxOutages));
+        return;
+    }
+    Enter(Phase::Away, m_options.reconnectMs);
+    m_reconnect.begin(0);
 }
 
 void CommandRunner::OnDeviceBack(const QString &devicePath)
 {
+    if (!m_running || m_phase != Phase::Away)
+        return;
     Outage &outage = m_report.outages.last();
     outage.backAtMs = m_clock.elapsed();
+    outage.device = devicePath;
     TeeLine("back");
     emit PortBack(outage, devicePath);
-    m_settling = true;
-    m_settle.start(int(m_options.settleMs));
+    // Its boot messages are URCs; the run goes on once it is quiet, or at the
+    // limit of that wait for a module that keeps talking.
+    WaitQuiet(Phase::Settle, m_options.settleMs, m_options.settleLimitMs, [this] {
+        if (m_retryAfterBack) {
+            m_retryAfterBack = false;
+            Retry();
+        } else {
+            Poll();
+        }
+    });
     OnReceiveReady();
 }
 
-void CommandRunner::OnSettled()
+void CommandRunner::Stop(const QString &why, int exitStatus)
 {
-    m_settling = false;
     if (!m_running)
         return;
-    if (m_resend) {
-        m_resend = false;
-        const QByteArray command = Current()->command;
-        const int attempt = Current()->attempts;
-        m_report.transactions.removeLast();
-        SendCommand(command, attempt);
-        return;
+    Transaction *t = Current();
+    if (m_phase == Phase::Command || m_phase == Phase::UrcWait || m_phase == Phase::ResetDrop) {
+        t->outcome = Transaction::Outcome::Stopped;
+        t->why = why;
+        emit TransactionDone(*t);
+    } else if (m_phase == Phase::RetryPause || (m_retryAfterBack && t)) {
+        emit TransactionDone(*t); // its last attempt stands
     }
-    Poll();
+    // Nothing more goes to a module the run is done with.
+    m_session.DropOutput();
+    m_engine.Stop();
+    Finish(exitStatus, why);
 }
 
 void CommandRunner::Finish(int exitStatus, const QString &reason)
@@ -388,13 +670,10 @@ void CommandRunner::Finish(int exitStatus, const QString &reason)
     if (!m_running)
         return;
     m_running = false;
+    Enter(Phase::Done, 0);
     m_reconnect.stop();
-    m_settle.stop();
-    m_settling = false;
-    m_timeout.stop();
-    m_urcTimer.stop();
-    m_retryTimer.stop();
-    m_waitingUrc = false;
+    m_deadline.stop();
+    m_afterQuiet = nullptr;
     m_parser.Flush();
     for (const auto &connection : std::as_const(m_connections))
         disconnect(connection);

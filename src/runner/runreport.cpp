@@ -23,6 +23,7 @@ const char *OutcomeName(Transaction::Outcome outcome)
     case Transaction::Outcome::Failed: return "failed";
     case Transaction::Outcome::TimedOut: return "timeout";
     case Transaction::Outcome::PortLost: return "port-lost";
+    case Transaction::Outcome::Stopped: return "stopped";
     }
     return "";
 }
@@ -54,6 +55,7 @@ QString Transaction::ResultText() const
     switch (outcome) {
     case Outcome::TimedOut: return QStringLiteral("TIMEOUT");
     case Outcome::PortLost: return QStringLiteral("PORT LOST");
+    case Outcome::Stopped: return QStringLiteral("STOPPED");
     case Outcome::Pending: return QStringLiteral("NOT FINISHED");
     default: break;
     }
@@ -64,6 +66,12 @@ int RunReport::Count(Transaction::Outcome outcome) const
 {
     return int(std::count_if(transactions.begin(), transactions.end(),
                              [outcome](const Transaction &t) { return t.outcome == outcome; }));
+}
+
+int FailedCount(const RunReport &report)
+{
+    return report.Count(Transaction::Outcome::Failed) + report.Count(Transaction::Outcome::PortLost)
+           + report.Count(Transaction::Outcome::Stopped);
 }
 
 QList<std::pair<QString, QString>> RunReport::Values() const
@@ -92,6 +100,8 @@ QByteArray TransactionLine(const Transaction &t, int total)
                        .arg(t.elapsedMs >= 0 ? QStringLiteral("%1 ms").arg(t.elapsedMs, 6) : QString(9, QLatin1Char(' ')));
     if (!t.failure.isEmpty())
         line += QStringLiteral("  CHECK FAILED: ") + t.failure;
+    else if (!t.why.isEmpty())
+        line += QStringLiteral("  ") + t.why;
     else if (!t.info.isEmpty())
         line += QStringLiteral("  ") + Text(t.info.first());
     if (t.attempts > 1)
@@ -102,7 +112,7 @@ QByteArray TransactionLine(const Transaction &t, int total)
 QByteArray SummaryLine(const RunReport &report, int total)
 {
     const int sent = int(report.transactions.size());
-    const int failed = report.Count(Transaction::Outcome::Failed) + report.Count(Transaction::Outcome::PortLost);
+    const int failed = FailedCount(report);
     QString line = QStringLiteral("%1 command%2: %3 passed, %4 failed, %5 timed out, %6 not run; %7 URC%8; %9 s")
                        .arg(total)
                        .arg(total == 1 ? "" : "s")
@@ -158,6 +168,12 @@ QJsonObject ReportObject(const RunReport &report)
             o.insert(QStringLiteral("body"), true);
         if (!t.failure.isEmpty())
             o.insert(QStringLiteral("checkFailed"), t.failure);
+        if (!t.why.isEmpty())
+            o.insert(QStringLiteral("why"), t.why);
+        if (t.late.code != AtFinalResult::Code::None) {
+            o.insert(QStringLiteral("lateResult"), Text(t.late.text));
+            o.insert(QStringLiteral("lateAtMs"), t.lateAtMs);
+        }
         if (!t.values.isEmpty())
             o.insert(QStringLiteral("values"), ValuesJson(t.values));
         transactions.append(o);
@@ -180,6 +196,7 @@ QJsonObject ReportObject(const RunReport &report)
                                                            : QJsonValue());
         j.insert(QStringLiteral("reason"), o.reason);
         j.insert(QStringLiteral("duringCommand"), o.duringCommand > 0 ? QJsonValue(o.duringCommand) : QJsonValue());
+        j.insert(QStringLiteral("device"), o.device.isEmpty() ? QJsonValue() : QJsonValue(o.device));
         outages.append(j);
     }
     QJsonObject root;
@@ -193,6 +210,8 @@ QJsonObject ReportObject(const RunReport &report)
     root.insert(QStringLiteral("keepGoing"), report.keepGoing);
     root.insert(QStringLiteral("started"), report.started.toString(Qt::ISODateWithMs));
     root.insert(QStringLiteral("durationMs"), report.durationMs);
+    if (report.boundMs > 0)
+        root.insert(QStringLiteral("boundMs"), report.boundMs);
     root.insert(QStringLiteral("commands"), transactions);
     root.insert(QStringLiteral("urcs"), urcs);
     root.insert(QStringLiteral("outages"), outages);
@@ -235,7 +254,7 @@ void WriteSuite(QXmlStreamWriter &xml, const RunReport &report, bool byModule)
     const QString suite = report.setName.isEmpty() ? QStringLiteral("commands") : report.setName;
     const int failures = report.Count(Transaction::Outcome::Failed);
     const int errors = report.Count(Transaction::Outcome::TimedOut) + report.Count(Transaction::Outcome::PortLost)
-                       + report.Count(Transaction::Outcome::Pending);
+                       + report.Count(Transaction::Outcome::Stopped) + report.Count(Transaction::Outcome::Pending);
     xml.writeStartElement(QStringLiteral("testsuite"));
     const QString host = report.host.isEmpty() ? QSysInfo::machineHostName() : report.host;
     xml.writeAttribute(QStringLiteral("name"), XmlSafe(byModule ? QStringLiteral("%1@%2").arg(report.identity, host) : suite));
@@ -288,7 +307,8 @@ void WriteSuite(QXmlStreamWriter &xml, const RunReport &report, bool byModule)
             xml.writeEndElement();
         } else if (t.outcome != Transaction::Outcome::Passed) {
             xml.writeStartElement(QStringLiteral("error"));
-            xml.writeAttribute(QStringLiteral("message"), XmlSafe(t.ResultText()));
+            xml.writeAttribute(QStringLiteral("message"),
+                               XmlSafe(t.why.isEmpty() ? t.ResultText() : t.ResultText() + QStringLiteral(": ") + t.why));
             xml.writeAttribute(QStringLiteral("type"), QString::fromLatin1(OutcomeName(t.outcome)));
             xml.writeEndElement();
         }
@@ -311,9 +331,9 @@ void WriteSuite(QXmlStreamWriter &xml, const RunReport &report, bool byModule)
                          .arg(o.lostAtMs)
                          .arg(report.started.addMSecs(o.lostAtMs).toString(Qt::ISODateWithMs), o.reason);
             if (o.backAtMs >= 0)
-                lines << QStringLiteral("%1 ms port back at %2")
+                lines << QStringLiteral("%1 ms port back at %2 on %3")
                              .arg(o.backAtMs)
-                             .arg(report.started.addMSecs(o.backAtMs).toString(Qt::ISODateWithMs));
+                             .arg(report.started.addMSecs(o.backAtMs).toString(Qt::ISODateWithMs), o.device);
         }
         xml.writeTextElement(QStringLiteral("system-out"), XmlSafe(lines.join(QLatin1Char('\n'))));
     }
@@ -401,7 +421,7 @@ QByteArray ReportCsv(const QList<const RunReport *> &reports)
     };
     row(header);
     for (const RunReport *r : reports) {
-        const int failed = r->Count(Transaction::Outcome::Failed) + r->Count(Transaction::Outcome::PortLost);
+        const int failed = FailedCount(*r);
         QStringList fields = {r->port,
                               r->identity,
                               r->device,
@@ -429,7 +449,7 @@ QByteArray SummaryTable(const QList<const RunReport *> &reports, int total)
                          QStringLiteral("failed"), QStringLiteral("timed out"), QStringLiteral("not run")}
              + names);
     for (const RunReport *r : reports) {
-        const int failed = r->Count(Transaction::Outcome::Failed) + r->Count(Transaction::Outcome::PortLost);
+        const int failed = FailedCount(*r);
         QStringList fields = {r->identity.isEmpty() ? r->port : r->identity,
                               QString::fromLatin1(StatusWord(r->exitStatus)),
                               QString::number(r->Count(Transaction::Outcome::Passed)),

@@ -11,7 +11,8 @@
 // answered and how long it took.
 struct Transaction
 {
-    enum class Outcome { Pending, Passed, Failed, TimedOut, PortLost };
+    // Stopped: the run ended (its deadline, a signal) while it waited.
+    enum class Outcome { Pending, Passed, Failed, TimedOut, PortLost, Stopped };
 
     int index = 0;             // 1-based position in the set
     QByteArray command;        // as sent, without the end character
@@ -25,6 +26,9 @@ struct Transaction
     int attempts = 1;          // with retries: how many times it was sent
     bool body = false;         // the body after a "> " prompt, ended by SUB
     QString failure;           // why a check failed it; empty otherwise
+    QString why;               // what else happened to it (line dropped, not taken, ...)
+    AtFinalResult late;        // a final result that came after its time-out
+    qint64 lateAtMs = -1;      // when (since the start of the run)
     QList<std::pair<QString, QString>> values; // recorded by its checks
 
     // "OK", "+CME ERROR: 10", "TIMEOUT", "PORT LOST", ...
@@ -46,6 +50,7 @@ struct Outage
     qint64 backAtMs = -1;      // -1 when it did not come back in time
     QString reason;            // the system's words for the loss
     int duringCommand = 0;     // the command that was waiting; 0 for none
+    QString device;            // the device it came back on; empty when it did not
 };
 
 struct RunReport
@@ -69,6 +74,7 @@ struct RunReport
     QString identity;          // the module: its by-id name, or the port
     QString host;              // the machine the run was made on
     qsizetype commandCount = 0; // rows of the set
+    qint64 boundMs = 0;        // the longest the run could take with its options
 
     int Count(Transaction::Outcome outcome) const;
     // Every value the checks recorded, in order; a later one of a name wins.
@@ -78,6 +84,8 @@ struct RunReport
 // The line printed as a command completes, e.g.
 // "[ 3/6] AT+CSQ                  OK               12 ms  +CSQ: 20,99".
 QByteArray TransactionLine(const Transaction &t, int total);
+// Failed, PortLost and Stopped count as failed.
+int FailedCount(const RunReport &report);
 // "6 commands: 5 passed, 1 failed, 0 timed out, 0 not run; 1 URC; 0.4 s".
 QByteArray SummaryLine(const RunReport &report, int total);
 // The whole run as JSON (UTF-8; module bytes read as code page 936).

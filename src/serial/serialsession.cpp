@@ -231,6 +231,17 @@ qint64 SerialSession::Write(const char *data, qint64 n)
     return accepted;
 }
 
+qint64 SerialSession::DropOutput()
+{
+    if (!m_port)
+        return 0;
+    const qint64 dropped = OutputQueued();
+    m_port->clear(QSerialPort::Output);
+    m_writeTimer.stop();
+    m_writeDeadline = 0;
+    return dropped;
+}
+
 void SerialSession::SetWriteTimeouts(int perByteMs, int constantMs)
 {
     m_writePerByteMs = std::max(0, perByteMs);

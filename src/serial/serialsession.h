@@ -49,6 +49,12 @@ public:
     // up. Returns the count accepted, 0 when closed or failed.
     qint64 Write(const char *data, qint64 n);
 
+    // Drops what was written and has not gone out yet (the port's queue and
+    // the driver's); returns how many bytes that was.
+    qint64 DropOutput();
+    // How long n bytes take on the wire at the open port's line settings.
+    qint64 WireMs(qint64 n) const { return n * m_bitsPerChar * 1000 / m_baudRate; }
+
     bool IsOpen() const { return m_port != nullptr; }
     qint64 BytesAvailable() const;
     qint64 BytesToWrite() const;
