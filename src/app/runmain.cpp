@@ -2,6 +2,7 @@
 // reports every AT transaction (see README, "Running a command set from the
 // command line").
 #include "app/simulatedport.h"
+#include "app/stopsignals.h"
 #include "at/commandframe.h"
 #include "commands/commandsetfiles.h"
 #include "runner/checkfile.h"
@@ -14,6 +15,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QSet>
@@ -105,8 +107,9 @@ int main(int argc, char **argv)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Sends the commands of a command set to a module one by one, waits for each final result code "
-        "and reports every transaction.\nExit status: 0 all passed, 1 a command failed or timed out, "
-        "2 usage error or a port that cannot be opened or went away."));
+        "and reports every transaction.\nExit status: 0 all passed, 1 a command failed or timed out (or the "
+        "deadline passed), 2 usage error or a port that cannot be opened or went away, 128+N stopped by signal N "
+        "(130 for Ctrl+C); the reports are written in every case."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("set"),
@@ -146,6 +149,15 @@ int main(int argc, char **argv)
                                        QStringLiteral("When the port goes away (e.g. AT+CFUN=1,1 resets the module), "
                                                       "wait up to <seconds> for the same device, then go on."),
                                        QStringLiteral("seconds"));
+    const QCommandLineOption maxOutages(QStringLiteral("max-outages"),
+                                        QStringLiteral("With --reconnect: end the run when the port goes away more "
+                                                       "than <n> times (10)."),
+                                        QStringLiteral("n"), QStringLiteral("10"));
+    const QCommandLineOption deadline(QStringLiteral("deadline"),
+                                      QStringLiteral("End the whole run after <seconds>, whatever the module does; "
+                                                     "the command waiting then is stopped, the rest not run, and the "
+                                                     "reports written (exit status 1)."),
+                                      QStringLiteral("seconds"));
     const QCommandLineOption log(QStringLiteral("log"),
                                  QStringLiteral("Write the whole exchange (bytes sent and received) to <file> as it "
                                                 "happens."),
@@ -180,7 +192,7 @@ int main(int argc, char **argv)
                                                      "($XDG_DATA_HOME/qrvterm/Module), where the terminal started "
                                                      "from the menu keeps them, instead of ./Module."));
     parser.addOptions({port, portGlob, count, userData, speed, data, parity, stop, rts, dtr, end, timeout, keepGoing, json,
-                       junit, csv, expect, simDelay, reconnect, log, list, probe});
+                       junit, csv, expect, simDelay, reconnect, maxOutages, deadline, log, list, probe});
     parser.process(app);
 
     const auto usage = [](const QString &message) {
@@ -237,6 +249,15 @@ int main(int argc, char **argv)
             return usage(QStringLiteral("invalid --reconnect: ") + parser.value(reconnect));
         options.reconnectMs = qint64(wait * 1000);
     }
+    options.maxOutages = parser.value(maxOutages).toInt(&ok);
+    if (!ok || options.maxOutages < 0 || options.maxOutages > 100000)
+        return usage(QStringLiteral("invalid --max-outages: ") + parser.value(maxOutages));
+    if (parser.isSet(deadline)) {
+        const double limit = parser.value(deadline).toDouble(&ok);
+        if (!ok || limit <= 0 || limit > 7 * 86400)
+            return usage(QStringLiteral("invalid --deadline: ") + parser.value(deadline));
+        options.deadlineMs = qint64(limit * 1000);
+    }
     const int simDelayMs = parser.value(simDelay).toInt(&ok);
     if (!ok || simDelayMs < 0)
         return usage(QStringLiteral("invalid --sim-delay: ") + parser.value(simDelay));
@@ -289,6 +310,12 @@ int main(int argc, char **argv)
             Print(stderr, ("qrvterm-run: " + error).toUtf8());
             return 2;
         }
+        if (options.reconnectMs <= 0) {
+            for (const CommandCheck &c : std::as_const(read.checks)) {
+                if (c.resets == 1)
+                    return usage(QStringLiteral("%1:%2: reset = yes needs --reconnect").arg(parser.value(expect)).arg(c.line));
+            }
+        }
     }
 
     // The ports: each --port, then what --ports matches, in name order; the
@@ -309,9 +336,21 @@ int main(int argc, char **argv)
         }
         portNames += matched;
     }
-    for (qsizetype i = 0; i < portNames.size(); ++i) {
-        if (portNames.at(i) != PortOpener::kSimulatedPortName && portNames.indexOf(portNames.at(i), i + 1) > 0)
-            return usage(QStringLiteral("port %1 given twice").arg(portNames.at(i)));
+    // One device under two names (a link and its target, --port and
+    // --ports) would be opened twice, the second time refused.
+    QHash<QString, QString> byDevice;
+    for (const QString &name : std::as_const(portNames)) {
+        if (name == PortOpener::kSimulatedPortName)
+            continue;
+        const QString path = DevicePathForPort(name);
+        const QString canonical = QFileInfo(path).canonicalFilePath();
+        const QString key = canonical.isEmpty() ? path : canonical;
+        const auto seen = byDevice.constFind(key);
+        if (seen != byDevice.constEnd()) {
+            return usage(*seen == name ? QStringLiteral("port %1 given twice").arg(name)
+                                       : QStringLiteral("ports %1 and %2 are the same device (%3)").arg(*seen, name, key));
+        }
+        byDevice.insert(key, name);
     }
     if (portNames.size() > kMaxModules)
         return usage(QStringLiteral("%1 ports; at most %2 at once").arg(portNames.size()).arg(kMaxModules));
@@ -426,6 +465,9 @@ int main(int argc, char **argv)
                                             + QString::fromUtf8(m->prefix.mid(1, m->prefix.size() - 3)) + suffix);
             }
             m->log = std::make_unique<LogFile>();
+            // A new log each run, as the reports are.
+            if (QFileInfo(path).isFile())
+                QFile::remove(path);
             if (!m->log->openPath(path, &error)) {
                 Print(stderr, ("qrvterm-run: cannot write the log: " + error).toUtf8());
                 return 2;
@@ -481,6 +523,14 @@ int main(int argc, char **argv)
                           .arg(total)
                           .arg(portNames.constFirst(), lineSettings, endName)
                           .toUtf8());
+    // A signal stops every run still going; each writes what it did.
+    StopSignals stopSignals;
+    QObject::connect(&stopSignals, &StopSignals::Received, &app, [&modules](int signal, const QString &name) {
+        for (auto &m : modules) {
+            if (m->runner->Running())
+                m->runner->Stop(QStringLiteral("stopped by %1").arg(name), StopSignals::ExitStatus(signal));
+        }
+    });
     // Started together once every port is open.
     for (auto &m : modules) {
         if (m->running)
