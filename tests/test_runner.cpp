@@ -424,8 +424,10 @@ private slots:
         });
         QElapsedTimer clock;
         clock.start();
+        // The first command's line drops: it is told, and (the run keeping
+        // going) the device is waited for, then given up.
         const Run run = Execute({QStringLiteral("--port"), pty->slavePath(), QStringLiteral("--reconnect"),
-                                 QStringLiteral("0.5"), set});
+                                 QStringLiteral("0.5"), QStringLiteral("--keep-going"), set});
         QVERIFY2(run.exitStatus == 2, run.out + run.err);
         QVERIFY(clock.elapsed() >= 500);
         QCOMPARE(run.command(0).value(QStringLiteral("outcome")).toString(), QStringLiteral("port-lost"));
@@ -671,6 +673,73 @@ private slots:
         QVERIFY2(error.contains(QLatin1String("which the section on line 1 named already")), qPrintable(error));
     }
 
+    // Values compared exactly: ICCIDs and IMEIs have more digits than a
+    // double holds; every operator at, below and above its operand; text
+    // where a value is no number.
+    void numbersComparedExactly()
+    {
+        const CheckFile file = ParseCheckFile("\xEF\xBB\xBF[1]\nmatch = ^(?<v>\\S+)$\n"
+                                              "check = v == 89860099123456789999\n"
+                                              "[2]\nmatch = ^(?<v>\\S+)$\ncheck = v != 89860099123456789999\n"
+                                              "[3]\nmatch = ^(?<v>\\S+)$\ncheck = v < 15\n"
+                                              "[4]\nmatch = ^(?<v>\\S+)$\ncheck = v <= 15\n"
+                                              "[5]\nmatch = ^(?<v>\\S+)$\ncheck = v > 15\n"
+                                              "[6]\nmatch = ^(?<v>\\S+)$\ncheck = v >= 15\n"
+                                              "[7]\nmatch = ^(?<v>\\S+)$\ncheck = v == 0.1\n",
+                                              QStringLiteral("f"));
+        // A file saved with a byte-order mark is read.
+        QVERIFY2(file.error.isEmpty(), qPrintable(file.error));
+        QString error;
+        const QHash<int, CommandCheck> rows = ChecksForRows(file, {"A", "B", "C", "D", "E", "F", "G"}, &error);
+        QVERIFY(error.isEmpty());
+        const auto holds = [&](int row, const QByteArray &value) { return EvaluateChecks(rows.value(row), {value}).passed; };
+        QVERIFY(holds(0, "89860099123456789999"));
+        QVERIFY(!holds(0, "89860099123456789018"));
+        QVERIFY(!holds(0, "89860099123456789998"));
+        QVERIFY(holds(1, "89860099123456789018"));
+        QVERIFY(!holds(1, "89860099123456789999"));
+        const QList<QByteArray> around = {"14", "15", "16"};
+        const QList<QList<bool>> expected = {{true, false, false},   // <
+                                             {true, true, false},    // <=
+                                             {false, false, true},   // >
+                                             {false, true, true}};   // >=
+        for (int op = 0; op < 4; ++op) {
+            for (int i = 0; i < 3; ++i)
+                QVERIFY2(holds(2 + op, around.at(i)) == expected.at(op).at(i), qPrintable(QStringLiteral("op %1 value %2").arg(op).arg(i)));
+        }
+        QVERIFY(holds(3, "15.0") && holds(3, "+15") && holds(3, "1.5e1") && !holds(3, "15.000000000000000001"));
+        QVERIFY(holds(2, "-100000000000000000000") && !holds(4, "-16"));
+        QVERIFY(holds(6, "0.10") && holds(6, "1e-1") && !holds(6, "0.1000000000000000001"));
+        // An order on a value that is no number fails, saying so.
+        const CheckOutcome text = EvaluateChecks(rows.value(2), {"abc"});
+        QVERIFY(!text.passed && text.message.contains(QLatin1String("not a number")));
+        // reset = yes|no, and nothing else.
+        QCOMPARE(ParseCheckFile("[1]\nreset = yes\n", QStringLiteral("f")).checks.value(0).resets, 1);
+        QVERIFY(ParseCheckFile("[1]\nreset = maybe\n", QStringLiteral("f")).error.startsWith(QLatin1String("f:2: reset is yes or no")));
+        QVERIFY(IsResetCommand("at+cfun = 1,1") && !IsResetCommand("AT+CFUN=1"));
+    }
+
+    // A CSV field with a quote, a comma or a line break is quoted, its quotes
+    // doubled; others stand as they are.
+    void csvFieldsQuoted()
+    {
+        RunReport a;
+        a.port = QStringLiteral("/dev/ttyUSB0");
+        a.identity = QStringLiteral("unit-1");
+        Transaction t;
+        t.index = 1;
+        t.outcome = Transaction::Outcome::Passed;
+        t.values = {{QStringLiteral("operator"), QStringLiteral("\"CHINA MOBILE\"")},
+                    {QStringLiteral("list"), QStringLiteral("a,b")},
+                    {QStringLiteral("plain"), QStringLiteral("46000")}};
+        a.transactions << t;
+        a.commandCount = 1;
+        const QList<QByteArray> lines = ReportCsv({&a}).split('\n');
+        QCOMPARE(lines.at(0), QByteArray("port,identity,device,host,started,status,passed,failed,timed out,not run,"
+                                         "reason,operator,list,plain\r"));
+        QVERIFY2(lines.at(1).endsWith(",\"\"\"CHINA MOBILE\"\"\",\"a,b\",46000\r"), lines.at(1).constData());
+    }
+
     void usageAndPortErrors()
     {
         const QString set = WriteSet(QStringLiteral("one"), {"AT"});
@@ -684,6 +753,13 @@ private slots:
             QCOMPARE(empty.exitStatus, 2);
             QVERIFY2(empty.err.contains(damaged.fileName().toUtf8() + ": no commands to send"), empty.err);
         }
+        // One device under two names is refused before anything opens.
+        PtyPair twice;
+        const QString alias = m_dir.filePath(QStringLiteral("alias"));
+        QVERIFY(PointLink(alias, twice.slavePath()));
+        const Run same = Execute({QStringLiteral("--port"), twice.slavePath(), QStringLiteral("--port"), alias, set});
+        QCOMPARE(same.exitStatus, 2);
+        QVERIFY2(same.err.contains("are the same device"), same.err);
         const Run none = Execute({QStringLiteral("--ports"), m_dir.filePath(QStringLiteral("nothing-*")), set});
         QCOMPARE(none.exitStatus, 2);
         QVERIFY2(none.err.contains("no port matches"), none.err);
