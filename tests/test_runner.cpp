@@ -417,17 +417,22 @@ private slots:
         auto pty = std::make_unique<PtyPair>();
         ::fcntl(pty->masterFd(), F_SETFD, FD_CLOEXEC);
         const QString set = WriteSet(QStringLiteral("gone"), {"AT", "AT"});
+        // Reached through a link, as a module's by-id name (a pty by its own
+        // name is not waited for at all, below), which goes with the module.
+        const QString link = m_dir.filePath(QStringLiteral("gone-module"));
+        QVERIFY(PointLink(link, pty->slavePath()));
         QSocketNotifier notifier(pty->masterFd(), QSocketNotifier::Read);
         connect(&notifier, &QSocketNotifier::activated, this, [&] {
             notifier.setEnabled(false);
+            QFile::remove(link);
             pty.reset();
         });
         QElapsedTimer clock;
         clock.start();
         // The first command's line drops: it is told, and (the run keeping
         // going) the device is waited for, then given up.
-        const Run run = Execute({QStringLiteral("--port"), pty->slavePath(), QStringLiteral("--reconnect"),
-                                 QStringLiteral("0.5"), QStringLiteral("--keep-going"), set});
+        Run run = Execute({QStringLiteral("--port"), link, QStringLiteral("--reconnect"), QStringLiteral("0.5"),
+                           QStringLiteral("--keep-going"), set});
         QVERIFY2(run.exitStatus == 2, run.out + run.err);
         QVERIFY(clock.elapsed() >= 500);
         QCOMPARE(run.command(0).value(QStringLiteral("outcome")).toString(), QStringLiteral("port-lost"));
@@ -435,6 +440,20 @@ private slots:
         QCOMPARE(outages.size(), 1);
         QVERIFY(outages.at(0).toObject().value(QStringLiteral("backAtMs")).isNull());
         QVERIFY(run.json.value(QStringLiteral("stopReason")).toString().contains(QLatin1String("not back within 0.5 s")));
+
+        PtyPair bare;
+        ::fcntl(bare.masterFd(), F_SETFD, FD_CLOEXEC);
+        QSocketNotifier hangUp(bare.masterFd(), QSocketNotifier::Read);
+        connect(&hangUp, &QSocketNotifier::activated, this, [&] {
+            hangUp.setEnabled(false);
+            bare.closeMaster();
+        });
+        clock.restart();
+        run = Execute({QStringLiteral("--port"), bare.slavePath(), QStringLiteral("--reconnect"), QStringLiteral("30"),
+                       QStringLiteral("--keep-going"), set});
+        QVERIFY2(run.exitStatus == 2, run.out + run.err);
+        QVERIFY(clock.elapsed() < 5000);
+        QVERIFY(run.json.value(QStringLiteral("outages")).toArray().isEmpty());
     }
 
     void reportsCarryAnyBytes()

@@ -572,7 +572,9 @@ void CommandRunner::OnDeviceLost(const QString &reason)
         m_parser.EndCommand();
     m_bodyFrame.clear();
     Enter(Phase::Idle, 0);
-    if (m_options.reconnectMs <= 0) {
+    // A pty by its own name never comes back (its number goes to the next
+    // pty): nothing to wait for.
+    if (m_options.reconnectMs <= 0 || !m_reconnect.identity().mayComeBack()) {
         if (waiting) {
             t->why = QStringLiteral("the line dropped while it waited");
             t->outcome = Transaction::Outcome::PortLost;

@@ -33,7 +33,8 @@ class SerialSession;
 //   result of the command that timed out;
 // - a retry's pause, a check's wait for a URC;
 // - with reconnectMs, a port that goes away is waited for that long (the
-//   same device, under any name), at most maxOutages times in a run; once
+//   same device, under any name; never a pty opened by its own name), at
+//   most maxOutages times in a run; once
 //   back, the run waits until the module has been quiet for settleMs (its
 //   boot messages are recorded as URCs), at most settleLimitMs, and goes on
 //   with the next row;
