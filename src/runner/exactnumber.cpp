@@ -96,5 +96,6 @@ QString ExactNumber::Canonical() const
 {
     if (m_sign == 0)
         return QStringLiteral("0");
-    return QStringLiteral("%10.%2e%3").arg(m_sign < 0 ? QStringLiteral("-") : QString(), m_digits).arg(m_exponent);
+    return (m_sign < 0 ? QStringLiteral("-0.") : QStringLiteral("0.")) + m_digits + QLatin1Char('e')
+           + QString::number(m_exponent);
 }
