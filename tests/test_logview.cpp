@@ -22,6 +22,8 @@
 #include <QTest>
 #include <QWheelEvent>
 
+#include <functional>
+
 namespace {
 
 QString u16(const char16_t *s)
@@ -237,6 +239,8 @@ private slots:
 
     void wrapping();
     void resizeKeepsTopLine();
+    void rewrapInSlicesMatchesReference();
+    void rewrapShownMeanwhile();
     void splitGbkCharacterJoins();
     void nulShownAsPlaceholder();
     void selectionAndCopy();
@@ -681,9 +685,9 @@ void TestLogView::resizeKeepsTopLine()
 {
     // Lines of over a thousand cells of Chinese, spread over several index
     // chunks. With an odd column count a row holds one cell fewer than its
-    // width allows, so after a resize their rows start as estimates that are
-    // too low: the rows on screen are made exact at once, the rest are re-read
-    // from the event loop, and the top line stays on top throughout.
+    // width allows, so they must be read again after a resize: the rows on
+    // screen are made exact at once, the rest are wrapped from the event
+    // loop, and the top line stays on top throughout.
     QByteArray longRun;
     for (int k = 0; k < 560; ++k)
         longRun += "\xD6\xD0";
@@ -704,7 +708,6 @@ void TestLogView::resizeKeepsTopLine()
     LineIndex fresh;
     fresh.setColumns(v.columnCount(), m_log);
     fresh.update(m_log);
-    QVERIFY(v.rowCount() < fresh.rowCount()); // the estimates
     for (qsizetype line = top; line < top + v.visibleRowCount(); ++line)
         QCOMPARE(v.lineIndex().lineRows(line), fresh.lineRows(line));
     QTRY_VERIFY(v.lineIndex().isExact());
@@ -712,6 +715,162 @@ void TestLogView::resizeKeepsTopLine()
     QCOMPARE(v.firstVisibleRow(), fresh.lineFirstRow(top));
     QTRY_COMPARE(v.verticalScrollBar()->value(), int(fresh.lineFirstRow(top)));
     v.resize(420, 240);
+}
+
+// Rows and lines map to each other both ways, each line on rows of its own
+// right after those of the line before it: a view of the index shows no line
+// twice and none is missing, whether the rows are exact or estimates.
+void checkRowsMapBothWays(const LineIndex &index)
+{
+    qsizetype row = 0;
+    for (qsizetype line = 0; line < index.lineCount(); row += index.lineRows(line), ++line) {
+        const qsizetype last = row + index.lineRows(line) - 1;
+        const LineIndex::RowPos a = index.rowToLine(row), b = index.rowToLine(last);
+        QVERIFY2(last >= row && index.lineFirstRow(line) == row && a.line == line && a.rowInLine == 0
+                     && b.line == line && b.rowInLine == last - row,
+                 qPrintable(QStringLiteral("line %1 at row %2 of %3 rows").arg(line).arg(row).arg(last + 1 - row)));
+    }
+    QCOMPARE(index.rowCount(), row);
+}
+
+// Lines up to 300 cells of ASCII, of Chinese (at odd and even offsets) or
+// with a tab in the first three quarters of the log, short ones after them.
+QByteArray mixedWidthLines(QRandomGenerator &rng, int count)
+{
+    QByteArray text;
+    for (int i = 0; i < count; ++i) {
+        const int kind = i < count * 3 / 4 ? rng.bounded(10) : 9;
+        QByteArray line = "+CMGL: " + QByteArray::number(i) + (kind == 3 ? ",y" : ",");
+        if (kind < 2)
+            line += QByteArray(rng.bounded(300), 'x');
+        for (int k = kind == 2 || kind == 3 ? rng.bounded(150) : 0; k > 0; --k)
+            line += "\xd6\xd0";
+        if (kind == 4)
+            line += "\t" + QByteArray(rng.bounded(40), 'z');
+        text += line + (i % 7 == 0 ? "\n" : "\r\n");
+    }
+    return text;
+}
+
+// A new width wraps an index kept in a file a chunk at a time: before and
+// between the steps rows and lines map both ways, the chunks of given lines
+// are wrapped at once on demand, and at the end the index is the reference
+// wrap.
+void TestLogView::rewrapInSlicesMatchesReference()
+{
+    QRandomGenerator rng(23);
+    const QByteArray text = mixedWidthLines(rng, 40000);
+    SessionLog log;
+    log.setMemoryLimit(0);
+    log.Append(text);
+    LineIndex index;
+    index.setMemoryLimit(0);
+    index.setColumns(80, log);
+    index.update(log);
+    QVERIFY(index.storedChunks() >= 5);
+    QString where;
+    auto report = qScopeGuard([&] { QTest::currentTestFailed() ? qWarning("%s", qPrintable(where)) : void(); });
+    // A chunk whose lines all fit in a row takes a row a line unread: 13 is
+    // the widest line of the ninth chunk ("+CMGL: 36863,"), 12 a cell less.
+    for (const int columns : {37, 80, 9, 200, 2, 12, 13, 81}) {
+        const std::vector<RefLine> ref = referenceLines(text, columns);
+        index.setColumns(columns, log);
+        QVERIFY(!index.isExact());
+        where = QStringLiteral("estimates at %1 columns").arg(columns);
+        checkRowsMapBothWays(index);
+        if (QTest::currentTestFailed())
+            return;
+        // The chunk of a line in the middle at once.
+        const qsizetype middle = index.rowToLine(index.rowCount() / 2).line;
+        QVERIFY(index.refineLines(log, middle, middle));
+        QVERIFY(!index.refineLines(log, middle, middle));
+        QCOMPARE(index.lineRows(middle), ref[size_t(middle)].rows);
+        for (int slices = 1; !index.refine(log, 64 * 1024); ++slices) {
+            where = QStringLiteral("after %1 slices at %2 columns").arg(slices).arg(columns);
+            checkRowsMapBothWays(index);
+            if (QTest::currentTestFailed())
+                return;
+        }
+        where = QStringLiteral("wrapped at %1 columns").arg(columns);
+        compareWithReference(index, text, rng);
+        if (QTest::currentTestFailed())
+            return;
+    }
+}
+
+// The view over a log whose line index is in a file, after a resize, a zoom
+// or the timestamps gutter: the screen and a copy of it are those of a view
+// made afresh at that size, at once and wherever it is scrolled to while the
+// rest is wrapped from the event loop; once that is done, every line and the
+// scroll range are the reference's.
+void TestLogView::rewrapShownMeanwhile()
+{
+    QRandomGenerator rng(31);
+    const QByteArray text = mixedWidthLines(rng, 30000);
+    m_view->setIndexMemoryLimit(0);
+    auto restore = qScopeGuard([this] {
+        m_view->setIndexMemoryLimit(LineIndex::kDefaultMemoryLimit);
+        m_view->resetZoom();
+        m_view->resize(420, 240);
+    });
+    LogView &v = view(text);
+    QVERIFY(v.lineIndex().storedChunks() >= 3);
+    v.scrollToRow(v.rowCount() / 3);
+    QString where;
+    auto report = qScopeGuard([&] { QTest::currentTestFailed() ? qWarning("%s", qPrintable(where)) : void(); });
+
+    const auto compareWithFresh = [&] {
+        v.viewport()->grab(); // the lines on screen are wrapped before they are painted
+        const LineIndex::RowPos top = v.lineIndex().rowToLine(v.firstVisibleRow());
+        LogView fresh;
+        fresh.setFont(v.font());
+        fresh.setTimestamps(v.timestamps());
+        fresh.resize(v.size());
+        fresh.show();
+        fresh.setLog(&m_log);
+        while (fresh.lineIndex().indexedSize() < m_log.size())
+            fresh.logChanged(false);
+        fresh.scrollToRow(fresh.lineIndex().lineFirstRow(top.line) + top.rowInLine);
+        QCOMPARE(v.viewport()->grab().toImage(), fresh.viewport()->grab().toImage());
+        const auto gutter = [](LogView &w) { return w.findChild<QWidget *>(QStringLiteral("timestampGutter")); };
+        if (gutter(v))
+            QCOMPARE(gutter(v)->grab().toImage(), gutter(fresh)->grab().toImage());
+        const QPoint corner(v.viewport()->width() - 1, v.viewport()->height() - 1);
+        v.setSelection(v.positionAt(QPoint(0, 0)), v.positionAt(corner));
+        fresh.setSelection(fresh.positionAt(QPoint(0, 0)), fresh.positionAt(corner));
+        QVERIFY(v.hasSelection());
+        v.copy();
+        QCOMPARE(QGuiApplication::clipboard()->text(), fresh.selectedText());
+        v.setSelection(0, 0);
+    };
+    const std::pair<const char *, std::function<void()>> changes[] = {
+        {"narrower", [&] { v.resize(301, 240); }},
+        {"zoomed in", [&] { v.setZoom(2); }},
+        {"timestamps", [&] { v.setTimestamps(LogView::Timestamps::TimeOfDay); }},
+        {"wider", [&] { v.resize(533, 240); }},
+        {"no timestamps, no zoom", [&] { v.setTimestamps(LogView::Timestamps::Off); v.resetZoom(); }},
+    };
+    for (const auto &[what, change] : changes) {
+        where = QStringLiteral("%1: at once").arg(what);
+        change();
+        QVERIFY(!v.lineIndex().isExact());
+        compareWithFresh();
+        // Elsewhere, where the rows were estimates until shown: the top, a
+        // screen across two chunks, two thirds down, the end.
+        for (int k = 0; k < 4 && !QTest::currentTestFailed() && !v.lineIndex().isExact(); ++k) {
+            where = QStringLiteral("%1: scrolled to place %2 meanwhile").arg(what).arg(k);
+            v.scrollToRow(k == 1 ? v.lineIndex().lineFirstRow(2 * LineIndex::kChunkLines - 3) : v.rowCount() * k / 3);
+            compareWithFresh();
+        }
+        if (QTest::currentTestFailed())
+            return;
+        where = QStringLiteral("%1: when done").arg(what);
+        QTRY_VERIFY(v.lineIndex().isExact());
+        compareWithReference(v.lineIndex(), text, rng); // rowCount() among the rest
+        if (QTest::currentTestFailed())
+            return;
+        QTRY_COMPARE(v.verticalScrollBar()->maximum(), int(v.rowCount() - v.visibleRowCount()));
+    }
 }
 
 void TestLogView::splitGbkCharacterJoins()

@@ -39,6 +39,7 @@ void LineIndex::reset()
     m_storeFailed = false;
     m_readBack.clear();
     m_readError.clear();
+    m_chunksBack = 0;
     addChunk(0, 0);
     m_lineCount = 1;
     m_scanned = 0;
@@ -46,15 +47,22 @@ void LineIndex::reset()
     m_pendingCr = false;
     m_pendingLead = -1;
     m_started = false;
-    m_inexactChunks = 0;
+    m_staleChunks = 0;
+    m_firstStale = 0;
     commitOpen();
 }
 
 void LineIndex::addChunk(qsizetype startBase, qsizetype rowBase)
 {
+    if (!m_chunks.empty()) {
+        // The open line's chunk is full, and wrapped at the current count.
+        Chunk &full = m_chunks.back();
+        full.rows = full.wrappedRows = m_rowPrefix;
+    }
     Chunk c;
     c.startBase = startBase;
     c.rowBase = rowBase;
+    c.wrappedColumns = m_columns;
     c.lines.reset(new Entry[kChunkLines]);
     m_chunks.push_back(std::move(c));
     m_cur = &m_chunks.back();
@@ -97,10 +105,14 @@ LineIndex::ReadBack::Slot &LineIndex::readBack(size_t chunk) const
     if (found)
         return slot;
     if (slot.dirty) {
-        // Written where it was read from; a failure here loses only row
-        // counts of old lines, which the next re-wrap recomputes.
-        if (!m_store->Put(slot.page, reinterpret_cast<const char *>(slot.data.get()), chunkBytes))
-            qWarning("line index: %s", qPrintable(m_store->error()));
+        // Written where it was read from (its rows at a new width). Where
+        // that fails, the chunk stays in memory rather than go back to rows
+        // that no longer agree with its place.
+        if (!m_store->Put(slot.page, reinterpret_cast<const char *>(slot.data.get()), chunkBytes)) {
+            qWarning("line index: %s; some of it stays in memory", qPrintable(m_store->error()));
+            m_chunks[size_t(slot.page)].lines = std::move(slot.data);
+            ++m_chunksBack;
+        }
         slot.dirty = false;
     }
     if (!slot.data)
@@ -122,7 +134,7 @@ LineIndex::ReadBack::Slot &LineIndex::readBack(size_t chunk) const
 void LineIndex::fillUnknown(size_t chunk, Entry *lines) const
 {
     // A chunk in the file is never the last one.
-    const qsizetype rows = m_chunks[chunk + 1].rowBase - m_chunks[chunk].rowBase;
+    const qsizetype rows = m_chunks[chunk].rows;
     for (qsizetype k = 0; k < kChunkLines; ++k)
         lines[k] = {0, kUnknownFlag, quint32(k + 1)};
     lines[kChunkLines - 1].rowEnd = quint32(std::max(rows, kChunkLines));
@@ -346,6 +358,9 @@ qsizetype LineIndex::writeOpen(int breakLength)
 void LineIndex::closeLine(int breakLength, qsizetype nextStart)
 {
     m_rowPrefix += quint32(writeOpen(breakLength));
+    const quint32 cells = m_cur->lines[m_local].cells & kCellsMask;
+    m_cur->cells += cells;
+    m_cur->widest = std::max(m_cur->widest, cells);
     ++m_lineCount;
     if (++m_local == kChunkLines)
         addChunk(nextStart, m_cur->rowBase + m_rowPrefix);
@@ -401,17 +416,37 @@ bool LineIndex::lineHasWide(qsizetype line) const
     return (cellsField(line) & kWideFlag) != 0;
 }
 
+quint32 LineIndex::rowEndIn(const Chunk &c, const Entry *lines, qsizetype local) const
+{
+    if (c.wrappedColumns == m_columns)
+        return lines[local].rowEnd;
+    if (c.widest <= quint32(m_columns))
+        return quint32(local + 1);
+    // Stale (and full): each line gets one row, and of the rows beyond that
+    // the share it had of them at the count the chunk was last wrapped at
+    // (or an even share when none had more than one). Line by line the rows
+    // grow by one at least, and the last line ends at the chunk's estimate.
+    const qint64 extraNow = qint64(c.rows) - kChunkLines;
+    const qint64 extraThen = qint64(lines[kChunkLines - 1].rowEnd) - kChunkLines;
+    if (extraThen <= 0)
+        return quint32(qint64(c.rows) * (local + 1) / kChunkLines);
+    const qint64 had = std::clamp<qint64>(qint64(lines[local].rowEnd) - (local + 1), 0, extraThen);
+    return quint32(local + 1 + had * extraNow / extraThen);
+}
+
 qsizetype LineIndex::rowEnd(qsizetype line) const
 {
     const size_t ci = size_t(line >> kChunkShift);
-    return m_chunks[ci].rowBase + entries(ci)[line & (kChunkLines - 1)].rowEnd;
+    const Chunk &c = m_chunks[ci];
+    return c.rowBase + rowEndIn(c, entries(ci), line & (kChunkLines - 1));
 }
 
 qsizetype LineIndex::lineFirstRow(qsizetype line) const
 {
     const size_t ci = size_t(line >> kChunkShift);
     const qsizetype local = line & (kChunkLines - 1);
-    return m_chunks[ci].rowBase + (local == 0 ? 0 : entries(ci)[local - 1].rowEnd);
+    const Chunk &c = m_chunks[ci];
+    return c.rowBase + (local == 0 ? 0 : rowEndIn(c, entries(ci), local - 1));
 }
 
 qsizetype LineIndex::lineRows(qsizetype line) const
@@ -441,22 +476,42 @@ qsizetype LineIndex::lineAt(qsizetype pos) const
     return ci * kChunkLines + local;
 }
 
+size_t LineIndex::chunkOfRow(qsizetype row) const
+{
+    auto chunk = std::upper_bound(m_chunks.begin(), m_chunks.end(), row,
+                                  [](qsizetype v, const Chunk &c) { return v < c.rowBase; });
+    return size_t(std::max<qsizetype>(0, (chunk - m_chunks.begin()) - 1));
+}
+
 LineIndex::RowPos LineIndex::rowToLine(qsizetype row) const
 {
     row = std::clamp<qsizetype>(row, 0, rowCount() - 1);
-    auto chunk = std::upper_bound(m_chunks.begin(), m_chunks.end(), row,
-                                  [](qsizetype v, const Chunk &c) { return v < c.rowBase; });
-    const qsizetype ci = std::max<qsizetype>(0, (chunk - m_chunks.begin()) - 1);
-    const Chunk &c = m_chunks[size_t(ci)];
-    const Entry *lines = entries(size_t(ci));
-    const qsizetype count = std::min(kChunkLines, m_lineCount - ci * kChunkLines);
+    const size_t ci = chunkOfRow(row);
+    const Chunk &c = m_chunks[ci];
+    const Entry *lines = entries(ci);
+    const qsizetype count = std::min(kChunkLines, m_lineCount - qsizetype(ci) * kChunkLines);
     const quint32 rel = quint32(row - c.rowBase);
-    const Entry *it = std::upper_bound(lines, lines + count, rel,
-                                       [](quint32 v, const Entry &e) { return v < e.rowEnd; });
-    const qsizetype local = std::min<qsizetype>(it - lines, count - 1);
+    // The first line that ends after the row.
+    qsizetype local;
+    if (c.wrappedColumns == m_columns) {
+        const Entry *it = std::upper_bound(lines, lines + count, rel,
+                                           [](quint32 v, const Entry &e) { return v < e.rowEnd; });
+        local = it - lines;
+    } else {
+        qsizetype lo = 0, hi = count;
+        while (lo < hi) {
+            const qsizetype mid = lo + (hi - lo) / 2;
+            if (rowEndIn(c, lines, mid) <= rel)
+                lo = mid + 1;
+            else
+                hi = mid;
+        }
+        local = lo;
+    }
+    local = std::min<qsizetype>(local, count - 1);
     RowPos pos;
-    pos.line = ci * kChunkLines + local;
-    pos.rowInLine = rel - (local == 0 ? 0 : lines[local - 1].rowEnd);
+    pos.line = qsizetype(ci) * kChunkLines + local;
+    pos.rowInLine = rel - (local == 0 ? 0 : rowEndIn(c, lines, local - 1));
     return pos;
 }
 
@@ -515,110 +570,141 @@ void LineIndex::setColumns(int columns, const SessionLog &log)
         reset();
         return;
     }
-    // Lines without double-byte characters wrap exactly by their width. The
-    // others get the fewest rows their width allows, and their chunk is marked
-    // for refine(), which re-reads them.
-    m_inexactChunks = 0;
-    qsizetype rowBase = 0;
-    for (size_t ci = 0; ci < m_chunks.size(); ++ci) {
+    // No full chunk is read here: see the class comment.
+    m_staleChunks = 0;
+    m_firstStale = 0;
+    const size_t last = m_chunks.size() - 1;
+    for (size_t ci = 0; ci < last; ++ci) {
         Chunk &c = m_chunks[ci];
-        Entry *lines = mutableEntries(ci);
-        c.rowBase = rowBase;
-        c.exact = true;
-        const qsizetype first = qsizetype(ci) * kChunkLines;
-        const qsizetype count = std::min(kChunkLines, m_lineCount - first);
-        quint32 prefix = 0;
-        for (qsizetype local = 0; local < count; ++local) {
-            if (first + local == m_lineCount - 1)
-                break; // the open line is committed below
-            const quint32 f = lines[local].cells;
-            const qsizetype cells = f & kCellsMask;
-            if ((f & kWideFlag) && cells > columns)
-                c.exact = false;
-            prefix += quint32(cells <= columns ? 1 : (cells + columns - 1) / columns);
-            lines[local].rowEnd = prefix;
+        if (c.wrappedColumns == columns) {
+            c.rows = c.wrappedRows;
+        } else if (c.widest <= quint32(columns)) {
+            c.rows = quint32(kChunkLines);
+        } else {
+            c.rows = estimateRows(c);
+            ++m_staleChunks;
         }
-        if (!c.exact)
-            ++m_inexactChunks;
-        rowBase += prefix;
-        m_rowPrefix = prefix; // ends as the last chunk's prefix before the open line
     }
-    if (m_open.wide) {
-        QByteArray buffer;
+    updateRowBases(1);
+    // The open line's chunk, which update() goes on filling.
+    QByteArray buffer;
+    m_rowPrefix = wrapChunk(last, log, buffer, nullptr);
+    m_chunks[last].wrappedColumns = columns;
+    if (m_open.wide)
         m_open.wrap = rewrap(log, m_open.start, m_open.length, buffer);
-    }
     commitOpen();
 }
 
-qsizetype LineIndex::refineChunk(size_t ci, const SessionLog &log, QByteArray &buffer)
+quint32 LineIndex::estimateRows(const Chunk &c) const
 {
-    Chunk &c = m_chunks[ci];
+    const qint64 columns = m_columns;
+    // The rows beyond one a line it had at the count it was last wrapped at,
+    // in proportion to the new count; no fewer than its cells fill, and no
+    // fewer than its widest line needs.
+    qint64 rows = kChunkLines + (qint64(c.wrappedRows) - kChunkLines) * c.wrappedColumns / columns;
+    rows = std::max<qint64>(rows, (qint64(c.cells) + columns - 1) / columns);
+    rows = std::max<qint64>(rows, kChunkLines - 1 + (qint64(c.widest) + columns - 1) / columns);
+    return quint32(std::clamp<qint64>(rows, kChunkLines, std::numeric_limits<qint32>::max()));
+}
+
+void LineIndex::updateRowBases(size_t from)
+{
+    for (size_t k = std::max<size_t>(from, 1); k < m_chunks.size(); ++k)
+        m_chunks[k].rowBase = m_chunks[k - 1].rowBase + m_chunks[k - 1].rows;
+}
+
+quint32 LineIndex::wrapChunk(size_t ci, const SessionLog &log, QByteArray &buffer, qsizetype *bytes)
+{
     const qsizetype first = qsizetype(ci) * kChunkLines;
-    const qsizetype count = std::min(kChunkLines, m_lineCount - first);
-    const bool last = ci + 1 == m_chunks.size();
-    const quint32 oldTotal = entries(ci)[count - 1].rowEnd;
-    qsizetype bytes = 0;
+    const qsizetype count = std::min(kChunkLines, m_lineCount - 1 - first); // the open line excluded
+    const Chunk &c = m_chunks[ci];
+    // Valid while only the log is read: nothing below reads another chunk.
+    const Entry *lines = entries(ci);
+    m_wrapped.resize(size_t(count));
     quint32 prefix = 0;
+    bool changed = false;
     for (qsizetype local = 0; local < count; ++local) {
-        const qsizetype line = first + local;
-        if (line == m_lineCount - 1)
-            break;
-        const quint32 f = entries(ci)[local].cells;
+        const quint32 f = lines[local].cells;
         const qsizetype cells = f & kCellsMask;
-        if ((f & kWideFlag) && cells > m_columns) {
-            const qsizetype length = lineLength(line);
-            prefix += quint32(rewrap(log, lineStart(line), length, buffer).rows);
-            bytes += length;
+        qsizetype rows;
+        if (cells <= m_columns) {
+            rows = 1;
+        } else if (!(f & kWideFlag)) {
+            rows = (cells + m_columns - 1) / m_columns;
         } else {
-            prefix += quint32(cells <= m_columns ? 1 : (cells + m_columns - 1) / m_columns);
+            // A line's first entry starts its chunk, so the line after the
+            // last one of a chunk starts at the next chunk's startBase.
+            const qsizetype start = c.startBase + lines[local].start;
+            const qsizetype next = local + 1 < kChunkLines ? c.startBase + lines[local + 1].start
+                                                           : m_chunks[ci + 1].startBase;
+            const qsizetype length = std::clamp<qsizetype>(next - start - int((f >> kBreakShift) & 3), 0,
+                                                           kMaxLineBytes + 1);
+            rows = rewrap(log, start, length, buffer).rows;
+            if (bytes)
+                *bytes += length;
         }
-        mutableEntries(ci)[local].rowEnd = prefix;
+        prefix += quint32(rows);
+        m_wrapped[size_t(local)] = prefix;
+        changed |= lines[local].rowEnd != prefix;
     }
-    if (last) {
-        m_rowPrefix = prefix;
-        commitOpen();
+    if (changed) {
+        Entry *out = mutableEntries(ci);
+        for (qsizetype local = 0; local < count; ++local)
+            out[local].rowEnd = m_wrapped[size_t(local)];
     }
-    const qsizetype delta = qsizetype(entries(ci)[count - 1].rowEnd) - qsizetype(oldTotal);
-    if (delta != 0) {
-        for (size_t k = ci + 1; k < m_chunks.size(); ++k)
-            m_chunks[k].rowBase += delta;
-    }
-    c.exact = true;
-    --m_inexactChunks;
-    return bytes + 1;
+    return prefix;
+}
+
+qsizetype LineIndex::settleChunk(size_t ci, const SessionLog &log, QByteArray &buffer)
+{
+    qsizetype work = kChunkLines * qsizetype(sizeof(Entry));
+    const quint32 rows = wrapChunk(ci, log, buffer, &work);
+    Chunk &c = m_chunks[ci];
+    c.rows = c.wrappedRows = rows;
+    c.wrappedColumns = m_columns;
+    --m_staleChunks;
+    return work;
 }
 
 bool LineIndex::refine(const SessionLog &log, qsizetype maxBytes)
 {
     QByteArray buffer;
     qsizetype spent = 0;
-    for (size_t ci = 0; ci < m_chunks.size() && m_inexactChunks > 0 && spent < maxBytes; ++ci) {
-        if (!m_chunks[ci].exact)
-            spent += refineChunk(ci, log, buffer);
-    }
-    return m_inexactChunks == 0;
-}
-
-bool LineIndex::refineRows(const SessionLog &log, qsizetype firstRow, qsizetype lastRow)
-{
-    if (m_inexactChunks == 0)
-        return false;
-    QByteArray buffer;
-    bool changed = false;
-    firstRow = std::clamp<qsizetype>(firstRow, 0, rowCount() - 1);
-    size_t ci = size_t(rowToLine(firstRow).line >> kChunkShift);
-    for (; ci < m_chunks.size() && m_chunks[ci].rowBase <= lastRow; ++ci) {
-        if (!m_chunks[ci].exact) {
-            refineChunk(ci, log, buffer);
-            changed = true;
+    size_t changedFrom = m_chunks.size();
+    size_t ci = m_firstStale;
+    // The last chunk is never stale.
+    for (; ci + 1 < m_chunks.size() && m_staleChunks > 0 && spent < maxBytes; ++ci) {
+        if (isStale(m_chunks[ci])) {
+            spent += settleChunk(ci, log, buffer);
+            changedFrom = std::min(changedFrom, ci + 1);
         }
     }
-    return changed;
+    m_firstStale = ci;
+    updateRowBases(changedFrom);
+    return m_staleChunks == 0;
+}
+
+bool LineIndex::refineLines(const SessionLog &log, qsizetype firstLine, qsizetype lastLine)
+{
+    if (m_staleChunks == 0)
+        return false;
+    QByteArray buffer;
+    size_t changedFrom = m_chunks.size();
+    const size_t from = size_t(std::clamp<qsizetype>(firstLine, 0, m_lineCount - 1) >> kChunkShift);
+    const size_t to = size_t(std::clamp<qsizetype>(lastLine, 0, m_lineCount - 1) >> kChunkShift);
+    for (size_t ci = from; ci <= to && ci + 1 < m_chunks.size(); ++ci) {
+        if (isStale(m_chunks[ci])) {
+            settleChunk(ci, log, buffer);
+            changedFrom = std::min(changedFrom, ci + 1);
+        }
+    }
+    updateRowBases(changedFrom);
+    return changedFrom < m_chunks.size();
 }
 
 qsizetype LineIndex::memoryUsage() const
 {
     return qsizetype(m_chunks.capacity() * sizeof(Chunk))
-           + qsizetype(m_chunks.size() - m_spilledChunks + size_t(m_readBack.loaded())) * kChunkLines
+           + (qsizetype(m_chunks.size() - m_spilledChunks) + m_chunksBack + m_readBack.loaded()) * kChunkLines
                  * qsizetype(sizeof(Entry));
 }

@@ -35,14 +35,24 @@ class SpillFile;
 // fill rows in order, and a double-byte character that does not fit in what is
 // left of a row starts the next row. A line takes at least one row.
 //
+// A new column count re-wraps at once only the chunk of the open line; no
+// other line is read then. A full chunk whose lines all fit in a row, or that
+// was last wrapped at that count, knows its rows; the others are stale: each
+// counts for an estimate of its rows (from the rows it had at the count it
+// was last wrapped at, its cells and its widest line), which its lines share
+// in proportion to the rows they had, so that rows and lines still map to
+// each other both ways. refine() wraps the stale chunks in order, a slice at a
+// time; refineLines() wraps those that hold given lines. Wrapping a chunk
+// changes the rows of the lines from it on, never what is before it.
+//
 // Storage: lines are kept in chunks of kChunkLines with 64-bit bases and
 // 32-bit per-line fields (start, cells and flags, row prefix): 12 bytes per
 // line, allocated one chunk at a time. Past a limit (kDefaultMemoryLimit
 // unless set), the oldest full chunks move to a temporary file (SpillFile)
 // and come back on demand, a few kept at a time (changed ones are written
-// back when they leave): memory then holds the chunks' bases (32 bytes a
-// chunk) and the most recent lines. Where the file cannot be written, the
-// index stays in memory.
+// back when they leave): memory then holds the chunks' bases and sizes (48
+// bytes a chunk) and the most recent lines. Where the file cannot be written,
+// the index stays in memory.
 //
 // What cannot be read back is not made up. A chunk the file cannot give back
 // (an I/O error on its disk, a file cut short) keeps its lines, its bytes and
@@ -102,11 +112,12 @@ public:
     bool update(const SessionLog &log, qsizetype maxBytes = kUnlimited);
     // Forgets everything: one empty line, nothing indexed.
     void reset();
-    // Re-wraps every line for a new column count (at least kMinColumns), one
-    // step per line. Where a double-byte character may have to move to the
-    // next row, the line's rows depend on the order of its characters: such
-    // lines wider than a row get the fewest rows their width allows until
-    // refine() or refineRows() re-reads them.
+    // Wraps at a new column count (at least kMinColumns): the chunk of the
+    // open line at once, each of the other chunks when refine() or
+    // refineLines() comes to it (see above); one step per chunk. A double-
+    // byte line wider than a row is read from the log when its chunk is
+    // wrapped: where a character may have to move to the next row, its rows
+    // depend on the order of its characters.
     void setColumns(int columns, const SessionLog &log);
     int columns() const { return m_columns; }
     // Tab stops every `cells` cells (at least 1; Gbk::kTabWidth at first).
@@ -114,14 +125,15 @@ public:
     void setTabWidth(int cells);
     int tabWidth() const { return m_tabWidth; }
     // True when every line has its exact rows.
-    bool isExact() const { return m_inexactChunks == 0; }
-    // Re-reads estimated lines, about maxBytes of them, from the start of the
-    // log on; returns isExact().
+    bool isExact() const { return m_staleChunks == 0; }
+    // Wraps stale chunks from the start of the log on, about maxBytes of work
+    // (a chunk's lines count for their 12 bytes each, a line read from the
+    // log for its bytes); returns isExact().
     bool refine(const SessionLog &log, qsizetype maxBytes = kUnlimited);
-    // Re-reads the estimated lines of the chunks that show rows firstRow to
-    // lastRow; true when it re-read any. The rows of the lines from these
-    // chunks on may change.
-    bool refineRows(const SessionLog &log, qsizetype firstRow, qsizetype lastRow);
+    // Wraps the stale chunks that hold lines firstLine to lastLine (clamped to
+    // the lines there are); true when it wrapped any. The rows of the lines
+    // from these chunks on may change.
+    bool refineLines(const SessionLog &log, qsizetype firstLine, qsizetype lastLine);
 
     quint64 generation() const { return m_generation; }
     // Bytes of the log covered by the index.
@@ -179,8 +191,16 @@ private:
     {
         qsizetype startBase = 0;
         qsizetype rowBase = 0;
-        std::unique_ptr<Entry[]> lines; // null while the chunk is in the file
-        bool exact = true; // false while some rows are estimates
+        // Null while the chunk is in the file. A chunk that cannot be written
+        // back to the file comes back here, from a const read too.
+        mutable std::unique_ptr<Entry[]> lines;
+        // What a new column count needs to know of a full chunk without
+        // reading it.
+        quint32 cells = 0;       // of all its lines (below 2^32: each has fewer than 2^20)
+        quint32 widest = 0;      // cells of its widest line
+        quint32 rows = 0;        // at the current column count; an estimate while stale
+        quint32 wrappedRows = 0; // at wrappedColumns, as its lines' rowEnd say
+        int wrappedColumns = 0;  // the column count its lines' rowEnd are for
         mutable bool unreadable = false; // in the file, and it could not be read back
     };
 
@@ -208,7 +228,21 @@ private:
     void addChunk(qsizetype startBase, qsizetype rowBase);
     void addNarrowCells(qsizetype n);
     void addWideChar();
-    qsizetype refineChunk(size_t chunk, const SessionLog &log, QByteArray &buffer);
+    bool isStale(const Chunk &c) const { return c.wrappedColumns != m_columns && c.widest > quint32(m_columns); }
+    quint32 estimateRows(const Chunk &c) const;
+    // Rows through line `local` of a chunk at the current column count: its
+    // own for a chunk wrapped at that count, the chunk's estimate shared out
+    // for a stale one.
+    quint32 rowEndIn(const Chunk &c, const Entry *lines, qsizetype local) const;
+    // Wraps the lines of a chunk before the open line at the current column
+    // count; returns their rows and adds the bytes read from the log to *bytes.
+    quint32 wrapChunk(size_t chunk, const SessionLog &log, QByteArray &buffer, qsizetype *bytes);
+    // Wraps a stale chunk; returns the work done, as refine() counts it. The
+    // row bases after it are left to updateRowBases().
+    qsizetype settleChunk(size_t chunk, const SessionLog &log, QByteArray &buffer);
+    // Each chunk's rowBase from `from` on, from the chunks' rows before it.
+    void updateRowBases(size_t from);
+    size_t chunkOfRow(qsizetype row) const;
     Wrap rewrap(const SessionLog &log, qsizetype start, qsizetype length, QByteArray &buffer) const;
     quint32 &cellsField(qsizetype line);
     quint32 cellsField(qsizetype line) const;
@@ -229,7 +263,9 @@ private:
     Chunk *m_cur = nullptr;  // the chunk of the open line
     qsizetype m_local = 0;   // the open line's place in m_cur
     quint32 m_rowPrefix = 0; // rows of m_cur's lines before the open one
-    qsizetype m_inexactChunks = 0;
+    qsizetype m_staleChunks = 0;
+    size_t m_firstStale = 0; // no chunk before it is stale
+    std::vector<quint32> m_wrapped; // wrapChunk()'s rows, line by line
     qsizetype m_lineCount = 0;
     int m_columns = 1 << 20;
     int m_tabWidth = Gbk::kTabWidth;
@@ -244,6 +280,7 @@ private:
     size_t m_spilledChunks = 0; // chunks [0, m_spilledChunks) are in m_store
     qsizetype m_memoryLimit = kDefaultMemoryLimit;
     bool m_storeFailed = false;
+    mutable qsizetype m_chunksBack = 0; // chunks in the file that came back to memory
     mutable ReadBack m_readBack;
     mutable QString m_readError;
     std::function<void(const QString &)> m_onReadFailure;

@@ -267,7 +267,21 @@ void LogView::ensurePositionVisible(qsizetype pos)
 {
     if (showsHex())
         m_hex->ensurePositionVisible(pos);
+    refineAround(pos);
     ensureRowVisible(rowOfPosition(pos));
+}
+
+void LogView::refineAround(qsizetype pos)
+{
+    if (!m_log || m_index.isExact())
+        return;
+    // Every line takes a row at least: the lines a screen away on either
+    // side hold all the rows that can be shown with pos.
+    const TopRow a = topRow();
+    const qsizetype line = m_index.lineAt(std::clamp<qsizetype>(pos, 0, m_index.indexedSize()));
+    const int visible = visibleRowCount();
+    if (m_index.refineLines(*m_log, line - visible - 1, line + visible + 1))
+        restoreTop(a);
 }
 
 void LogView::ensureRowVisible(qsizetype row)
@@ -324,16 +338,16 @@ void LogView::restoreTop(const TopRow &a)
 
 void LogView::refineVisible(const TopRow &a)
 {
-    // Each pass may move rows; a few passes settle the rows on screen.
-    for (int pass = 0; pass < 4 && m_log && !m_index.isExact(); ++pass) {
-        const int visible = visibleRowCount();
-        bool changed = m_index.refineRows(*m_log, m_firstRow, m_firstRow + visible);
-        if (a.atEnd)
-            changed |= m_index.refineRows(*m_log, m_index.rowCount() - visible - 1, m_index.rowCount());
+    if (!m_log || m_index.isExact())
+        return;
+    // Every line takes a row at least: the screen's rows are among those of
+    // its top line and the lines after it (or the last lines).
+    const int visible = visibleRowCount();
+    const qsizetype last = m_index.lineCount() - 1;
+    const bool changed = a.atEnd ? m_index.refineLines(*m_log, last - visible - 1, last)
+                           : m_index.refineLines(*m_log, a.line, a.line + visible + 1);
+    if (changed)
         restoreTop(a);
-        if (!changed)
-            break;
-    }
 }
 
 void LogView::relayout()

@@ -49,8 +49,11 @@ struct StyledRun
 // logChanged() must be called after the log grew or was cleared; it reads only
 // the new bytes. The scroll bar and the screen follow on a timer, at most every
 // 20 ms and less often when painting is slow, however often logChanged() is
-// called. A large unread tail (or, after a change of width, lines whose rows
-// must be re-read) is handled from the event loop in slices of about 15 ms.
+// called. A large unread tail is handled from the event loop in slices of
+// about 15 ms, and so is the re-wrap of a long log at a new width (a resize,
+// a zoom, the timestamps gutter): the lines on screen are wrapped at once, the
+// rest in such slices, the scroll bar counting estimates for them meanwhile
+// and the top row staying on top.
 //
 // Keys: Up, Down, PageUp, PageDown, Home and End (with or without Ctrl)
 // scroll; with Shift they move the cursor end of the selection instead. Ctrl+A
@@ -79,6 +82,9 @@ public:
     void logChanged(bool scrollToEnd);
 
     const LineIndex &lineIndex() const { return m_index; }
+    // Bytes of the line index kept in memory before its oldest lines go to a
+    // temporary file (LineIndex::kDefaultMemoryLimit unless set).
+    void setIndexMemoryLimit(qsizetype bytes) { m_index.setMemoryLimit(bytes); }
     qsizetype lineCount() const { return m_index.lineCount(); }
     qsizetype rowCount() const { return m_index.rowCount(); }
     // Cells per row at the current width.
@@ -270,7 +276,12 @@ private:
     };
     TopRow topRow() const;
     void restoreTop(const TopRow &top);
+    // Wraps the lines shown with the top row `top` where the index has not
+    // yet, keeping that row on top.
     void refineVisible(const TopRow &top);
+    // The same for the lines that can be on screen with byte offset pos,
+    // keeping the top row.
+    void refineAround(qsizetype pos);
     void backgroundStep();
     void updateMetrics();
     void relayout();

@@ -39,6 +39,7 @@ void LogView::setHexView(bool on)
         const bool focused = m_hex->hasFocus();
         m_hex->hide();
         placeOverlays();
+        refineAround(top);
         scrollToRow(rowOfPosition(top));
         if (focused)
             setFocus(Qt::OtherFocusReason);

@@ -227,6 +227,7 @@ void LogView::moveByRows(qsizetype delta, bool extend)
         scrollToRow(firstVisibleRow() + delta);
         return;
     }
+    refineAround(m_cursor);
     const RowCell rc = rowCellOf(m_cursor);
     const qsizetype target = std::clamp<qsizetype>(rc.row + delta, 0, m_index.rowCount() - 1);
     const qsizetype pos = target == rc.row && delta > 0 ? m_index.indexedSize()
