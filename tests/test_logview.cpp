@@ -3,6 +3,7 @@
 
 #include "text/gbk.h"
 #include "session/sessionlog.h"
+#include "widgets/hexview.h"
 #include "widgets/lineindex.h"
 #include "widgets/logview.h"
 #include "spillfiles.h"
@@ -921,6 +922,17 @@ void TestLogView::selectionAndCopy()
     v.setSelection(3, 3);
     v.copy();
     QCOMPARE(QGuiApplication::clipboard()->text(), u16(u"T\nOK\n中"));
+    // The hex dump shown and hidden again: what comes after it can be
+    // selected, and the dump has the selection when it is shown again.
+    v.setHexView(true);
+    v.setHexView(false);
+    m_log.Append("+CSQ: 20,99\r\n");
+    v.logChanged(false);
+    v.setSelection(4, m_log.size());
+    QCOMPARE(v.selectedText(), u16(u"OK\n中文\n+CSQ: 20,99\n"));
+    v.setHexView(true);
+    QCOMPARE(v.hexView()->selectionEnd(), m_log.size());
+    v.setHexView(false);
 }
 
 void TestLogView::mouseSelection()

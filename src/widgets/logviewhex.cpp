@@ -29,7 +29,7 @@ void LogView::setHexView(bool on)
         m_hex->setLog(m_log); // takes up the log as it is now
         m_hex->setTerminalBackground(m_markTerminal ? terminalTextBackground() : QColor());
         m_hex->setFindHighlight(m_findHighlight, m_currentMatch);
-        syncHexSelection();
+        m_hex->setSelection(m_anchor, m_cursor);
         m_hex->show();
         placeOverlays();
         m_hex->scrollToRow(top / HexView::kBytesPerRow);
@@ -48,6 +48,8 @@ void LogView::setHexView(bool on)
 
 void LogView::syncHexSelection()
 {
-    if (m_hex)
+    // A hidden dump does not follow the log, and would clip the selection to
+    // the size it last knew: it takes the selection up when it is shown.
+    if (showsHex())
         m_hex->setSelection(m_anchor, m_cursor);
 }
