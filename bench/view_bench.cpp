@@ -1,11 +1,15 @@
 // The receive view's costs that grow with the window or the log: the hex
 // dump scrolled from the top of a long log to its bottom, and the main
-// window resized from its default size to 1920×1080 and back with a long
-// log in view. Each step is timed through layout and a synchronous paint;
-// the longest step is the longest the event loop would be held.
+// window resized, the view zoomed and its timestamps gutter turned on and off
+// with a long log in view. Each step is timed through layout, the events it
+// posts and a synchronous paint; the longest step is the longest the event
+// loop would be held. After each group of steps, the view's re-wrap of the
+// whole log is timed to its end from the event loop.
 //
-//   QT_QPA_PLATFORM=offscreen build/bench/view_bench hex [megabytes]      (200)
-//   QT_QPA_PLATFORM=offscreen build/bench/view_bench resize [megabytes]   (50)
+//   QT_QPA_PLATFORM=offscreen build/bench/view_bench hex [megabytes]             (200)
+//   QT_QPA_PLATFORM=offscreen build/bench/view_bench resize [megabytes] [sizes]  (50, 30)
+//
+// `sizes`: window sizes on each way of a dragged edge.
 #include "console/terminaldialog.h"
 #include "session/sessionlog.h"
 #include "text/codepage936.h"
@@ -50,7 +54,7 @@ struct Steps
     {
         std::vector<double> s = ms;
         std::sort(s.begin(), s.end());
-        std::printf("%-34s %6zu steps  median %7.3f ms  p99 %7.3f ms  worst %7.3f ms\n", label, s.size(),
+        std::printf("%-38s %6zu steps  median %7.3f ms  p99 %7.3f ms  worst %7.3f ms\n", label, s.size(),
                     s[s.size() / 2], s[s.size() * 99 / 100], s.back());
     }
 };
@@ -111,7 +115,9 @@ int Hex(int megabytes)
     return 0;
 }
 
-int Resize(int megabytes)
+// Every step the event loop would take in one go: the change, the events it
+// posts (the view's background slices among them) and a synchronous paint.
+int Resize(int megabytes, int sizes)
 {
     TerminalDialog::SetPortLister([] { return QStringList(); });
     SessionLog log;
@@ -120,43 +126,126 @@ int Resize(int megabytes)
     d.show();
     d.RefreshReceiveView(true);
     auto *view = d.findChild<KeywordRichEdit *>(QStringLiteral("receiveView"));
+    const auto settled = [&] {
+        return view->lineIndex().indexedSize() >= log.size() && view->lineIndex().isExact();
+    };
     QElapsedTimer wait;
     wait.start();
-    while (view->lineIndex().indexedSize() < log.size() || !view->lineIndex().isExact())
+    while (!settled())
         QApplication::processEvents();
-    std::printf("window with %.0f MB of log (%lld lines), indexed in %lld ms; default size %d×%d\n",
-                log.size() / 1048576.0, qint64(view->lineCount()), wait.elapsed(), d.width(), d.height());
-    const QSize small = d.size(), large(1920, 1080);
-    const auto step = [&](const QSize &size, Steps &steps) {
+    std::printf("window with %.0f MB of log (%lld lines, %lld index chunks in the file), indexed in %lld ms; "
+                "default size %d×%d, %d columns\n",
+                log.size() / 1048576.0, qint64(view->lineCount()), qint64(view->lineIndex().storedChunks()),
+                wait.elapsed(), d.width(), d.height(), view->columnCount());
+    Steps all;
+    const auto timed = [&](Steps &steps, const auto &change) {
         QElapsedTimer t;
         t.start();
-        d.resize(size);
+        change();
         QApplication::processEvents();
         d.repaint();
         steps.add(t);
+        all.ms.push_back(steps.ms.back());
     };
-    // Dragged: 60 sizes on the way out and 60 back, then straight jumps.
-    Steps drag, jump;
-    for (int round = 0; round < 3; ++round) {
-        for (int i = 1; i <= 60; ++i)
-            step(small + (large - small) * i / 60, drag);
-        for (int i = 59; i >= 0; --i)
-            step(small + (large - small) * i / 60, drag);
-        step(large, jump);
-        step(small, jump);
-    }
-    drag.print("dragged edge (360 sizes)");
-    jump.print("default <-> 1920x1080 (6 jumps)");
-    // What the catch-up after a width change costs from the event loop.
-    Steps idle;
-    d.resize(large);
-    for (int i = 0; i < 200; ++i) {
+    const auto resizeTo = [&](const QSize &size, Steps &steps) { timed(steps, [&] { d.resize(size); }); };
+    // The wrap left unfinished by the steps before, completed from the event
+    // loop: how long it takes and its longest step.
+    const auto complete = [&](const char *label) {
+        Steps idle;
         QElapsedTimer t;
         t.start();
+        while (!settled()) {
+            QElapsedTimer s;
+            s.start();
+            QApplication::processEvents();
+            idle.add(s);
+        }
+        if (idle.ms.empty())
+            idle.ms.push_back(0);
+        std::printf("%s %lld ms to complete the wrap, ", label, t.elapsed());
+        idle.print("event-loop steps meanwhile");
+    };
+
+    // Dragged: `sizes` sizes on the way out and as many back, from the
+    // default size to 1920×1080 (wider than any line), then straight jumps.
+    const QSize home = d.size(), large(1920, 1080);
+    const auto drag = [&](Steps &steps) {
+        for (int i = 1; i <= sizes; ++i)
+            resizeTo(home + (large - home) * i / sizes, steps);
+        for (int i = sizes - 1; i >= 0; --i)
+            resizeTo(home + (large - home) * i / sizes, steps);
+    };
+    const auto columnsAt = [&](const QSize &size) {
+        d.resize(size);
         QApplication::processEvents();
-        idle.add(t);
+        return view->columnCount();
+    };
+    const int homeColumns = view->columnCount();
+    const int largeColumns = columnsAt(large);
+    columnsAt(home);
+    while (!settled())
+        QApplication::processEvents();
+    std::printf("%d columns at the default size, %d at 1920×1080\n", homeColumns, largeColumns);
+    Steps dragged, jumps;
+    drag(dragged);
+    for (int i = 0; i < 2; ++i) {
+        resizeTo(large, jumps);
+        resizeTo(home, jumps);
     }
-    idle.print("event loop after the last resize");
+    // Last a width not seen before, which lines wider than a row wrap at.
+    resizeTo(home + QSize(3 * int(view->cellWidth()), 0), jumps);
+    dragged.print("dragged edge, to 1920x1080 and back");
+    jumps.print("jumps to 1920x1080 and back, +3 cells");
+    std::printf("  %d columns: ", view->columnCount());
+    complete("after the last resize:");
+
+    // Zoom in four steps and out three (Ctrl+plus, Ctrl+minus).
+    Steps zoom;
+    for (int i = 0; i < 4; ++i)
+        timed(zoom, [&] { view->zoomIn(); });
+    for (int i = 0; i < 3; ++i)
+        timed(zoom, [&] { view->zoomOut(); });
+    zoom.print("zoom in 4 and out 3");
+    std::printf("  %d columns: ", view->columnCount());
+    complete("after the last zoom:");
+    view->zoomOut();
+
+    // The timestamps gutter on and off: the text loses and gets back its width.
+    Steps stamps;
+    for (int i = 0; i < 4; ++i) {
+        timed(stamps, [&] { view->setTimestamps(LogView::Timestamps::Off); });
+        timed(stamps, [&] { view->setTimestamps(LogView::Timestamps::TimeOfDay); });
+    }
+    stamps.print("timestamps on / off");
+    std::printf("  %d columns: ", view->columnCount());
+    complete("after the last toggle:");
+    view->setTimestamps(LogView::Timestamps::Off);
+
+    // Zoomed in, where every change re-wraps lines that are wider than a row.
+    for (int i = 0; i < 4; ++i)
+        view->zoomIn();
+    while (!settled())
+        QApplication::processEvents();
+    std::printf("zoomed in 4 steps: %d columns at the default size, %d at 1920×1080\n", columnsAt(home),
+                columnsAt(large));
+    columnsAt(home);
+    while (!settled())
+        QApplication::processEvents();
+    Steps zoomedDrag, zoomedSteps;
+    drag(zoomedDrag);
+    for (int i = 0; i < 2; ++i) {
+        timed(zoomedSteps, [&] { view->zoomIn(); });
+        timed(zoomedSteps, [&] { view->setTimestamps(LogView::Timestamps::SincePrevious); });
+        timed(zoomedSteps, [&] { view->zoomOut(); });
+        timed(zoomedSteps, [&] { view->setTimestamps(LogView::Timestamps::Off); });
+    }
+    resizeTo(home + QSize(5 * int(view->cellWidth()), 0), zoomedSteps);
+    zoomedDrag.print("zoomed: dragged edge");
+    zoomedSteps.print("zoomed: zoom and timestamps, +5 cells");
+    std::printf("  %d columns: ", view->columnCount());
+    complete("after the last change:");
+
+    all.print("every step above");
     return 0;
 }
 
@@ -169,7 +258,7 @@ int main(int argc, char **argv)
     if (mode == QLatin1String("hex"))
         return Hex(argc > 2 ? std::atoi(argv[2]) : 200);
     if (mode == QLatin1String("resize"))
-        return Resize(argc > 2 ? std::atoi(argv[2]) : 50);
-    std::fprintf(stderr, "usage: view_bench hex|resize [megabytes]\n");
+        return Resize(argc > 2 ? std::atoi(argv[2]) : 50, argc > 3 ? std::max(1, std::atoi(argv[3])) : 30);
+    std::fprintf(stderr, "usage: view_bench hex [megabytes] | resize [megabytes] [sizes]\n");
     return 2;
 }
