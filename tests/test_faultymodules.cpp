@@ -279,13 +279,20 @@ private slots:
     void chattersWithoutEnd()
     {
         const QList<QByteArray> set = {"AT+CFUN=1,1", "ATI", "AT+CSQ"};
-        FaultyModule module(Link(), [](FaultyModule &m, const QByteArray &line, int) {
-            Ok(m, line);
-            if (line == "AT+CFUN=1,1")
-                QTimer::singleShot(50, &m, [&m] {
+        // Restarting, it takes no command between its OK and the drop.
+        auto restarting = std::make_shared<bool>(false);
+        FaultyModule module(Link(), [restarting](FaultyModule &m, const QByteArray &line, int) {
+            if (*restarting)
+                return;
+            m.Send(line + "\r\r\nOK\r\n");
+            if (line == "AT+CFUN=1,1") {
+                *restarting = true;
+                QTimer::singleShot(50, &m, [&m, restarting] {
                     m.Drop(300);
                     m.Chatter("\r\n+CREG: 1\r\n", 200);
+                    *restarting = false;
                 });
+            }
         });
         const Run run = Execute(Args(module.link(), WriteSet(set), {"--timeout", "3", "--reconnect", "5"}), 60000);
         // The reset and its drop, the outage, the quiet wait's limit (5 s),
@@ -294,7 +301,7 @@ private slots:
         if (QTest::currentTestFailed())
             return;
         QCOMPARE(run.exitStatus, 0);
-        QVERIFY(run.json.value(QStringLiteral("urcs")).toArray().size() >= 20);
+        QVERIFY2(run.json.value(QStringLiteral("urcs")).toArray().size() >= 20, qPrintable(run.Told()));
         QVERIFY(run.wallMs >= 5000); // it did wait out the limit
     }
 
