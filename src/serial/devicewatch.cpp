@@ -17,27 +17,44 @@ DeviceWatch::DeviceWatch(QObject *parent)
 
 DeviceWatch::~DeviceWatch()
 {
-    watch({});
+    delete m_notifier;
+#ifdef Q_OS_LINUX
+    if (m_fd >= 0)
+        ::close(m_fd);
+#endif
 }
 
 void DeviceWatch::watch(const QStringList &folders)
 {
     m_folders = folders;
-    delete m_notifier;
-    m_notifier = nullptr;
-    m_watches.clear();
 #ifdef Q_OS_LINUX
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
-    if (folders.isEmpty())
-        return;
-    m_fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m_fd < 0 && !folders.isEmpty()) {
+        m_fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (m_fd < 0)
+            return;
+        m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
+        connect(m_notifier, &QSocketNotifier::activated, this, &DeviceWatch::onReadable);
+    }
     if (m_fd < 0)
         return;
-    m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &DeviceWatch::onReadable);
-    arm();
+    for (auto it = m_watches.cbegin(); it != m_watches.cend(); ++it)
+        ::inotify_rm_watch(m_fd, it.key());
+    m_watches.clear();
+    // What the old watches said (and their removal) is no news for the new
+    // folders: whoever watches looks once the watch is set.
+    discardPending();
+    m_notifier->setEnabled(!folders.isEmpty());
+    if (!folders.isEmpty())
+        arm();
+#endif
+}
+
+void DeviceWatch::discardPending()
+{
+#ifdef Q_OS_LINUX
+    alignas(inotify_event) char buffer[4096];
+    while (::read(m_fd, buffer, sizeof buffer) > 0) {
+    }
 #endif
 }
 

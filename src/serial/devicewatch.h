@@ -23,10 +23,13 @@ public:
     explicit DeviceWatch(QObject *parent = nullptr);
     ~DeviceWatch() override;
 
-    // Replaces the watched folders; an empty list stops watching.
+    // Replaces the watched folders; an empty list stops watching. The
+    // kernel's inotify instance is made once and kept: closing one that had
+    // watches costs the closing thread up to 100 ms, and a wait ends (the
+    // device back, Stop) on the window's thread.
     void watch(const QStringList &folders);
     QStringList folders() const { return m_folders; }
-    bool isWatching() const { return m_fd >= 0; }
+    bool isWatching() const { return m_fd >= 0 && !m_folders.isEmpty(); }
 
 signals:
     // Something changed in a watched folder: an entry made, removed,
@@ -36,6 +39,7 @@ signals:
 private:
     void arm();
     void onReadable();
+    void discardPending();
 
     int m_fd = -1;
     QSocketNotifier *m_notifier = nullptr;
