@@ -437,9 +437,14 @@ int main(int argc, char **argv)
         const SerialSession::OpenResult result = m->session.Open(opened);
         report.device = m->session.IsOpen() ? m->session.DevicePath() : DevicePathForPort(device);
         if (result != SerialSession::OpenResult::Opened) {
+            // This program is no other program: a descriptor of the device
+            // it holds itself (one of its simulated modules, or one it was
+            // handed by whoever started it) is not told as a holder.
+            PortOpenFailure failure = m->session.OpenFailure();
+            failure.holders.removeIf([](const PortHolder &h) { return h.pid == QCoreApplication::applicationPid(); });
             const QString why = result == SerialSession::OpenResult::SettingsRejected
                                     ? QStringLiteral("the device refused the line settings")
-                                    : m->session.OpenFailure().Explanation();
+                                    : failure.Explanation();
             const bool inUse = result == SerialSession::OpenResult::Failed
                                && m->session.OpenFailure().cause == PortOpenFailure::Cause::InUse;
             QString told = inUse ? QStringLiteral(": in use by another program") : QString();
