@@ -5,6 +5,8 @@
 #include "simport.h"
 
 #include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
 #include <QCoreApplication>
 #include <QFile>
 #include <QSocketNotifier>
@@ -153,6 +155,11 @@ int main(int argc, char **argv)
         }
         const QString linkPath =
             parser.isSet(link) && modules > 1 ? parser.value(link) + '-' + QString::number(unit) : parser.value(link);
+        // The link's folder is made (qrvsim --count 8 --link /tmp/rack/sim).
+        if (!linkPath.isEmpty() && !QDir().mkpath(QFileInfo(linkPath).absolutePath())) {
+            std::fprintf(stderr, "qrvsim: cannot make the folder of %s\n", qPrintable(linkPath));
+            return 1;
+        }
         if (!port->setLinkPath(linkPath, &error)) {
             std::fprintf(stderr, "qrvsim: %s\n", qPrintable(error));
             return 1;

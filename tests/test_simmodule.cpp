@@ -683,13 +683,14 @@ private slots:
         QVERIFY(o.unsolicited.isEmpty());
     }
 
-    // qrvsim --count 3 --link: three modules, each behind its link, each
-    // its own unit; the links go with the program.
+    // qrvsim --count 3 --link: three modules, each behind its link (in a
+    // folder made for them), each its own unit; the links go with the
+    // program.
     void programServesSeveralModules()
     {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
-        const QString link = dir.filePath(QStringLiteral("modem"));
+        const QString link = dir.filePath(QStringLiteral("rack/modem"));
         QProcess sim;
         const auto stop = qScopeGuard([&sim] {
             sim.kill();
