@@ -792,6 +792,12 @@ private slots:
         QVERIFY(QFileInfo(data.filePath(QStringLiteral("qrvterm/Module/example.ini"))).isFile());
         QCOMPARE(fromData.json.value(QStringLiteral("setFile")).toString(),
                  data.filePath(QStringLiteral("qrvterm/Module/example.ini")));
+        // --rts and --dtr raise their lines: no handshake is promised.
+        QProcess help;
+        help.start(QStringLiteral(QRV_RUNNER_PATH), {QStringLiteral("--help")});
+        QVERIFY(help.waitForFinished());
+        const QByteArray helpText = help.readAllStandardOutput();
+        QVERIFY2(!helpText.contains("handshake") && helpText.contains("Raise RTS while the port is open"), helpText);
         // No port, an unknown end character, no such file: usage errors.
         QCOMPARE(Execute({set}).exitStatus, 2);
         QCOMPARE(Execute({QStringLiteral("--port"), QStringLiteral("Simulated module"), QStringLiteral("--end"),

@@ -127,8 +127,12 @@ int main(int argc, char **argv)
                                     QStringLiteral("parity"), QStringLiteral("NONE"));
     const QCommandLineOption stop(QStringLiteral("stop"), QStringLiteral("Stop bits: 1, 1.5 or 2 (1)."),
                                   QStringLiteral("bits"), QStringLiteral("1"));
-    const QCommandLineOption rts(QStringLiteral("rts"), QStringLiteral("RTS/CTS handshake."));
-    const QCommandLineOption dtr(QStringLiteral("dtr"), QStringLiteral("DTR/DSR handshake."));
+    // The window's RTS and DTR boxes: the line is raised while the port is
+    // open; no flow control is ever used (a three-wire cable works).
+    const QCommandLineOption rts(QStringLiteral("rts"),
+                                 QStringLiteral("Raise RTS while the port is open (no flow control)."));
+    const QCommandLineOption dtr(QStringLiteral("dtr"),
+                                 QStringLiteral("Raise DTR while the port is open (no flow control)."));
     const QCommandLineOption end(QStringLiteral("end"),
                                  QStringLiteral("End character: NULL, CR, LF, CRLF, SUB, or hex digits such as "
                                                 "0D0A (CR)."),
