@@ -40,11 +40,15 @@ CommandRunner::CommandRunner(SerialSession &session, QList<QByteArray> commands,
 {
     m_report.timeoutMs = m_options.timeoutMs;
     m_report.keepGoing = m_options.keepGoing;
+    // A limit the user set is kept to the millisecond: a coarse timer may
+    // end a wait up to 5 % early.
     m_bound.setSingleShot(true);
+    m_bound.setTimerType(Qt::PreciseTimer);
     connect(&m_bound, &QTimer::timeout, this, &CommandRunner::OnBound);
     m_quiet.setSingleShot(true);
     connect(&m_quiet, &QTimer::timeout, this, &CommandRunner::QuietOver);
     m_deadline.setSingleShot(true);
+    m_deadline.setTimerType(Qt::PreciseTimer);
     connect(&m_deadline, &QTimer::timeout, this, [this] {
         Stop(QStringLiteral("the run's deadline of %1 s passed").arg(Seconds(m_options.deadlineMs)), 1);
     });
