@@ -34,9 +34,24 @@ private slots:
                  qPrintable(err));
     }
 
+    // --help and --version print and exit 0, with a display or without one
+    // (no platform plugin at all: over ssh, on a bench).
+    void helpPrintsTheUsage_data()
+    {
+        QTest::addColumn<bool>("display");
+        QTest::newRow("offscreen") << true;
+        QTest::newRow("no display") << false;
+    }
     void helpPrintsTheUsage()
     {
+        QFETCH(bool, display);
         QProcess process;
+        if (!display) {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+                env.remove(QString::fromLatin1(name));
+            process.setProcessEnvironment(env);
+        }
         Start(process, {QStringLiteral("--help"), QStringLiteral("--launcher-flag")});
         QVERIFY(process.waitForFinished(10000));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
@@ -44,6 +59,13 @@ private slots:
         const QString out = QString::fromLocal8Bit(process.readAllStandardOutput());
         QVERIFY2(out.contains(QStringLiteral("--port")) && out.contains(QStringLiteral("--no-web-view")),
                  qPrintable(out));
+        QProcess version;
+        version.setProcessEnvironment(process.processEnvironment());
+        Start(version, {QStringLiteral("--version")});
+        QVERIFY(version.waitForFinished(10000));
+        QCOMPARE(version.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(version.exitCode(), 0);
+        QVERIFY2(version.readAllStandardOutput().contains("1.02"), version.readAllStandardError().constData());
     }
 };
 

@@ -64,7 +64,7 @@ _qrvterm_complete()
 
 _qrvterm()
 {
-    _qrvterm_complete --help --help-all --port --no-web-view --log-dir --no-reconnect --user-data
+    _qrvterm_complete --help --help-all --version --port --no-web-view --log-dir --no-reconnect --user-data
 }
 
 _qrvterm_run()

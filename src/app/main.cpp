@@ -6,6 +6,8 @@
 
 int main(int argc, char **argv)
 {
+    if (PrintUsageWithoutDisplay(argc, argv))
+        return 0;
     // The web panel may embed the maker's page (see WebPanel) unless
     // --no-web-view.
     bool webView = true;

@@ -5,6 +5,7 @@
 
 #include <QCommandLineParser>
 #include <cstdio>
+#include <cstring>
 
 TerminalApp::TerminalApp(int &argc, char **argv)
     : QApplication(argc, argv)
@@ -15,32 +16,61 @@ TerminalApp::TerminalApp(int &argc, char **argv)
     setWindowIcon(QIcon(QStringLiteral(":/icons/qrvterm.png")));
 }
 
+void AddTerminalOptions(QCommandLineParser &parser)
+{
+    parser.setApplicationDescription(QStringLiteral("AT command test terminal for wireless modules"));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOption({QStringLiteral("port"),
+                      QStringLiteral("Port to select at start, e.g. \"Simulated module\" or /dev/ttyUSB0."),
+                      QStringLiteral("name")});
+    parser.addOption({QStringLiteral("no-web-view"),
+                      QStringLiteral("Keep the web panel's own page (the maker's address as a link); do not check for "
+                                     "the maker's page.")});
+    parser.addOption({QStringLiteral("log-dir"),
+                      QStringLiteral("Write the session log to a new file in <folder> each time a port opens, as it "
+                                     "arrives."),
+                      QStringLiteral("folder")});
+    parser.addOption({QStringLiteral("no-reconnect"),
+                      QStringLiteral("When the open device goes away, close the port and say so instead of waiting "
+                                     "for the device to come back.")});
+    parser.addOption({QStringLiteral("user-data"),
+                      QStringLiteral("Keep the command sets in the user's data folder ($XDG_DATA_HOME/qrvterm/Module, "
+                                     "~/.local/share/qrvterm/Module) instead of ./Module (the menu entry passes "
+                                     "this).")});
+}
+
+bool PrintUsageWithoutDisplay(int argc, char **argv)
+{
+    bool asks = false;
+    for (int i = 1; i < argc; ++i) {
+        for (const char *option : {"-h", "--help", "-?", "-v", "--version"})
+            asks = asks || std::strcmp(argv[i], option) == 0;
+    }
+    if (!asks)
+        return false;
+    // A core application: the usage is printed without a window system, so
+    // it works over ssh and on a bench with no display.
+    QCoreApplication core(argc, argv);
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.02"));
+    QCommandLineParser parser;
+    AddTerminalOptions(parser);
+    parser.parse(core.arguments());
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(0);
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
+    return false;
+}
+
 bool TerminalApp::InitInstance()
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("AT command test terminal for wireless modules"));
-    parser.addHelpOption();
-    const QCommandLineOption port(QStringLiteral("port"),
-                                  QStringLiteral("Port to select at start, e.g. \"Simulated module\" or /dev/ttyUSB0."),
-                                  QStringLiteral("name"));
-    parser.addOption(port);
-    const QCommandLineOption webView(QStringLiteral("no-web-view"),
-                                     QStringLiteral("Keep the web panel's own page (the maker's address as a link); do not check for the maker's page."));
-    parser.addOption(webView);
-    const QCommandLineOption logDir(QStringLiteral("log-dir"),
-                                    QStringLiteral("Write the session log to a new file in <folder> each time a port "
-                                                   "opens, as it arrives."),
-                                    QStringLiteral("folder"));
-    parser.addOption(logDir);
-    const QCommandLineOption noReconnect(QStringLiteral("no-reconnect"),
-                                         QStringLiteral("When the open device goes away, close the port and say so "
-                                                        "instead of waiting for the device to come back."));
-    parser.addOption(noReconnect);
-    const QCommandLineOption userData(QStringLiteral("user-data"),
-                                      QStringLiteral("Keep the command sets in the user's data folder "
-                                                     "($XDG_DATA_HOME/qrvterm/Module, ~/.local/share/qrvterm/Module) "
-                                                     "instead of ./Module (the menu entry passes this)."));
-    parser.addOption(userData);
+    AddTerminalOptions(parser);
+    const QString port = QStringLiteral("port");
+    const QString logDir = QStringLiteral("log-dir");
+    const QString noReconnect = QStringLiteral("no-reconnect");
+    const QString userData = QStringLiteral("user-data");
     // Desktop launchers and scripts may pass arguments this program does not
     // know: they are told on standard error and the window opens anyway.
     if (!parser.parse(arguments()))
