@@ -18,6 +18,7 @@
 #include <QtTest>
 
 #include <QRegularExpression>
+#include <csignal>
 #include <fcntl.h>
 #include <functional>
 #include <memory>
@@ -454,6 +455,53 @@ private slots:
         QVERIFY2(run.exitStatus == 2, run.out + run.err);
         QVERIFY(clock.elapsed() < 5000);
         QVERIFY(run.json.value(QStringLiteral("outages")).toArray().isEmpty());
+    }
+
+    // Output piped into a program that ends first, and Ctrl+C in the middle
+    // of a run: the reports are written, and the simulated module's folder
+    // goes with the program.
+    void leavesNothingBehind()
+    {
+        QTemporaryDir tmp;
+        QVERIFY(tmp.isValid());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TMPDIR"), tmp.path());
+        const QString set = WriteSet(QStringLiteral("piped"), {"AT", "ATI", "AT+CSQ", "AT+CGMR", "AT+CGSN"});
+        const auto leftovers = [&tmp] {
+            return QDir(tmp.path()).entryList({QStringLiteral("qrvterm-sim-*")}, QDir::AllEntries | QDir::System);
+        };
+        const QString piped = tmp.filePath(QStringLiteral("piped.json"));
+        QProcess shell;
+        shell.setProcessEnvironment(env);
+        shell.start(QStringLiteral("/bin/sh"),
+                    {QStringLiteral("-c"), QStringLiteral("'%1' --port 'Simulated module' --speed 115200 --sim-delay 100 "
+                                                          "--json '%2' '%3' | head -c 1")
+                                               .arg(QStringLiteral(QRV_RUNNER_PATH), piped, set)});
+        QVERIFY(shell.waitForFinished(30000));
+        // head is gone long before the run ends; the run goes on to its end.
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(piped), 10000);
+        QFile pipedFile(piped);
+        QVERIFY(pipedFile.open(QIODevice::ReadOnly));
+        const QJsonObject report = QJsonDocument::fromJson(pipedFile.readAll()).object();
+        QCOMPARE(report.value(QStringLiteral("commands")).toArray().size(), 5);
+        QCOMPARE(report.value(QStringLiteral("exitStatus")).toInt(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(leftovers().isEmpty(), 5000);
+
+        QProcess run;
+        run.setProcessEnvironment(env);
+        const QString stopped = tmp.filePath(QStringLiteral("stopped.json"));
+        run.start(QStringLiteral(QRV_RUNNER_PATH), {QStringLiteral("--port"), QStringLiteral("Simulated module"),
+                                                    QStringLiteral("--sim-delay"), QStringLiteral("3000"),
+                                                    QStringLiteral("--json"), stopped, set});
+        QVERIFY(run.waitForStarted());
+        QTest::qWait(800);
+        QVERIFY(!leftovers().isEmpty()); // the module is there while it runs
+        ::kill(pid_t(run.processId()), SIGINT);
+        QVERIFY(run.waitForFinished(10000));
+        QCOMPARE(run.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(run.exitCode(), 130);
+        QVERIFY(QFileInfo::exists(stopped));
+        QVERIFY2(leftovers().isEmpty(), qPrintable(leftovers().join(u' ')));
     }
 
     void reportsCarryAnyBytes()

@@ -369,6 +369,12 @@ int main(int argc, char **argv)
                                      .arg(QStringLiteral("NEO").at(parityIndex))
                                      .arg(stops.at(stopIndex));
 
+    // A signal stops every run still going; each writes what it did. One
+    // that comes while the ports open is taken before any run starts.
+    StopSignals stopSignals;
+    int stoppedBy = 0;
+    QString stoppedName;
+
     // Every module on its own session, all served by this one event loop.
     struct Module
     {
@@ -532,18 +538,27 @@ int main(int argc, char **argv)
                           .arg(total)
                           .arg(portNames.constFirst(), lineSettings, endName)
                           .toUtf8());
-    // A signal stops every run still going; each writes what it did.
-    StopSignals stopSignals;
-    QObject::connect(&stopSignals, &StopSignals::Received, &app, [&modules](int signal, const QString &name) {
+    QObject::connect(&stopSignals, &StopSignals::Received, &app, [&](int signal, const QString &name) {
+        stoppedBy = signal;
+        stoppedName = name;
         for (auto &m : modules) {
             if (m->runner->Running())
                 m->runner->Stop(QStringLiteral("stopped by %1").arg(name), StopSignals::ExitStatus(signal));
         }
     });
+    QCoreApplication::processEvents(); // a signal that came meanwhile
     // Started together once every port is open.
     for (auto &m : modules) {
-        if (m->running)
-            m->runner->Start();
+        if (!m->running)
+            continue;
+        if (stoppedBy != 0) {
+            RunReport &report = m->runner->Report();
+            report.stopReason = QStringLiteral("stopped by %1 before it started").arg(stoppedName);
+            report.exitStatus = StopSignals::ExitStatus(stoppedBy);
+            m->running = false;
+            continue;
+        }
+        m->runner->Start();
     }
     running = int(std::count_if(modules.begin(), modules.end(), [](const auto &m) { return m->running; }));
     if (running > 0)

@@ -35,6 +35,9 @@ StopSignals::StopSignals(QObject *parent)
     ::fcntl(g_pipe[1], F_SETFL, O_NONBLOCK);
     auto *notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, &StopSignals::OnReadable);
+    // Output piped into a program that ends first (head, a closed log
+    // viewer) is no reason to stop: the run goes on and writes its reports.
+    std::signal(SIGPIPE, SIG_IGN);
     for (int s : kSignals) {
         struct sigaction action = {};
         action.sa_handler = OnSignal;

@@ -7,7 +7,8 @@
 // SIGTERM from a build server's job time-out, SIGHUP from a closed
 // terminal), delivered on the event loop as Received. The first one is the
 // program's to handle; from then on the system's default applies, so a
-// second Ctrl+C ends a program that does not stop.
+// second Ctrl+C ends a program that does not stop. SIGPIPE is ignored: a
+// reader of the output that went away does not end the program.
 class StopSignals : public QObject
 {
     Q_OBJECT
