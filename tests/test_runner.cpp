@@ -846,6 +846,19 @@ private slots:
         QVERIFY(help.waitForFinished());
         const QByteArray helpText = help.readAllStandardOutput();
         QVERIFY2(!helpText.contains("handshake") && helpText.contains("Raise RTS while the port is open"), helpText);
+        // A port name in the wrong case, a module type that is not there:
+        // what was meant, and where it was looked for.
+        const Run lower = Execute({QStringLiteral("--port"), QStringLiteral("simulated module"), set});
+        QCOMPARE(lower.exitStatus, 2);
+        QVERIFY2(lower.err.contains("did you mean \"Simulated module\"?"), lower.err);
+        QProcess nosuch;
+        nosuch.setWorkingDirectory(m_dir.path());
+        nosuch.start(QStringLiteral(QRV_RUNNER_PATH), {QStringLiteral("--port"), QStringLiteral("Simulated module"),
+                                                       QStringLiteral("nosuch")});
+        QVERIFY(nosuch.waitForFinished(10000));
+        QCOMPARE(nosuch.exitCode(), 2);
+        const QByteArray nosuchErr = nosuch.readAllStandardError();
+        QVERIFY2(nosuchErr.contains("Module/nosuch.ini"), nosuchErr);
         // No port, an unknown end character, no such file: usage errors.
         QCOMPARE(Execute({set}).exitStatus, 2);
         QCOMPARE(Execute({QStringLiteral("--port"), QStringLiteral("Simulated module"), QStringLiteral("--end"),

@@ -215,6 +215,13 @@ int main(int argc, char **argv)
         return usage(QStringLiteral("give one command-set file"));
     if (!probing && !parser.isSet(portGlob) && (!parser.isSet(port) || parser.value(port).trimmed().isEmpty()))
         return usage(QStringLiteral("--port or --ports is required"));
+    // "simulated module" is no device: the entry is spelled as the window's.
+    for (const QString &name : parser.values(port)) {
+        if (name.trimmed() != PortOpener::kSimulatedPortName
+            && name.trimmed().compare(PortOpener::kSimulatedPortName, Qt::CaseInsensitive) == 0)
+            return usage(QStringLiteral("no port \"%1\"; did you mean \"%2\"?")
+                             .arg(name.trimmed(), PortOpener::kSimulatedPortName));
+    }
 
     SerialSettings settings;
     settings.portName = parser.value(port).trimmed();
@@ -285,8 +292,13 @@ int main(int argc, char **argv)
         PrepareModuleDirectory(ModuleDirectory());
         file = QFileInfo(CommandSetPath(ModuleDirectory(), given));
     }
-    if (!file.isFile())
-        return usage(QStringLiteral("no command-set file ") + given);
+    if (!file.isFile()) {
+        // Say where it was looked for: a module type is a file of the folder.
+        const bool asType = !given.contains(QLatin1Char('/')) && !QFileInfo::exists(given);
+        return usage(asType ? QStringLiteral("no command-set file %1 (neither a file here nor %2)")
+                                  .arg(given, QDir::toNativeSeparators(file.filePath()))
+                            : QStringLiteral("no command-set file ") + given);
+    }
     if (file.suffix() != QLatin1String("ini"))
         return usage(QStringLiteral("a command-set file ends in .ini: ") + given);
     const CommandSetContents set = ReadCommandSet(file.absolutePath(), file.completeBaseName());
