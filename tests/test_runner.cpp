@@ -205,7 +205,10 @@ private slots:
                                     QStringLiteral("--speed"), QStringLiteral("115200")};
         Run run = Execute(common + QStringList {set});
         QCOMPARE(run.exitStatus, 1);
-        QCOMPARE(run.commands().size(), 3);
+        // Every row is listed: the one the run did not reach as not run, with why.
+        QCOMPARE(run.commands().size(), 4);
+        QCOMPARE(run.command(3).value(QStringLiteral("outcome")).toString(), QStringLiteral("not-run"));
+        QVERIFY(run.command(3).value(QStringLiteral("why")).toString().startsWith(QLatin1String("stopped at command 3")));
         QCOMPARE(run.command(2).value(QStringLiteral("result")).toString(), QStringLiteral("+CME ERROR"));
         QCOMPARE(run.command(2).value(QStringLiteral("errorCode")).toInt(), 3);
         QCOMPARE(run.command(2).value(QStringLiteral("outcome")).toString(), QStringLiteral("failed"));
@@ -229,8 +232,9 @@ private slots:
         const Run run = Execute({QStringLiteral("--port"), pty.slavePath(), QStringLiteral("--timeout"),
                                  QStringLiteral("0.4"), set});
         QCOMPARE(run.exitStatus, 1);
-        QCOMPARE(run.commands().size(), 1);
+        QCOMPARE(run.commands().size(), 2);
         QCOMPARE(run.command(0).value(QStringLiteral("outcome")).toString(), QStringLiteral("timeout"));
+        QCOMPARE(run.command(1).value(QStringLiteral("outcome")).toString(), QStringLiteral("not-run"));
         QVERIFY(run.command(0).value(QStringLiteral("result")).isNull());
         QVERIFY(clock.elapsed() >= 400);
         // What the program wrote: the command and its end character only.
@@ -296,7 +300,8 @@ private slots:
         });
         const Run run = Execute({QStringLiteral("--port"), pty.slavePath(), set});
         QVERIFY2(run.exitStatus == 2, run.out + run.err);
-        QCOMPARE(run.commands().size(), 2);
+        QCOMPARE(run.commands().size(), 3);
+        QCOMPARE(run.command(2).value(QStringLiteral("outcome")).toString(), QStringLiteral("not-run"));
         QCOMPARE(run.command(0).value(QStringLiteral("outcome")).toString(), QStringLiteral("passed"));
         QCOMPARE(run.command(1).value(QStringLiteral("outcome")).toString(), QStringLiteral("port-lost"));
         QVERIFY(run.json.value(QStringLiteral("stopReason")).toString().contains(QLatin1String("went away")));
@@ -455,6 +460,47 @@ private slots:
         QVERIFY2(run.exitStatus == 2, run.out + run.err);
         QVERIFY(clock.elapsed() < 5000);
         QVERIFY(run.json.value(QStringLiteral("outages")).toArray().isEmpty());
+    }
+
+    // An empty row (a gap in the set's numbering) is not sent: it is listed
+    // as not run and the run goes on; a run that stops lists the rest as
+    // skipped in JUnit, with why.
+    void emptyRowsAndRowsNotReached()
+    {
+        const QString set = WriteSet(QStringLiteral("gaps"), {"AT", "", "ATI", "AT+CPIN=\"1234\"", "AT+CMEE=1", "AT"});
+        const QString junit = m_dir.filePath(QStringLiteral("gaps.xml"));
+        const Run run = Execute({QStringLiteral("--port"), QStringLiteral("Simulated module"), QStringLiteral("--speed"),
+                                 QStringLiteral("115200"), QStringLiteral("--timeout"), QStringLiteral("3"),
+                                 QStringLiteral("--junit"), junit, set});
+        QCOMPARE(run.exitStatus, 1); // AT+CPIN="1234" is refused
+        QCOMPARE(run.commands().size(), 6);
+        QCOMPARE(run.command(1).value(QStringLiteral("outcome")).toString(), QStringLiteral("not-run"));
+        QCOMPARE(run.command(1).value(QStringLiteral("why")).toString(), QStringLiteral("empty row"));
+        QCOMPARE(run.command(2).value(QStringLiteral("outcome")).toString(), QStringLiteral("passed"));
+        QCOMPARE(run.command(3).value(QStringLiteral("outcome")).toString(), QStringLiteral("failed"));
+        QCOMPARE(run.command(4).value(QStringLiteral("outcome")).toString(), QStringLiteral("not-run"));
+        QVERIFY2(run.out.contains("6 commands: 2 passed, 1 failed, 0 timed out, 3 not run"), run.out);
+        QFile xml(junit);
+        QVERIFY(xml.open(QIODevice::ReadOnly));
+        QXmlStreamReader reader(&xml);
+        int cases = 0, skipped = 0;
+        QString suiteSkipped;
+        while (!reader.atEnd()) {
+            if (reader.readNext() != QXmlStreamReader::StartElement)
+                continue;
+            if (reader.name() == QLatin1String("testsuite"))
+                suiteSkipped = reader.attributes().value(QLatin1String("skipped")).toString();
+            cases += reader.name() == QLatin1String("testcase");
+            skipped += reader.name() == QLatin1String("skipped");
+        }
+        QVERIFY(!reader.hasError());
+        QCOMPARE(cases, 6);
+        QCOMPARE(skipped, 3);
+        QCOMPARE(suiteSkipped, QStringLiteral("3"));
+        // Without the refused row, the gap alone does not fail the run.
+        const Run clean = Execute({QStringLiteral("--port"), QStringLiteral("Simulated module"), QStringLiteral("--speed"),
+                                   QStringLiteral("115200"), WriteSet(QStringLiteral("gap"), {"AT", "", "ATI"})});
+        QVERIFY2(clean.exitStatus == 0, clean.out + clean.err);
     }
 
     // Output piped into a program that ends first, and Ctrl+C in the middle
@@ -874,7 +920,8 @@ private slots:
         QCOMPARE(run.exitStatus, 2);
         QVERIFY2(run.err.contains("no such device"), run.err);
         QCOMPARE(run.json.value(QStringLiteral("exitStatus")).toInt(), 2);
-        QCOMPARE(run.commands().size(), 0);
+        QCOMPARE(run.commands().size(), 1);
+        QCOMPARE(run.command(0).value(QStringLiteral("why")).toString(), QStringLiteral("the port could not be opened"));
 
         // A port held by another program: said so, and who it is.
         PtyPair pty;

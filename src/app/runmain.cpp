@@ -475,6 +475,7 @@ int main(int argc, char **argv)
             Print(stderr, m->prefix + QStringLiteral("qrvterm-run: cannot open %1%2").arg(report.port, told).toUtf8());
             report.stopReason = QStringLiteral("the port could not be opened");
             report.exitStatus = 2;
+            ListNotRun(report, set.commands, report.stopReason);
             if (!many) {
                 writeReports(2);
                 return 2;
@@ -567,6 +568,7 @@ int main(int argc, char **argv)
             RunReport &report = m->runner->Report();
             report.stopReason = QStringLiteral("stopped by %1 before it started").arg(stoppedName);
             report.exitStatus = StopSignals::ExitStatus(stoppedBy);
+            ListNotRun(report, set.commands, report.stopReason);
             m->running = false;
             continue;
         }

@@ -202,18 +202,41 @@ void CommandRunner::Poll()
             return std::nullopt;
         return m_commands.at(row);
     };
-    if (m_engine.Poll(m_clock.elapsed(), commandAt, [this](const QByteArray &command) { SendCommand(command); })) {
+    const auto send = [this](const QByteArray &command) {
+        // An empty row (a gap in the set's numbering) is not sent, unless its
+        // check asks for it or it is a body after a prompt.
+        const Transaction *previous = Current();
+        const bool body = previous && previous->outcome == Transaction::Outcome::Passed
+                          && previous->final.code == AtFinalResult::Code::Prompt;
+        if (command.trimmed().isEmpty() && !body && !m_checks.contains(int(m_report.transactions.size()))) {
+            Transaction t;
+            t.index = int(m_report.transactions.size()) + 1;
+            t.command = command;
+            t.sentAtMs = m_clock.elapsed();
+            t.outcome = Transaction::Outcome::NotRun;
+            t.why = QStringLiteral("empty row");
+            m_report.transactions.append(t);
+            emit TransactionDone(m_report.transactions.last());
+            m_flags.okSeen = true;
+            QTimer::singleShot(0, this, &CommandRunner::Poll);
+            return;
+        }
+        SendCommand(command);
+    };
+    if (m_engine.Poll(m_clock.elapsed(), commandAt, send)) {
         // Every path here has set the engine's flags: a poll that sends
-        // nothing and goes on would wait for ever.
-        if (m_running && m_phase == Phase::Idle)
+        // nothing and goes on would wait for ever (an empty row queues the
+        // next poll itself).
+        if (m_running && m_phase == Phase::Idle && !m_flags.okSeen)
             Finish(1, QStringLiteral("the run could not go on after command %1").arg(m_report.transactions.size()));
         return;
     }
     switch (m_engine.Reason()) {
     case SendAllEngine::EndReason::EndOfList:
     case SendAllEngine::EndReason::RowsGone: {
-        const bool allPassed = std::all_of(m_report.transactions.begin(), m_report.transactions.end(),
-                                           [](const Transaction &t) { return t.outcome == Transaction::Outcome::Passed; });
+        const bool allPassed = std::all_of(m_report.transactions.begin(), m_report.transactions.end(), [](const Transaction &t) {
+            return t.outcome == Transaction::Outcome::Passed || t.outcome == Transaction::Outcome::NotRun;
+        });
         const bool lost = m_report.Count(Transaction::Outcome::PortLost) > 0;
         Finish(allPassed ? 0 : lost ? 2 : 1, QString());
         break;
@@ -686,6 +709,8 @@ void CommandRunner::Finish(int exitStatus, const QString &reason)
     m_connections.clear();
     m_report.durationMs = m_clock.elapsed();
     m_report.stopReason = reason;
+    // The reports list every row: those the run did not reach, and why.
+    ListNotRun(m_report, m_commands, reason.isEmpty() ? QStringLiteral("not reached") : reason);
     m_report.exitStatus = exitStatus;
     emit Finished(exitStatus);
 }

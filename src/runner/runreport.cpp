@@ -24,6 +24,7 @@ const char *OutcomeName(Transaction::Outcome outcome)
     case Transaction::Outcome::TimedOut: return "timeout";
     case Transaction::Outcome::PortLost: return "port-lost";
     case Transaction::Outcome::Stopped: return "stopped";
+    case Transaction::Outcome::NotRun: return "not-run";
     }
     return "";
 }
@@ -56,6 +57,7 @@ QString Transaction::ResultText() const
     case Outcome::TimedOut: return QStringLiteral("TIMEOUT");
     case Outcome::PortLost: return QStringLiteral("PORT LOST");
     case Outcome::Stopped: return QStringLiteral("STOPPED");
+    case Outcome::NotRun: return QStringLiteral("NOT RUN");
     case Outcome::Pending: return QStringLiteral("NOT FINISHED");
     default: break;
     }
@@ -72,6 +74,24 @@ int FailedCount(const RunReport &report)
 {
     return report.Count(Transaction::Outcome::Failed) + report.Count(Transaction::Outcome::PortLost)
            + report.Count(Transaction::Outcome::Stopped);
+}
+
+int NotRunCount(const RunReport &report)
+{
+    return report.Count(Transaction::Outcome::NotRun)
+           + int(std::max<qsizetype>(0, report.commandCount - report.transactions.size()));
+}
+
+void ListNotRun(RunReport &report, const QList<QByteArray> &commands, const QString &why)
+{
+    for (qsizetype row = report.transactions.size(); row < commands.size(); ++row) {
+        Transaction t;
+        t.index = int(row + 1);
+        t.command = commands.at(row);
+        t.outcome = Transaction::Outcome::NotRun;
+        t.why = why;
+        report.transactions.append(t);
+    }
 }
 
 QList<std::pair<QString, QString>> RunReport::Values() const
@@ -111,7 +131,6 @@ QByteArray TransactionLine(const Transaction &t, int total)
 
 QByteArray SummaryLine(const RunReport &report, int total)
 {
-    const int sent = int(report.transactions.size());
     const int failed = FailedCount(report);
     QString line = QStringLiteral("%1 command%2: %3 passed, %4 failed, %5 timed out, %6 not run; %7 URC%8; %9 s")
                        .arg(total)
@@ -119,7 +138,7 @@ QByteArray SummaryLine(const RunReport &report, int total)
                        .arg(report.Count(Transaction::Outcome::Passed))
                        .arg(failed)
                        .arg(report.Count(Transaction::Outcome::TimedOut))
-                       .arg(total - sent)
+                       .arg(std::max(NotRunCount(report), total - int(report.transactions.size())))
                        .arg(report.urcs.size())
                        .arg(report.urcs.size() == 1 ? "" : "s")
                        .arg(double(report.durationMs) / 1000.0, 0, 'f', 1);
@@ -160,7 +179,7 @@ QJsonObject ReportObject(const RunReport &report)
         if (t.final.number >= 0)
             o.insert(QStringLiteral("errorCode"), t.final.number);
         o.insert(QStringLiteral("outcome"), QString::fromLatin1(OutcomeName(t.outcome)));
-        o.insert(QStringLiteral("sentAtMs"), t.sentAtMs);
+        o.insert(QStringLiteral("sentAtMs"), t.outcome == Transaction::Outcome::NotRun ? QJsonValue() : QJsonValue(t.sentAtMs));
         o.insert(QStringLiteral("elapsedMs"), t.elapsedMs >= 0 ? QJsonValue(t.elapsedMs) : QJsonValue());
         if (t.attempts > 1)
             o.insert(QStringLiteral("attempts"), t.attempts);
@@ -261,7 +280,7 @@ void WriteSuite(QXmlStreamWriter &xml, const RunReport &report, bool byModule)
     xml.writeAttribute(QStringLiteral("tests"), QString::number(report.transactions.size()));
     xml.writeAttribute(QStringLiteral("failures"), QString::number(failures));
     xml.writeAttribute(QStringLiteral("errors"), QString::number(errors));
-    xml.writeAttribute(QStringLiteral("skipped"), QStringLiteral("0"));
+    xml.writeAttribute(QStringLiteral("skipped"), QString::number(report.Count(Transaction::Outcome::NotRun)));
     xml.writeAttribute(QStringLiteral("time"), Seconds(report.durationMs));
     xml.writeAttribute(QStringLiteral("timestamp"), report.started.toString(Qt::ISODate));
     xml.writeAttribute(QStringLiteral("hostname"), XmlSafe(host));
@@ -298,7 +317,11 @@ void WriteSuite(QXmlStreamWriter &xml, const RunReport &report, bool byModule)
                            XmlSafe(QStringLiteral("qrvterm-run.") + suite
                                    + (byModule ? QLatin1Char('.') + report.identity : QString())));
         xml.writeAttribute(QStringLiteral("time"), Seconds(std::max<qint64>(t.elapsedMs, 0)));
-        if (t.outcome == Transaction::Outcome::Failed) {
+        if (t.outcome == Transaction::Outcome::NotRun) {
+            xml.writeStartElement(QStringLiteral("skipped"));
+            xml.writeAttribute(QStringLiteral("message"), XmlSafe(t.why.isEmpty() ? t.ResultText() : t.why));
+            xml.writeEndElement();
+        } else if (t.outcome == Transaction::Outcome::Failed) {
             xml.writeStartElement(QStringLiteral("failure"));
             xml.writeAttribute(QStringLiteral("message"), XmlSafe(t.failure.isEmpty() ? t.ResultText() : t.failure));
             xml.writeAttribute(QStringLiteral("type"), t.failure.isEmpty()
@@ -431,7 +454,7 @@ QByteArray ReportCsv(const QList<const RunReport *> &reports)
                               QString::number(r->Count(Transaction::Outcome::Passed)),
                               QString::number(failed),
                               QString::number(r->Count(Transaction::Outcome::TimedOut)),
-                              QString::number(std::max<qsizetype>(0, r->commandCount - r->transactions.size())),
+                              QString::number(NotRunCount(*r)),
                               r->stopReason};
         const auto values = r->Values();
         for (const QString &name : names)
@@ -455,7 +478,7 @@ QByteArray SummaryTable(const QList<const RunReport *> &reports, int total)
                               QString::number(r->Count(Transaction::Outcome::Passed)),
                               QString::number(failed),
                               QString::number(r->Count(Transaction::Outcome::TimedOut)),
-                              QString::number(std::max<qsizetype>(0, total - r->transactions.size()))};
+                              QString::number(std::max(NotRunCount(*r), total - int(r->transactions.size())))};
         const auto values = r->Values();
         for (const QString &name : names)
             fields << ValueOf(values, name);

@@ -12,7 +12,9 @@
 struct Transaction
 {
     // Stopped: the run ended (its deadline, a signal) while it waited.
-    enum class Outcome { Pending, Passed, Failed, TimedOut, PortLost, Stopped };
+    // NotRun: never sent (an empty row, or the run ended before it); `why`
+    // says which.
+    enum class Outcome { Pending, Passed, Failed, TimedOut, PortLost, Stopped, NotRun };
 
     int index = 0;             // 1-based position in the set
     QByteArray command;        // as sent, without the end character
@@ -86,6 +88,12 @@ struct RunReport
 QByteArray TransactionLine(const Transaction &t, int total);
 // Failed, PortLost and Stopped count as failed.
 int FailedCount(const RunReport &report);
+// Rows of the set that were not run: listed as NotRun, and those the run
+// did not reach.
+int NotRunCount(const RunReport &report);
+// Lists every row of the set the report does not hold yet as NotRun, with
+// why (a run that stopped, or never started).
+void ListNotRun(RunReport &report, const QList<QByteArray> &commands, const QString &why);
 // "6 commands: 5 passed, 1 failed, 0 timed out, 0 not run; 1 URC; 0.4 s".
 QByteArray SummaryLine(const RunReport &report, int total);
 // The whole run as JSON (UTF-8; module bytes read as code page 936).
