@@ -459,11 +459,9 @@ int main(int argc, char **argv)
         const SerialSession::OpenResult result = m->session.Open(opened);
         report.device = m->session.IsOpen() ? m->session.DevicePath() : DevicePathForPort(device);
         if (result != SerialSession::OpenResult::Opened) {
-            // This program is no other program: a descriptor of the device
-            // it holds itself (one of its simulated modules, or one it was
-            // handed by whoever started it) is not told as a holder.
+            // "In use by another program": never this one.
             PortOpenFailure failure = m->session.OpenFailure();
-            failure.holders.removeIf([](const PortHolder &h) { return h.pid == QCoreApplication::applicationPid(); });
+            failure.holders = OtherHolders(failure.holders);
             const QString why = result == SerialSession::OpenResult::SettingsRejected
                                     ? QStringLiteral("the device refused the line settings")
                                     : failure.Explanation();

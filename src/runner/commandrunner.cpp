@@ -80,10 +80,9 @@ qint64 CommandRunner::BoundMs() const
 {
     qint64 total = 0;
     for (int row = 0; row < m_commands.size(); ++row) {
-        const auto found = m_checks.constFind(row);
-        const CommandCheck *check = found == m_checks.constEnd() ? nullptr : &*found;
+        const CommandCheck *check = CheckOfRow(row);
         const int attempts = 1 + (check ? check->retries : 0);
-        const qint64 timeout = check && check->timeoutMs > 0 ? check->timeoutMs : m_options.timeoutMs;
+        const qint64 timeout = TimeoutOfRow(row);
         qint64 one = m_session.WireMs(m_commands.at(row).size() + 8) + std::min(m_options.writeMarginMs, timeout)
                      + timeout + m_options.quietLimitMs;
         // A body sent again goes after its command, which waits for the prompt.
@@ -92,11 +91,8 @@ qint64 CommandRunner::BoundMs() const
                    + timeout;
         if (check && check->waits)
             one += check->waitMs;
-        Transaction row1;
-        row1.index = row + 1;
-        row1.command = m_commands.at(row);
         total += attempts * one + (attempts - 1) * (check ? check->pauseMs : 0)
-                 + (ExpectsReset(row1) ? m_options.resetDropMs : 0);
+                 + (ExpectsReset(row, m_commands.at(row), false) ? m_options.resetDropMs : 0);
     }
     if (m_options.reconnectMs > 0)
         total += qint64(m_options.maxOutages + 1) * (m_options.reconnectMs + m_options.settleLimitMs);
@@ -205,10 +201,7 @@ void CommandRunner::Poll()
     const auto send = [this](const QByteArray &command) {
         // An empty row (a gap in the set's numbering) is not sent, unless its
         // check asks for it or it is a body after a prompt.
-        const Transaction *previous = Current();
-        const bool body = previous && previous->outcome == Transaction::Outcome::Passed
-                          && previous->final.code == AtFinalResult::Code::Prompt;
-        if (command.trimmed().isEmpty() && !body && !m_checks.contains(int(m_report.transactions.size()))) {
+        if (command.trimmed().isEmpty() && !NextIsBody() && !m_checks.contains(int(m_report.transactions.size()))) {
             Transaction t;
             t.index = int(m_report.transactions.size()) + 1;
             t.command = command;
@@ -255,32 +248,49 @@ void CommandRunner::Poll()
     }
 }
 
+const CommandCheck *CommandRunner::CheckOfRow(int row) const
+{
+    const auto found = m_checks.constFind(row);
+    return found == m_checks.constEnd() ? nullptr : &*found;
+}
+
 const CommandCheck *CommandRunner::CheckOf(const Transaction &t) const
 {
-    const auto found = m_checks.constFind(t.index - 1);
-    return found == m_checks.constEnd() ? nullptr : &*found;
+    return CheckOfRow(t.index - 1);
+}
+
+bool CommandRunner::ExpectsReset(int row, const QByteArray &command, bool body) const
+{
+    if (m_options.reconnectMs <= 0 || body)
+        return false;
+    const CommandCheck *check = CheckOfRow(row);
+    if (check && check->resets >= 0)
+        return check->resets == 1;
+    return IsResetCommand(command);
 }
 
 bool CommandRunner::ExpectsReset(const Transaction &t) const
 {
-    if (m_options.reconnectMs <= 0 || t.body)
-        return false;
-    const CommandCheck *check = CheckOf(t);
-    if (check && check->resets >= 0)
-        return check->resets == 1;
-    return IsResetCommand(t.command);
+    return ExpectsReset(t.index - 1, t.command, t.body);
 }
 
-qint64 CommandRunner::TimeoutOf(const Transaction &t) const
+qint64 CommandRunner::TimeoutOfRow(int row) const
 {
-    const CommandCheck *check = CheckOf(t);
+    const CommandCheck *check = CheckOfRow(row);
     return check && check->timeoutMs > 0 ? check->timeoutMs : m_options.timeoutMs;
+}
+
+bool CommandRunner::NextIsBody() const
+{
+    // The row after a command answered by the prompt is its body.
+    const Transaction *previous = m_report.transactions.isEmpty() ? nullptr : &m_report.transactions.last();
+    return previous && previous->outcome == Transaction::Outcome::Passed
+           && previous->final.code == AtFinalResult::Code::Prompt;
 }
 
 QByteArray CommandRunner::FrameOf(const QByteArray &command, int row, bool body) const
 {
-    const auto found = m_checks.constFind(row);
-    const CommandCheck *check = found == m_checks.constEnd() ? nullptr : &*found;
+    const CommandCheck *check = CheckOfRow(row);
     int endChar = body ? int(END_SUB) : m_options.endChar;
     QByteArray customHex = m_options.customHex;
     if (check && check->endChar >= 0) {
@@ -297,10 +307,8 @@ void CommandRunner::SendCommand(const QByteArray &command, int attempt)
     t.command = command;
     t.sentAtMs = m_clock.elapsed();
     t.attempts = attempt;
-    // The row after a command answered by the prompt is its body.
     const Transaction *previous = Current();
-    t.body = previous && previous->outcome == Transaction::Outcome::Passed
-             && previous->final.code == AtFinalResult::Code::Prompt;
+    t.body = NextIsBody();
     // After a time-out of an echoed command, a final result before this
     // command's echo is the late answer of that one.
     m_echoGuard = m_timedOutEchoed;
@@ -331,7 +339,7 @@ bool CommandRunner::WriteFrame(const QByteArray &bytes)
     // Its bytes must be out within their time on the wire and a margin (no
     // longer than the command's own time-out).
     Enter(Phase::Command,
-          m_session.WireMs(bytes.size()) + std::min(m_options.writeMarginMs, TimeoutOf(*Current())));
+          m_session.WireMs(bytes.size()) + std::min(m_options.writeMarginMs, TimeoutOfRow(Current()->index - 1)));
     if (m_tee)
         m_tee(bytes);
     if (m_session.Write(bytes.constData(), bytes.size()) != bytes.size()) {
@@ -349,7 +357,7 @@ void CommandRunner::OnAllWritten()
         return;
     // The time-out and the reply time count from the last byte written.
     m_writtenAtMs = m_clock.elapsed();
-    Enter(Phase::Command, TimeoutOf(*Current()));
+    Enter(Phase::Command, TimeoutOfRow(Current()->index - 1));
 }
 
 void CommandRunner::OnWriteStuck(qint64 droppedAlready)

@@ -150,9 +150,12 @@ private:
     void Pass();
     void Retry();
     void UrcWaitOver();
+    const CommandCheck *CheckOfRow(int row) const;
     const CommandCheck *CheckOf(const Transaction &t) const;
+    bool ExpectsReset(int row, const QByteArray &command, bool body) const;
     bool ExpectsReset(const Transaction &t) const;
-    qint64 TimeoutOf(const Transaction &t) const;
+    qint64 TimeoutOfRow(int row) const;
+    bool NextIsBody() const;
     QByteArray FrameOf(const QByteArray &command, int row, bool body) const;
     void Complete(Transaction::Outcome outcome);
     void Poll();

@@ -3,7 +3,6 @@
 #include "serial/portholders.h"
 #include "serial/serialsession.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -55,9 +54,8 @@ ProbeResult ProbePort(const SerialSettings &settings, int timeoutMs)
 {
     ProbeResult result;
     const QString device = DevicePathForPort(settings.portName);
-    QList<PortHolder> holders = PortHolders(device);
     // This program's own simulated module keeps its device open.
-    holders.removeIf([](const PortHolder &h) { return h.pid == QCoreApplication::applicationPid(); });
+    const QList<PortHolder> holders = OtherHolders(PortHolders(device));
     if (!holders.isEmpty()) {
         result.answer = ProbeResult::Answer::InUse;
         result.detail = PortHoldersText(device, holders).section(u'\n', 0, 0);

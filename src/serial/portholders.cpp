@@ -44,6 +44,12 @@ QList<PortHolder> PortHolders(const QString &devicePath)
     return holders;
 }
 
+QList<PortHolder> OtherHolders(QList<PortHolder> holders)
+{
+    holders.removeIf([](const PortHolder &h) { return h.pid == QCoreApplication::applicationPid(); });
+    return holders;
+}
+
 QString PortHoldersText(const QString &devicePath, const QList<PortHolder> &holders)
 {
     if (holders.isEmpty())

@@ -15,6 +15,11 @@ struct PortHolder
 // Empty where the system does not tell.
 QList<PortHolder> PortHolders(const QString &devicePath);
 
+// The holders less this process: a descriptor of its own (one of its
+// simulated modules, or one inherited from whoever started it) is no other
+// program's.
+QList<PortHolder> OtherHolders(QList<PortHolder> holders);
+
 // "/dev/ttyUSB2 is held by ModemManager (pid 812)", with a second line on
 // keeping ModemManager away from the device when it is one of them; empty
 // without holders.
