@@ -1001,11 +1001,23 @@ void TestLogView::keyboard()
     v.setSelection(0, 0);
     std::unique_ptr<QMenu> menu(v.createContextMenu());
     const QList<QAction *> actions = menu->actions();
-    QCOMPARE(actions.size(), 11); // Copy, Select All | Zoom In, Zoom Out, Reset Zoom | Timestamps, Mark Sent Text, Hex, Find…
+    // Copy, Copy with Timestamps, Select All | Zoom In, Zoom Out, Reset Zoom |
+    // Timestamps, Mark Sent Text, Hex, Find…
+    QCOMPARE(actions.size(), 12);
     QVERIFY(!actions[0]->isEnabled());
-    actions[1]->trigger();
+    actions[2]->trigger();
     QCOMPARE(v.selectionEnd(), m_log.size());
-    QVERIFY(!actions[5]->isEnabled()); // not zoomed
+    QVERIFY(!actions[6]->isEnabled()); // not zoomed
+    // Copy with Timestamps stays in its place, greyed while the view shows
+    // no times, even with a selection.
+    QCOMPARE(actions[1]->text(), QStringLiteral("Copy with Timestamps"));
+    std::unique_ptr<QMenu> selected(v.createContextMenu());
+    QVERIFY(selected->actions()[0]->isEnabled());
+    QVERIFY(!selected->actions()[1]->isEnabled());
+    v.setTimestamps(LogView::Timestamps::TimeOfDay);
+    std::unique_ptr<QMenu> stamped(v.createContextMenu());
+    QVERIFY(stamped->actions()[1]->isEnabled());
+    v.setTimestamps(LogView::Timestamps::Off);
 
     // Zoom: Ctrl+plus (or Ctrl+=), Ctrl+minus, Ctrl+0, a point at a time
     // from the size the view was given.
@@ -1013,13 +1025,16 @@ void TestLogView::keyboard()
     const qsizetype rows = v.visibleRowCount();
     QTest::keyClick(&v, Qt::Key_Plus, Qt::ControlModifier);
     QTest::keyClick(&v, Qt::Key_Equal, Qt::ControlModifier);
-    QCOMPARE(v.zoom(), 2);
-    QCOMPARE(v.font().pointSizeF(), given + 2);
+    // Ctrl+Shift+= on a US keyboard: the key arrives as plus, with Shift.
+    QTest::keyClick(&v, Qt::Key_Plus, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(v.zoom(), 3);
+    QCOMPARE(v.font().pointSizeF(), given + 3);
     QVERIFY(v.visibleRowCount() < rows);
+    QTest::keyClick(&v, Qt::Key_Minus, Qt::ControlModifier);
     QTest::keyClick(&v, Qt::Key_Minus, Qt::ControlModifier);
     QCOMPARE(v.font().pointSizeF(), given + 1);
     std::unique_ptr<QMenu> zoomed(v.createContextMenu());
-    QVERIFY(zoomed->actions()[5]->isEnabled());
+    QVERIFY(zoomed->actions()[6]->isEnabled());
     QTest::keyClick(&v, Qt::Key_0, Qt::ControlModifier);
     QCOMPARE(v.font().pointSizeF(), given);
     QCOMPARE(v.visibleRowCount(), rows);

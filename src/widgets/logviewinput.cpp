@@ -247,9 +247,11 @@ void LogView::keyPressEvent(QKeyEvent *event)
         selectAll();
         return;
     }
-    // Ctrl+plus also as Ctrl+= (the same key without Shift on most layouts).
+    // Ctrl+plus however it is typed: Ctrl+= (the same key without Shift on
+    // most layouts), and Ctrl+Shift+= (which arrives as Ctrl+Shift+plus).
     if (event->matches(QKeySequence::ZoomIn)
-        || (event->key() == Qt::Key_Equal && (event->modifiers() & Qt::ControlModifier))) {
+        || ((event->key() == Qt::Key_Equal || event->key() == Qt::Key_Plus)
+            && (event->modifiers() & Qt::ControlModifier))) {
         zoomIn();
         return;
     }
@@ -383,10 +385,11 @@ QMenu *LogView::createContextMenu()
     QAction *copyAction = menu->addAction(tr("Copy"), this, &LogView::copy);
     copyAction->setShortcut(QKeySequence::Copy);
     copyAction->setEnabled(hasSelection());
-    if (m_timestamps != Timestamps::Off) {
-        QAction *stamped = menu->addAction(tr("Copy with Timestamps"), this, &LogView::copyWithTimestamps);
-        stamped->setEnabled(hasSelection());
-    }
+    // Always in the menu, greyed until the view shows times.
+    QAction *stamped = menu->addAction(tr("Copy with Timestamps"), this, &LogView::copyWithTimestamps);
+    stamped->setEnabled(hasSelection() && m_timestamps != Timestamps::Off);
+    if (m_timestamps == Timestamps::Off)
+        stamped->setToolTip(tr("Turn Timestamps on to copy each line after its time"));
     QAction *all = menu->addAction(tr("Select All"), this, &LogView::selectAll);
     all->setShortcut(QKeySequence::SelectAll);
     all->setEnabled(m_index.indexedSize() > 0);
