@@ -59,3 +59,11 @@ CommandFrame BuildCommandFrame(const QByteArray &command, int endChar, const QBy
     }
     return frame;
 }
+
+bool IsOnlyEcho(const QByteArray &command, const QByteArray &received)
+{
+    QByteArray echo = received;
+    echo.replace('\0', QByteArray());
+    echo = echo.trimmed();
+    return !echo.isEmpty() && echo == command.trimmed();
+}

@@ -30,3 +30,9 @@ struct CommandFrame
 // ask for it, the list's double-click does not).
 CommandFrame BuildCommandFrame(const QByteArray &command, int endChar, const QByteArray &customHex,
                                bool nullLineBreak);
+
+// Whether `received` is no more than the echo of `command`: the command's
+// bytes, with nothing but line ends, blanks and zero bytes around them. A
+// module that waits for the end of a command line answers so to a command
+// sent without one.
+bool IsOnlyEcho(const QByteArray &command, const QByteArray &received);

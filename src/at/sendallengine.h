@@ -34,6 +34,7 @@ public:
     explicit SendAllEngine(qint64 timeLimitMs = kTimeLimitMs) : m_timeLimitMs(timeLimitMs) {}
 
     void SetTimeLimit(qint64 ms) { m_timeLimitMs = ms; }
+    qint64 TimeLimit() const { return m_timeLimitMs; }
     // Begins a run over rowCount rows: noError and okSeen are set.
     void Start(ReplyFlags &flags, qsizetype rowCount, qint64 nowMs);
     // One poll; true while the run goes on.

@@ -30,15 +30,9 @@
 
 namespace {
 
-const char *const kProductTitle = "QRV无线模块调试工具V1.02";
-const char *const kMakerMail = "qrv@example.com";
-const char *const kMakerQQ = "80001234";
-const char *const kMakerWeb = "www.example.com/qrv";
 // The About item added to the system menu, and its command code.
 const char *const kAboutMenuText = "关于 Corvane(&A)...";
 constexpr unsigned kAboutCommand = 0x0010;
-constexpr int kStatusBarHeight = 32;
-constexpr int kStatusPart0Right = 500;
 
 } // namespace
 
@@ -212,7 +206,9 @@ void TerminalDialog::SetupWindow()
     connect(&m_session, &TerminalSession::deviceBack, this, [this] { m_statusBar->clearMessage(); });
     connect(&m_session, &TerminalSession::writeTimedOut, this, &TerminalDialog::ShowUnsent);
     connect(&m_session, &TerminalSession::sendAllStarted, this, [this] { ui->sendAllButton->setEnabled(false); });
-    connect(&m_session, &TerminalSession::sendAllEnded, this, [this] { ui->sendAllButton->setEnabled(true); });
+    connect(&m_session, &TerminalSession::sendAllEnded, this, &TerminalDialog::OnSendAllEnded);
+    connect(&m_session, &TerminalSession::onlyEchoCameBack, this, &TerminalDialog::OnOnlyEcho);
+    connect(&m_session, &TerminalSession::logFileStarted, this, &TerminalDialog::OnLogFileStarted);
     connect(&m_session, &TerminalSession::sendAllCut, this, [this] { m_sendAllCut = true; });
 }
 
@@ -243,46 +239,6 @@ void TerminalDialog::FillLineSettingLists()
 
     ui->rtsCheck->setChecked(false);
     ui->dtrCheck->setChecked(false);
-}
-
-void TerminalDialog::SetupStatusBar()
-{
-    m_statusBar = new QStatusBar(this);
-    m_statusBar->setObjectName(QStringLiteral("statusBar"));
-    m_statusBar->setSizeGripEnabled(false);
-    // The bar's pixel sizes are those of the standard dialog font; they grow
-    // with the font the window really got, like everything else.
-    const DialogUnits units = m_layout->units();
-    const int barHeight = kStatusBarHeight * units.baseY / DialogUnits().baseY;
-    const int part0Right = kStatusPart0Right * units.baseX / DialogUnits().baseX;
-    const QSize form = m_layout->formSize();
-    m_layout->addWidget(m_statusBar, QRect(0, form.height() - barHeight, form.width(), barHeight),
-                        DialogLayout::MoveY | DialogLayout::SizeX);
-
-    auto *part0 = new QWidget(m_statusBar);
-    part0->setObjectName(QStringLiteral("statusPart0"));
-    part0->setFixedWidth(part0Right - 8);
-    auto *row = new QHBoxLayout(part0);
-    row->setContentsMargins(2, 0, 2, 0);
-    row->setSpacing(4);
-    auto *icon = new QLabel(part0);
-    icon->setPixmap(QIcon(QStringLiteral(":/icons/qrvterm.png")).pixmap(16, 16));
-    row->addWidget(icon);
-    const QString spaces8(8, QLatin1Char(' '));
-    auto *text0 = new QLabel(QString::fromUtf8(kProductTitle) + spaces8 + QStringLiteral("Mail:")
-                                 + QString::fromUtf8(kMakerMail) + spaces8 + QStringLiteral("QQ:")
-                                 + QString::fromUtf8(kMakerQQ),
-                             part0);
-    text0->setObjectName(QStringLiteral("statusText0"));
-    row->addWidget(text0, 1);
-    m_statusBar->addWidget(part0);
-
-    auto *text1 = new QLabel(QString(9, QLatin1Char(' ')) + QStringLiteral("欢迎访问QRV工作室 ")
-                                 + QString::fromUtf8(kMakerWeb),
-                             m_statusBar);
-    text1->setObjectName(QStringLiteral("statusText1"));
-    m_statusBar->addWidget(text1, 1);
-    m_statusBar->show();
 }
 
 void TerminalDialog::AddSystemMenuItem()
@@ -339,6 +295,7 @@ void TerminalDialog::StartStopClicked()
             ShowUnsent(unsent);
         return;
     }
+    m_statusBar->clearMessage(); // what was told of the closed port is past
     m_session.Open(SettingsFromControls());
 }
 
@@ -369,26 +326,6 @@ void TerminalDialog::OnDeviceLost(const QString &devicePath, const QString &reas
     ShowMessage(QStringLiteral("串口已断开!\n%1\n%2").arg(devicePath, reason));
 }
 
-// The session stays: Stop stays Stop (it ends the wait), the lists stay
-// locked, and the bar tells what the window waits for.
-void TerminalDialog::OnWaitingForDevice()
-{
-    if (std::exchange(m_sendAllCut, false)) {
-        m_statusBar->showMessage(
-            QStringLiteral("Send All stopped: %1 went away. Waiting for it to come back… (Stop ends the wait)")
-                .arg(m_session.portEntry()));
-        return;
-    }
-    m_statusBar->showMessage(QStringLiteral("Waiting for %1 to come back… (Stop ends the wait)")
-                                 .arg(m_session.portEntry()));
-}
-
-void TerminalDialog::ShowAway(const QString &what)
-{
-    m_statusBar->showMessage(QStringLiteral("%1: %2 is away. Waiting for it to come back… (Stop ends the wait)")
-                                 .arg(what, m_session.portEntry()));
-}
-
 void TerminalDialog::setReconnect(bool on)
 {
     const QSignalBlocker blocker(m_reconnect);
@@ -401,6 +338,9 @@ void TerminalDialog::setLogDirectory(const QString &folder)
     if (!folder.isEmpty())
         m_lastLogDirectory = folder;
     m_logToDisk->setChecked(!folder.isEmpty());
+    // While on, the item says where the files go.
+    m_logToDisk->setText(folder.isEmpty() ? QStringLiteral("Log to Disk…")
+                                          : QStringLiteral("Log to Disk: %1").arg(QDir::toNativeSeparators(folder)));
     m_session.setLogDirectory(folder);
 }
 
@@ -493,6 +433,7 @@ void TerminalDialog::SendClicked()
         return;
     }
     m_history.add(text);
+    ShowIfPortClosed();
 }
 
 void TerminalDialog::CommandListDoubleClicked()
@@ -504,6 +445,8 @@ void TerminalDialog::CommandListDoubleClicked()
     UpdateDataFromControls();
     if (!m_session.SendCommandText(command, false))
         ShowAway(QStringLiteral("Not sent"));
+    else
+        ShowIfPortClosed();
 }
 
 void TerminalDialog::ShowUnsent(qint64 bytes)
@@ -554,6 +497,9 @@ void TerminalDialog::SendAllClicked()
         ShowAway(QStringLiteral("Send All not started"));
         return;
     }
+    // A run on a closed port would send nothing and only wait out its limit.
+    if (ShowIfPortClosed())
+        return;
     UpdateDataFromControls();
     m_session.startSendAll(m_commands->rowCount(), [this](qsizetype row) -> std::optional<QByteArray> {
         if (row >= m_commands->rowCount())

@@ -110,6 +110,7 @@ private:
     void SetupReceiveView();
     void SetupCommandList();
     void ShowPortStart();
+    void FitPortListWidth();
     void SetPortToolTip(const QString &entry);
     SerialSettings SettingsFromControls() const;
     // Tells that bytes written to the port never went out.
@@ -126,6 +127,12 @@ private:
     // while the device is away, and what the window waits for.
     void ShowAway(const QString &what);
     void ShowMessage(const QString &text);
+    // Says in the status bar that the port is not open (true then): Send
+    // still does what it did, Send All does not start.
+    bool ShowIfPortClosed();
+    void OnSendAllEnded(SendAllEngine::EndReason reason);
+    void OnOnlyEcho(const QByteArray &command);
+    void OnLogFileStarted(const QString &path);
     void OnLogToDiskToggled(bool on);
     bool AskYesNo(const QString &text);
 

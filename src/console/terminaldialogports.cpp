@@ -5,6 +5,8 @@
 #include "ui_terminaldialog.h"
 
 #include <QSerialPortInfo>
+#include <QAbstractItemView>
+#include <QScrollBar>
 #include <QStyledItemDelegate>
 
 // The Port list: COM1 … COM8, then the system's ports with what each one is.
@@ -61,8 +63,10 @@ void TerminalDialog::ListPorts()
     QStringList listed;
     for (int i = first; i < end; ++i)
         listed << box->itemText(i);
-    if (listed == system)
+    if (listed == system) {
+        FitPortListWidth();
         return;
+    }
     // Replace only the system's ports; the chosen or typed entry stays as
     // it was, even when its port has gone (opening it then says why).
     const QString entry = box->currentText();
@@ -85,8 +89,17 @@ void TerminalDialog::ListPorts()
         if (anyIdentity && !dynamic_cast<PortItemDelegate *>(box->itemDelegate()))
             box->setItemDelegate(new PortItemDelegate(box));
     }
-    box->view()->setMinimumWidth(box->view()->sizeHintForColumn(0) + 24);
+    FitPortListWidth();
     SelectPort(entry);
+}
+
+// The box keeps its size in the form; its list is as wide as its widest
+// entry (with what the port is), so that no entry is cut.
+void TerminalDialog::FitPortListWidth()
+{
+    QAbstractItemView *view = ui->portList->view();
+    const int frame = 2 * view->frameWidth() + view->verticalScrollBar()->sizeHint().width();
+    view->setMinimumWidth(std::max(ui->portList->width(), view->sizeHintForColumn(0) + frame));
 }
 
 void TerminalDialog::SelectPort(const QString &name)

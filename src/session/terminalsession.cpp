@@ -15,6 +15,9 @@ TerminalSession::TerminalSession(SessionLog &log, QObject *parent)
     m_sendAllTimer.setTimerType(Qt::PreciseTimer);
     m_sendAllTimer.setInterval(SendAllEngine::kPollMs);
     connect(&m_sendAllTimer, &QTimer::timeout, this, &TerminalSession::pollSendAll);
+    m_echoTimer.setSingleShot(true);
+    m_echoTimer.setInterval(kEchoCheckMs);
+    connect(&m_echoTimer, &QTimer::timeout, this, &TerminalSession::checkEcho);
     connect(&m_serial, &SerialSession::ReceiveReady, this, &TerminalSession::onReceiveReady);
     connect(&m_serial, &SerialSession::DeviceLost, this, &TerminalSession::onDeviceLost);
     connect(&m_serial, &SerialSession::WriteTimedOut, this, &TerminalSession::writeTimedOut);
@@ -98,6 +101,7 @@ qint64 TerminalSession::Close()
     // A run in progress ends with the port: nothing is framed or logged
     // during the close sequence, and a closed port could answer nothing.
     stopSendAll();
+    m_echoTimer.stop();
     m_reconnect.stop();
     const qint64 unsent = m_serial.Close();
     stopLogFile();
@@ -185,7 +189,26 @@ bool TerminalSession::SendCommandText(const QByteArray &command, bool nullLineBr
     m_log.Append(frame.logText, SessionLog::Origin::Terminal);
     m_serial.Write(frame.bytes.constData(), frame.bytes.size());
     emit commandSent(frame.bytes);
+    if (m_endChar == END_NULL && m_serial.IsOpen()) {
+        m_echoCommand = command;
+        m_echoFrom = m_log.size();
+        m_echoGeneration = m_log.generation();
+        m_echoTimer.start();
+    } else {
+        m_echoTimer.stop();
+    }
     return true;
+}
+
+void TerminalSession::checkEcho()
+{
+    if (!m_serial.IsOpen() || m_log.generation() != m_echoGeneration || m_log.size() < m_echoFrom)
+        return;
+    // An echo is the command and a line end or two; anything longer is an
+    // answer, and is not read back at all.
+    const qsizetype received = m_log.size() - m_echoFrom;
+    if (received <= m_echoCommand.size() + 16 && IsOnlyEcho(m_echoCommand, m_log.Slice(m_echoFrom, received)))
+        emit onlyEchoCameBack(m_echoCommand);
 }
 
 bool TerminalSession::startSendAll(qsizetype rowCount, SendAllEngine::CommandAt commandAt)

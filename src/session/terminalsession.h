@@ -65,6 +65,11 @@ public:
     // next received chunk. While the session waits for its device nothing
     // can go: nothing is logged or written, and the result is false.
     bool SendCommandText(const QByteArray &command, bool nullLineBreak);
+    // A command sent under NULL goes without an end of line, and a module
+    // that waits for one answers only its echo. When all that came back
+    // kEchoCheckMs after such a send (and before the next) is the command's
+    // echo, onlyEchoCameBack is emitted.
+    static constexpr int kEchoCheckMs = 1000;
 
     // Send All: the rows' commands read through commandAt at each send (so
     // that edits made during the run count), rowCount read now. The first
@@ -117,6 +122,8 @@ signals:
     void sendAllCut();
     // Written bytes that never went out.
     void writeTimedOut(qint64 bytes);
+    // A command sent under NULL got back only its echo (see kEchoCheckMs).
+    void onlyEchoCameBack(const QByteArray &command);
     // The log on disk started a file, or could not go on (the in-memory log
     // does); told once per file.
     void logFileStarted(const QString &path);
@@ -131,6 +138,7 @@ private:
     void pollSendAll();
     void startLogFile();
     void stopLogFile();
+    void checkEcho();
 
     SessionLog &m_log;
     SerialSession m_serial;
@@ -149,6 +157,11 @@ private:
     QString m_logDirectory;
     QString m_portEntry; // as the user named the open port
     LogFile m_logFile;
+    // The last command sent under NULL, and where the log stood after it.
+    QTimer m_echoTimer;
+    QByteArray m_echoCommand;
+    qsizetype m_echoFrom = 0;
+    quint64 m_echoGeneration = 0;
     // Where the last lost line starts in the log, and the log's generation
     // then (a Clear since leaves nothing of it).
     qsizetype m_lostLineAt = -1;
