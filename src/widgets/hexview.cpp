@@ -48,7 +48,7 @@ void HexView::setLog(const SessionLog *log)
 
 qsizetype HexView::rowCount() const
 {
-    return std::max<qsizetype>(1, (m_size + kBytesPerRow - 1) / kBytesPerRow);
+    return std::max<qsizetype>(1, (m_size + m_bytesPerRow - 1) / m_bytesPerRow);
 }
 
 int HexView::visibleRowCount() const { return std::max(1, viewport()->height() / m_lineHeight); }
@@ -65,7 +65,28 @@ int HexView::offsetDigits() const
 
 int HexView::hexColumn(int i) const { return offsetDigits() + 2 + 3 * i + (i >= 8 ? 1 : 0); }
 
-int HexView::rowLength() const { return textColumn() + kBytesPerRow; }
+int HexView::rowLength() const { return textColumn() + m_bytesPerRow; }
+
+qreal HexView::rowWidth(int bytes) const
+{
+    // The row's text column begins two cells after the last byte's digits.
+    return (hexColumn(bytes - 1) + 4 + bytes + 1) * m_cellWidth;
+}
+
+void HexView::updateBytesPerRow()
+{
+    // Until the viewport has its size, its width says nothing.
+    if (!m_laidOut)
+        return;
+    const int bytes = std::ceil(rowWidth(kBytesPerRow)) <= viewport()->width() ? kBytesPerRow : kNarrowBytesPerRow;
+    if (bytes == m_bytesPerRow)
+        return;
+    const bool atEnd = m_firstRow >= maxFirstRow();
+    const qsizetype first = m_firstRow * m_bytesPerRow;
+    m_bytesPerRow = bytes;
+    m_firstRow = atEnd ? maxFirstRow() : first / bytes;
+    viewport()->update();
+}
 
 void HexView::logChanged(bool scrollToEnd)
 {
@@ -77,6 +98,7 @@ void HexView::logChanged(bool scrollToEnd)
     }
     const qsizetype before = m_size;
     m_size = size;
+    updateBytesPerRow(); // longer offsets past 4 GB
     if (before != size || scrollToEnd) {
         if (scrollToEnd || (atEnd && before >= 0))
             m_firstRow = maxFirstRow();
@@ -107,7 +129,7 @@ void HexView::syncScrollBar()
     m_firstRow = std::clamp<qsizetype>(m_firstRow, 0, maxRow);
     bar->setValue(int(m_firstRow / m_barScale));
     QScrollBar *h = horizontalScrollBar();
-    const int width = int(std::ceil((rowLength() + 1) * m_cellWidth));
+    const int width = int(std::ceil(rowWidth(m_bytesPerRow)));
     h->setRange(0, std::max(0, width - viewport()->width()));
     h->setPageStep(viewport()->width());
     m_syncingBar = false;
@@ -131,7 +153,7 @@ void HexView::scrollToRow(qsizetype row)
 
 void HexView::ensurePositionVisible(qsizetype pos)
 {
-    const qsizetype row = pos / kBytesPerRow;
+    const qsizetype row = pos / m_bytesPerRow;
     if (row < m_firstRow)
         scrollToRow(row);
     else if (row >= m_firstRow + visibleRowCount())
@@ -185,10 +207,10 @@ HexView::Decoded HexView::decode(qsizetype from, qsizetype to) const
 
 QString HexView::rowText(qsizetype row) const
 {
-    if (row < 0 || row * kBytesPerRow >= std::max<qsizetype>(m_size, 1))
+    if (row < 0 || row * m_bytesPerRow >= std::max<qsizetype>(m_size, 1))
         return QString();
-    const qsizetype from = row * kBytesPerRow;
-    const qsizetype to = std::min(m_size, from + kBytesPerRow);
+    const qsizetype from = row * m_bytesPerRow;
+    const qsizetype to = std::min(m_size, from + m_bytesPerRow);
     return formatRow(decode(from, to), from, from, to, from);
 }
 
@@ -204,7 +226,8 @@ QString HexView::dumpText(qsizetype from, qsizetype to, bool *complete) const
     const Decoded d = decode(from, to);
     if (complete)
         *complete = d.complete;
-    for (qsizetype base = from / kBytesPerRow * kBytesPerRow; base < std::max<qsizetype>(to, 1); base += kBytesPerRow) {
+    const qsizetype end = std::max<qsizetype>(to, 1);
+    for (qsizetype base = from / m_bytesPerRow * m_bytesPerRow; base < end; base += m_bytesPerRow) {
         out += formatRow(d, from, from, to, base);
         out += u'\n';
     }
@@ -218,7 +241,7 @@ QString HexView::formatRow(const Decoded &d, qsizetype dataFrom, qsizetype from,
     for (int k = 0; k < digits; ++k)
         line[k] = HexDigit(int(quint64(base) >> (4 * (digits - 1 - k))));
     QString cells;
-    for (int i = 0; i < kBytesPerRow; ++i) {
+    for (int i = 0; i < m_bytesPerRow; ++i) {
         const qsizetype pos = base + i;
         if (pos < from || pos >= to || pos - dataFrom >= d.bytes.size()) {
             cells += u' ';
@@ -233,7 +256,7 @@ QString HexView::formatRow(const Decoded &d, qsizetype dataFrom, qsizetype from,
         const QString &cell = d.cells[pos - dataFrom];
         cells += cell.isEmpty() && (i == 0 || pos == from) ? QStringLiteral(" ") : cell;
     }
-    line.replace(textColumn(), kBytesPerRow, cells.leftJustified(kBytesPerRow, u' ').left(kBytesPerRow));
+    line.replace(textColumn(), m_bytesPerRow, cells.leftJustified(m_bytesPerRow, u' ').left(m_bytesPerRow));
     return line;
 }
 
@@ -282,22 +305,22 @@ qsizetype HexView::positionAt(const QPoint &point) const
     const int cell = int(x / m_cellWidth);
     int i;
     if (cell >= textColumn() - 1) {
-        i = std::clamp(int((x - textColumn() * m_cellWidth) / m_cellWidth + 0.5), 0, kBytesPerRow);
+        i = std::clamp(int((x - textColumn() * m_cellWidth) / m_cellWidth + 0.5), 0, m_bytesPerRow);
     } else {
         // The byte whose two digits (and the space after them) hold the cell.
         i = 0;
-        while (i < kBytesPerRow && cell > hexColumn(i) + 1)
+        while (i < m_bytesPerRow && cell > hexColumn(i) + 1)
             ++i;
-        if (i < kBytesPerRow && x >= (hexColumn(i) + 1) * m_cellWidth)
+        if (i < m_bytesPerRow && x >= (hexColumn(i) + 1) * m_cellWidth)
             ++i; // past the middle of the digits: the byte after
     }
-    return std::clamp<qsizetype>(row * kBytesPerRow + i, 0, m_size);
+    return std::clamp<qsizetype>(row * m_bytesPerRow + i, 0, m_size);
 }
 
 QRect HexView::byteRect(qsizetype pos) const
 {
-    const qsizetype row = pos / kBytesPerRow - m_firstRow;
-    const int i = int(pos % kBytesPerRow);
+    const qsizetype row = pos / m_bytesPerRow - m_firstRow;
+    const int i = int(pos % m_bytesPerRow);
     const int left = int(hexColumn(i) * m_cellWidth) - horizontalScrollBar()->value();
     return QRect(left, int(row * m_lineHeight), int(std::ceil(2 * m_cellWidth)), m_lineHeight);
 }
@@ -311,7 +334,7 @@ QRect HexView::cellRect(qsizetype row, int column) const
 qsizetype HexView::charOffsetOf(qsizetype pos) const
 {
     pos = std::clamp<qsizetype>(pos, 0, m_size);
-    return pos / kBytesPerRow * (rowLength() + 1) + hexColumn(int(pos % kBytesPerRow));
+    return pos / m_bytesPerRow * (rowLength() + 1) + hexColumn(int(pos % m_bytesPerRow));
 }
 
 qsizetype HexView::byteOffsetOf(qsizetype charOffset) const
@@ -322,11 +345,11 @@ qsizetype HexView::byteOffsetOf(qsizetype charOffset) const
     const int column = int(charOffset % line);
     int i = 0;
     if (column >= textColumn())
-        i = std::min(column - textColumn(), kBytesPerRow);
+        i = std::min(column - textColumn(), m_bytesPerRow);
     else
-        while (i + 1 < kBytesPerRow && column >= hexColumn(i + 1))
+        while (i + 1 < m_bytesPerRow && column >= hexColumn(i + 1))
             ++i;
-    return std::clamp<qsizetype>(row * kBytesPerRow + i, 0, m_size);
+    return std::clamp<qsizetype>(row * m_bytesPerRow + i, 0, m_size);
 }
 
 QString HexView::text(qsizetype from, qsizetype to) const
@@ -349,8 +372,8 @@ void HexView::paintEvent(QPaintEvent *)
     const qsizetype rows = std::min<qsizetype>(visibleRowCount() + 1, rowCount() - first);
     if (rows <= 0)
         return;
-    const qsizetype from = first * kBytesPerRow;
-    const qsizetype to = std::min(m_size, (first + rows) * kBytesPerRow);
+    const qsizetype from = first * m_bytesPerRow;
+    const qsizetype to = std::min(m_size, (first + rows) * m_bytesPerRow);
     const Decoded d = decode(from, to);
 
     // Each byte's background: 0 none, 1 sent by the terminal, 2 a match,
@@ -389,13 +412,13 @@ void HexView::paintEvent(QPaintEvent *)
     QRegion selected;
     for (qsizetype r = 0; r < rows; ++r) {
         const int y = int(r * m_lineHeight);
-        const qsizetype base = (first + r) * kBytesPerRow;
-        for (int i = 0; i < kBytesPerRow && base + i < to; ++i) {
+        const qsizetype base = (first + r) * m_bytesPerRow;
+        for (int i = 0; i < m_bytesPerRow && base + i < to; ++i) {
             const char k = kind[base + i - from];
             if (k == 0)
                 continue;
             // Hex digits, and the gap after them when the next byte looks the same.
-            const bool joined = i + 1 < kBytesPerRow && base + i + 1 < to && kind[base + i + 1 - from] == k;
+            const bool joined = i + 1 < m_bytesPerRow && base + i + 1 < to && kind[base + i + 1 - from] == k;
             const int left = int(hexColumn(i) * m_cellWidth) - scrollX;
             const int right = int((joined ? hexColumn(i + 1) : hexColumn(i) + 2) * m_cellWidth) - scrollX;
             const QRect hex(left, y, right - left, m_lineHeight);
@@ -410,7 +433,7 @@ void HexView::paintEvent(QPaintEvent *)
     const auto drawRows = [&](const QColor &color, const QColor &offsetColor) {
         for (qsizetype r = 0; r < rows; ++r) {
             const int baseline = int(r * m_lineHeight) + m_ascent;
-            const qsizetype base = (first + r) * kBytesPerRow;
+            const qsizetype base = (first + r) * m_bytesPerRow;
             const QString line = formatRow(d, from, from, to, base);
             const int digits = offsetDigits();
             painter.setPen(offsetColor);
@@ -418,7 +441,7 @@ void HexView::paintEvent(QPaintEvent *)
             painter.setPen(color);
             painter.drawText(QPointF(digits * m_cellWidth - scrollX, baseline), line.mid(digits, textColumn() - digits));
             // Each text cell at its own place: a wide character covers two.
-            for (int i = 0; i < kBytesPerRow && base + i - from < d.cells.size(); ++i) {
+            for (int i = 0; i < m_bytesPerRow && base + i - from < d.cells.size(); ++i) {
                 const QString &cell = d.cells[base + i - from];
                 if (!cell.isEmpty())
                     painter.drawText(QPointF(textX + i * m_cellWidth, baseline), cell);
@@ -438,6 +461,8 @@ void HexView::paintEvent(QPaintEvent *)
 void HexView::resizeEvent(QResizeEvent *event)
 {
     QAbstractScrollArea::resizeEvent(event);
+    m_laidOut = true;
+    updateBytesPerRow();
     syncScrollBar();
 }
 
@@ -446,6 +471,7 @@ void HexView::changeEvent(QEvent *event)
     QAbstractScrollArea::changeEvent(event);
     if (event->type() == QEvent::FontChange) {
         updateMetrics();
+        updateBytesPerRow();
         syncScrollBar();
         viewport()->update();
     }

@@ -13,6 +13,11 @@ class SessionLog;
 // double-byte character stands at its first byte, over two cells, on the
 // row where it begins.
 //
+// A viewport too narrow for a row of 16 (the main window's receive view at
+// its default size) gets rows of 8, so that a row and its text are seen
+// whole; one too narrow even for that scrolls sideways. The count changes
+// with the width and the font, keeping the first byte on screen.
+//
 // Only the rows on screen are read and formatted, so any size of log scrolls
 // at the same speed. Positions are byte offsets of the log, as in LogView;
 // selection is by bytes, from either column. Copy gives the selected rows as
@@ -21,7 +26,9 @@ class HexView : public QAbstractScrollArea
 {
     Q_OBJECT
 public:
+    // Bytes of a row where it fits, and where it does not.
     static constexpr int kBytesPerRow = 16;
+    static constexpr int kNarrowBytesPerRow = 8;
 
     explicit HexView(QWidget *parent = nullptr);
 
@@ -31,12 +38,15 @@ public:
     // when the last row was on screen) the last row stays in view.
     void logChanged(bool scrollToEnd);
 
+    // kBytesPerRow, or kNarrowBytesPerRow while the viewport is too narrow
+    // for a full row. Rows, offsets and positions below count in these.
+    int bytesPerRow() const { return m_bytesPerRow; }
     qsizetype rowCount() const;
     qsizetype firstVisibleRow() const { return m_firstRow; }
     int visibleRowCount() const;
     // Row `row` as shown, always rowLength() characters: offset, two spaces,
     // the hex bytes (an extra space after the eighth), two spaces, the text
-    // padded to 16 characters. Empty past the last row.
+    // padded to bytesPerRow() characters. Empty past the last row.
     QString rowText(qsizetype row) const;
     int rowLength() const;
     // Hex digits of the offsets: 8, or more for a log past 4 GB.
@@ -73,7 +83,9 @@ public:
     QString text(qsizetype from, qsizetype to) const;
     qsizetype characterCount() const { return rowCount() * (rowLength() + 1); }
     void ensurePositionVisible(qsizetype pos);
-    qsizetype firstVisiblePosition() const { return m_firstRow * kBytesPerRow; }
+    qsizetype firstVisiblePosition() const { return m_firstRow * m_bytesPerRow; }
+    // Scrolls the row that holds pos to the top, as far as the end allows.
+    void scrollToPosition(qsizetype pos) { scrollToRow(pos / m_bytesPerRow); }
 
     // Matches of finder on screen get a background, the one at current a
     // stronger one; text the terminal added, `terminalBackground` when set.
@@ -116,14 +128,21 @@ private:
     // dataFrom on; the bytes outside [from, to) blank.
     QString formatRow(const Decoded &d, qsizetype dataFrom, qsizetype from, qsizetype to, qsizetype base) const;
     void updateMetrics();
+    // Bytes per row for the viewport's width; the first byte on screen stays.
+    void updateBytesPerRow();
+    // Pixels a row of `bytes` bytes takes, with a cell after it (where the
+    // second half of a wide character at the row's end goes).
+    qreal rowWidth(int bytes) const;
     void syncScrollBar();
     qsizetype maxFirstRow() const;
     void setCursorPos(qsizetype pos, bool extend);
-    int textColumn() const { return hexColumn(kBytesPerRow - 1) + 4; }
+    int textColumn() const { return hexColumn(m_bytesPerRow - 1) + 4; }
 
     const SessionLog *m_log = nullptr;
     qsizetype m_size = 0;
     qsizetype m_firstRow = 0;
+    int m_bytesPerRow = kBytesPerRow;
+    bool m_laidOut = false; // the viewport has had its size
     qsizetype m_barScale = 1; // rows per scroll-bar step, for logs of billions of rows
     qsizetype m_anchor = 0;
     qsizetype m_cursor = 0;
