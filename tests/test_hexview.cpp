@@ -18,10 +18,7 @@
 #include <QTest>
 
 // The main window, where this test is linked with it.
-#if __has_include("console/terminaldialog.h")
 #include "dialogsupport.h"
-#define QRV_HEX_IN_WINDOW 1
-#endif
 
 class TestHexView : public QObject
 {
@@ -177,7 +174,6 @@ private slots:
     // A wider window gets 16 again.
     void defaultWindowShowsWholeRows()
     {
-#ifdef QRV_HEX_IN_WINDOW
         TerminalDialog::SetPortLister([] { return QStringList(); });
         SessionLog log;
         log.Append(QByteArray("ATI\r\nQuectel\r\nEC20F\r\nRevision: EC20CEFAR06A03M4G\r\n\xC4\xE3\xBA\xC3\r\nOK\r\n"));
@@ -208,9 +204,21 @@ private slots:
         QTRY_COMPARE(d.size(), defaultSize);
         QCOMPARE(v->bytesPerRow(), 8);
         QVERIFY(LastByteInView(v, 0));
-#else
-        QSKIP("not linked with the main window (qrvconsole)");
-#endif
+
+        // Switched from text far into a log, the dump opens at the same
+        // bytes, whatever a row holds.
+        MenuAction(*view, QStringLiteral("Hex"))->trigger(); // back to text
+        QVERIFY(!view->showsHex());
+        for (int i = 0; i < 400; ++i)
+            log.Append(QByteArray("+CSQ: 20,99\r\n"));
+        view->logChanged(false);
+        view->scrollToRow(300);
+        const qsizetype top = view->firstVisiblePosition();
+        QVERIFY(top > 3000);
+        v = SwitchToHex(*view);
+        QVERIFY(v);
+        QVERIFY2(v->firstVisiblePosition() <= top && top < v->firstVisiblePosition() + v->bytesPerRow(),
+                 qPrintable(QStringLiteral("%1 for %2").arg(v->firstVisiblePosition()).arg(top)));
     }
 
     // 8 a row: the rows, a character across a row's end, selection from

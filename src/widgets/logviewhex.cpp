@@ -32,7 +32,7 @@ void LogView::setHexView(bool on)
         m_hex->setSelection(m_anchor, m_cursor);
         m_hex->show();
         placeOverlays();
-        m_hex->scrollToRow(top / HexView::kBytesPerRow);
+        m_hex->scrollToPosition(top);
         m_hex->setFocus(Qt::OtherFocusReason);
     } else {
         const qsizetype top = m_hex->firstVisiblePosition();
