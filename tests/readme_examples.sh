@@ -233,14 +233,18 @@ wait_lines() {
 }
 
 # Sends COMMAND to the module on DEVICE and waits for the line ANSWER (3 s),
-# as a terminal program would.
-talk() { # DEVICE COMMAND ANSWER
+# as a terminal program would; with FILE and LINES, then keeps the device
+# open until FILE has LINES lines (5 s), as a program that follows the module.
+talk() { # DEVICE COMMAND ANSWER [FILE LINES]
   (
-    stty -F "$1" raw -echo
     exec 3<>"$1"
+    stty raw -echo <&3 # on this open file: the module may take a close for a new terminal
     printf '%s\r' "$2" >&3
     while IFS= read -r -t 3 line <&3; do
-      [ "${line%$'\r'}" = "$3" ] && exit 0
+      if [ "${line%$'\r'}" = "$3" ]; then
+        [ $# -lt 5 ] || wait_lines "$4" "$5" || true
+        exit 0
+      fi
     done
     exit 1
   )
@@ -298,7 +302,7 @@ run_sim_pty() {
 # the link leads to the device printed, and after AT+CFUN=1,1 to the new one.
 # The link is made in this script's folder, not in /tmp.
 run_sim_link() {
-  local dir link first second
+  local dir link first second=
   dir=$(prepare sim-link)
   sim_line sim-link || return
   [[ $sim_args =~ --link\ ([^ ]+) ]] || { fail "sim-link: no --link in qrvsim $sim_args"; return; }
@@ -309,7 +313,7 @@ run_sim_link() {
   wait_lines "$dir/sim.out" 1 || { fail "sim-link: qrvsim printed nothing: $(cat "$dir/sim.err")"; stop_sim; return; }
   first=$(readlink "$dir/module" || true)
   [ "$first" = "$(head -1 "$dir/sim.out")" ] || fail "sim-link: the link leads to \"$first\", qrvsim printed $(head -1 "$dir/sim.out")"
-  talk "$dir/module" AT+CFUN=1,1 OK || fail "sim-link: AT+CFUN=1,1 through the link got no OK"
+  talk "$dir/module" AT+CFUN=1,1 OK "$dir/sim.out" 2 || fail "sim-link: AT+CFUN=1,1 through the link got no OK"
   if wait_lines "$dir/sim.out" 2 && sleep 0.2; then
     second=$(readlink "$dir/module" || true)
     [ "$second" = "$(sed -n 2p "$dir/sim.out")" ] || fail "sim-link: after the reset the link leads to \"$second\", qrvsim printed $(sed -n 2p "$dir/sim.out")"
