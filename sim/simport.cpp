@@ -1,13 +1,18 @@
 #include "simport.h"
 
 #include <QFile>
+#include <QHash>
 #include <QSocketNotifier>
 #include <QTimer>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <functional>
 #include <pty.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <stdlib.h>
 #include <termios.h>
@@ -35,7 +40,133 @@ void appendBounded(QByteArray &buffer, const QByteArray &bytes, qsizetype max)
     buffer.append(bytes.left(std::max<qsizetype>(0, max - buffer.size())));
 }
 
+// How many descriptors of processes other than this one are open on
+// `device` (as fuser finds them: the links in /proc/<pid>/fd). Those of
+// processes whose descriptors cannot be read (another user's) are not seen.
+int OpenElsewhere(const QString &device)
+{
+    const QByteArray target = QFile::encodeName(device);
+    const long self = long(::getpid());
+    DIR *proc = ::opendir("/proc");
+    if (!proc)
+        return 0;
+    int found = 0;
+    while (const dirent *process = ::readdir(proc)) {
+        char *end = nullptr;
+        const long pid = std::strtol(process->d_name, &end, 10);
+        if (pid <= 0 || *end != '\0' || pid == self)
+            continue;
+        const QByteArray folder = QByteArray("/proc/") + process->d_name + "/fd";
+        DIR *fds = ::opendir(folder.constData());
+        if (!fds)
+            continue;
+        while (const dirent *fd = ::readdir(fds)) {
+            char link[256];
+            const QByteArray path = folder + '/' + fd->d_name;
+            const ssize_t n = ::readlink(path.constData(), link, sizeof link);
+            if (n == target.size() && std::memcmp(link, target.constData(), size_t(n)) == 0)
+                ++found;
+        }
+        ::closedir(fds);
+    }
+    ::closedir(proc);
+    return found;
+}
+
 } // namespace
+
+// One inotify instance for all the ports of a thread that watch their
+// devices' opens and closes: the instances a user may have are few (128 by
+// default), and qrvsim serves up to 256 modules.
+class SimPort::CloseWatch
+{
+public:
+    // Told that the device was closed, with the opens of it that came after
+    // the last close (at least: the system merges an event with an equal one
+    // just before it).
+    using Closed = std::function<void(int opensSince)>;
+
+    static std::shared_ptr<CloseWatch> forThisThread(QString *error)
+    {
+        thread_local std::weak_ptr<CloseWatch> shared;
+        if (auto watch = shared.lock())
+            return watch;
+        const int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (fd < 0) {
+            if (error)
+                *error = errnoText("inotify");
+            return nullptr;
+        }
+        auto watch = std::shared_ptr<CloseWatch>(new CloseWatch(fd));
+        shared = watch;
+        return watch;
+    }
+
+    ~CloseWatch()
+    {
+        delete m_notifier;
+        ::close(m_fd);
+    }
+
+    // The watch descriptor, or -1 with *error set.
+    int add(const QString &path, Closed closed, QString *error)
+    {
+        const int wd = ::inotify_add_watch(m_fd, QFile::encodeName(path).constData(), IN_OPEN | IN_CLOSE);
+        if (wd < 0) {
+            if (error)
+                *error = errnoText(("watch " + QFile::encodeName(path)).constData());
+            return -1;
+        }
+        m_closed.insert(wd, std::move(closed));
+        return wd;
+    }
+
+    void remove(int wd)
+    {
+        // Events of the device already queued are dropped with it.
+        if (m_closed.remove(wd))
+            ::inotify_rm_watch(m_fd, wd);
+    }
+
+    // Tells the handlers of what came so far.
+    void poll()
+    {
+        alignas(inotify_event) char buffer[4096];
+        QHash<int, int> opensSinceClose; // of each device closed
+        for (;;) {
+            const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            for (ssize_t at = 0; at + ssize_t(sizeof(inotify_event)) <= n;) {
+                const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+                at += ssize_t(sizeof(inotify_event) + event->len);
+                if (event->mask & IN_CLOSE)
+                    opensSinceClose[event->wd] = 0;
+                else if ((event->mask & IN_OPEN) && opensSinceClose.contains(event->wd))
+                    ++opensSinceClose[event->wd];
+            }
+        }
+        // A handler may remove watches: each is looked up when its turn comes.
+        for (auto closed = opensSinceClose.cbegin(); closed != opensSinceClose.cend(); ++closed) {
+            if (const auto it = m_closed.constFind(closed.key()); it != m_closed.constEnd()) {
+                const Closed handler = *it;
+                handler(closed.value());
+            }
+        }
+    }
+
+private:
+    explicit CloseWatch(int fd) : m_fd(fd), m_notifier(new QSocketNotifier(fd, QSocketNotifier::Read))
+    {
+        QObject::connect(m_notifier, &QSocketNotifier::activated, m_notifier, [this] { poll(); });
+    }
+
+    int m_fd;
+    QSocketNotifier *m_notifier;
+    QHash<int, Closed> m_closed;
+};
 
 // The timers are children so that they follow the object to its thread.
 SimPort::SimPort(QObject *parent)
@@ -57,6 +188,7 @@ SimPort::SimPort(QObject *parent)
 SimPort::~SimPort()
 {
     stop();
+    m_closeWatch.reset();
     if (!m_linkPath.isEmpty())
         ::unlink(QFile::encodeName(m_linkPath).constData());
     if (m_comingBack.master >= 0) {
@@ -148,6 +280,9 @@ void SimPort::install(const Pty &pty)
     m_master = pty.master;
     m_slaveHold = pty.slave;
     m_devicePath = pty.path;
+    // Watched before the link shows it to anyone.
+    if (m_closeWatch)
+        watchDevice(nullptr);
     if (!m_linkPath.isEmpty())
         pointLink(nullptr);
     m_readNotifier = new QSocketNotifier(m_master, QSocketNotifier::Read, this);
@@ -155,6 +290,79 @@ void SimPort::install(const Pty &pty)
     m_writeNotifier = new QSocketNotifier(m_master, QSocketNotifier::Write, this);
     m_writeNotifier->setEnabled(false);
     connect(m_writeNotifier, &QSocketNotifier::activated, this, &SimPort::onWritable);
+}
+
+void SimPort::powerOn()
+{
+    switchOffAndOn(true);
+}
+
+void SimPort::switchOffAndOn(bool dropUnread)
+{
+    ++m_generation;
+    m_resetPending = false;
+    m_replyTimer->stop();
+    m_paceTimer->stop();
+    m_input.clear();
+    m_heldReply.clear();
+    m_paced.clear();
+    m_unwritten.clear();
+    if (m_writeNotifier)
+        m_writeNotifier->setEnabled(false);
+    if (isRunning()) {
+        // What the module wrote and no terminal has read, and what a terminal
+        // wrote and the module has not read.
+        ::tcflush(m_slaveHold, TCIFLUSH);
+        char buffer[4096];
+        for (int round = 0; dropUnread && round < 256; ++round) {
+            const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+            if (n <= 0 && !(n < 0 && errno == EINTR))
+                break;
+        }
+    }
+    m_module.powerOn();
+}
+
+bool SimPort::setPowerOnAfterLastClose(bool on, QString *error)
+{
+    if (!on) {
+        unwatchDevice();
+        m_closeWatch.reset();
+        return true;
+    }
+    if (m_closeWatch)
+        return true;
+    m_closeWatch = CloseWatch::forThisThread(error);
+    if (!m_closeWatch)
+        return false;
+    if (isRunning() && !watchDevice(error)) {
+        m_closeWatch.reset();
+        return false;
+    }
+    return true;
+}
+
+bool SimPort::watchDevice(QString *error)
+{
+    unwatchDevice();
+    m_watch = m_closeWatch->add(m_devicePath, [this](int opensSince) { onDeviceClosed(opensSince); }, error);
+    return m_watch >= 0;
+}
+
+void SimPort::unwatchDevice()
+{
+    if (m_closeWatch && m_watch >= 0)
+        m_closeWatch->remove(m_watch);
+    m_watch = -1;
+}
+
+void SimPort::onDeviceClosed(int opensSince)
+{
+    // Descriptors opened after the close are not counted: the device was
+    // free between (a program that closed it and opened it again at once),
+    // and what is unread on the module's side may be theirs.
+    if (isRunning() && OpenElsewhere(m_devicePath) <= opensSince)
+        switchOffAndOn(opensSince == 0);
 }
 
 void SimPort::setResetTiming(int downMs, int bootMs)
@@ -199,7 +407,9 @@ void SimPort::reset()
     if (!made)
         return;
     m_comingBack = next;
-    QTimer::singleShot(m_resetDownMs, this, [this] {
+    // Switched off and on meanwhile (powerOn()): no boot messages.
+    const quint64 generation = m_generation;
+    QTimer::singleShot(m_resetDownMs, this, [this, generation] {
         const Pty next = std::exchange(m_comingBack, {});
         if (isRunning()) {
             // Started meanwhile (a terminal asked for the port): the module
@@ -212,12 +422,17 @@ void SimPort::reset()
             install(next);
             emit deviceChanged(m_devicePath);
         }
-        QTimer::singleShot(m_resetBootMs, this, [this] { sendUnsolicited(m_module.bootMessages()); });
+        QTimer::singleShot(m_resetBootMs, this, [this, generation] {
+            if (generation == m_generation)
+                sendUnsolicited(m_module.bootMessages());
+        });
     });
 }
 
 void SimPort::stop()
 {
+    // Before the hold on the slave goes: that close is not a program's.
+    unwatchDevice();
     m_resetPending = false;
     m_replyTimer->stop();
     m_paceTimer->stop();
@@ -265,6 +480,12 @@ void SimPort::sendUnsolicited(const QByteArray &bytes)
 
 void SimPort::onReadable()
 {
+    // A close that came before this input is handled first: the input may
+    // be from a program that opened the device after it.
+    if (m_closeWatch)
+        m_closeWatch->poll();
+    if (!isRunning())
+        return;
     char buffer[4096];
     for (int round = 0; round < 16; ++round) {
         const ssize_t n = ::read(m_master, buffer, sizeof buffer);
@@ -297,7 +518,10 @@ void SimPort::processInput()
         m_input.remove(0, out.consumed);
         transmit(out.echo);
         for (const auto &urc : out.unsolicited)
-            QTimer::singleShot(urc.delayMs, this, [this, bytes = urc.bytes] { sendUnsolicited(bytes); });
+            QTimer::singleShot(urc.delayMs, this, [this, bytes = urc.bytes, generation = m_generation] {
+                if (generation == m_generation)
+                    sendUnsolicited(bytes);
+            });
         if (out.reset) {
             // Input after the reset's line is lost with the line.
             m_input.clear();

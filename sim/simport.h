@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
 class QSocketNotifier;
 class QTimer;
 
@@ -51,6 +53,25 @@ public:
 
     SimulatedModule &module() { return m_module; }
 
+    // Switches the module off and on, for a terminal that opens the port
+    // afresh: the module is as at its first start (SimulatedModule::powerOn()),
+    // and nothing of before is carried over: input not yet taken, replies
+    // not yet out, unsolicited result codes and boot messages still due, a
+    // reset asked for but not yet done, bytes on the pty the last terminal
+    // did not read. The pty stays, under its name.
+    void powerOn();
+
+    // For a port that other programs open and close on their own (qrvsim):
+    // when the last program that has the device open closes it, powerOn() is
+    // called, so that the next program to open it finds the module as at its
+    // first start. The device is watched for opens and closes (inotify), and
+    // the programs that have it open are found as fuser finds them; this
+    // process's own descriptors do not count. Across a reset the module keeps
+    // its message store for the program that follows it to its new pty: only
+    // closes of the device the module is on count. Off by default. False,
+    // with *error set, when the device cannot be watched.
+    bool setPowerOnAfterLastClose(bool on, QString *error = nullptr);
+
     // Sends bytes the module produces on its own (unsolicited result codes)
     // behind whatever output is already queued.
     void sendUnsolicited(const QByteArray &bytes);
@@ -92,6 +113,11 @@ private:
     void flushWrites();
 
     bool pointLink(QString *error);
+    class CloseWatch;
+    bool watchDevice(QString *error);
+    void unwatchDevice();
+    void onDeviceClosed(int opensSince);
+    void switchOffAndOn(bool dropUnread);
 
     SimulatedModule m_module;
     QString m_linkPath;
@@ -121,4 +147,10 @@ private:
     Pty m_comingBack;             // the pty the module comes back on
     int m_resetDownMs = kResetDownMs;
     int m_resetBootMs = kResetBootMs;
+
+    // Counts the powerOn() calls: what was scheduled before one is not sent.
+    quint64 m_generation = 0;
+
+    std::shared_ptr<CloseWatch> m_closeWatch; // while closes are watched
+    int m_watch = -1;                         // the current device's watch
 };

@@ -22,6 +22,11 @@ public:
     {
         if (!m_port.start(error))
             return QString();
+        // Each open (a Start in the window, a port qrvterm-run opens) finds
+        // the module as at its first start; reconnect, which follows the
+        // module through its own reset, opens the device without asking here
+        // and so finds what the reset kept.
+        m_port.powerOn();
         // The module answers at the byte rate of the chosen speed, so replies
         // arrive in pieces as they do from real hardware.
         m_port.setLineRate(int(std::min<quint32>(baudRate, 4000000)));
