@@ -1,15 +1,11 @@
 #include "serial/serialsession.h"
 
+#include "serial/localserialtransport.h"
+
 #include <QEventLoop>
-#include <QFileInfo>
 #include <QThread>
 #include <algorithm>
 #include <limits>
-
-#ifdef Q_OS_UNIX
-#include <sys/ioctl.h>
-#include <termios.h>
-#endif
 
 SerialSession::SerialSession(QObject *parent)
     : QObject(parent)
@@ -24,85 +20,57 @@ SerialSession::~SerialSession()
     Release();
 }
 
+namespace {
+
+QList<SerialSession::TransportMaker> &TransportMakers()
+{
+    static QList<SerialSession::TransportMaker> makers;
+    return makers;
+}
+
+std::unique_ptr<PortTransport> MakeTransport(const QString &portName)
+{
+    for (const SerialSession::TransportMaker &maker : std::as_const(TransportMakers()))
+        if (std::unique_ptr<PortTransport> transport = maker(portName))
+            return transport;
+    return std::make_unique<LocalSerialTransport>(DevicePathForPort(portName));
+}
+
+} // namespace
+
+void SerialSession::AddTransportMaker(TransportMaker maker)
+{
+    TransportMakers().append(std::move(maker));
+}
+
 SerialSession::OpenResult SerialSession::Open(const SerialSettings &settings, bool keepInput)
 {
     if (m_port)
         Close();
     m_lastError.clear();
     m_openFailure = {};
-    m_devicePath = DevicePathForPort(settings.portName);
 
-    auto *port = new QSerialPort(this);
-    port->setPortName(m_devicePath);
-    // No limit on the port's own buffer: bytes wait there until the window
-    // reads them, so a slow window never makes the driver drop input.
-    port->setReadBufferSize(0);
-    if (!port->open(QIODevice::ReadWrite)) {
-        m_lastError = port->errorString();
-        m_openFailure = ClassifyPortOpenFailure(m_devicePath, port->error(), m_lastError);
-        delete port;
-        return OpenResult::Failed;
+    std::unique_ptr<PortTransport> transport = MakeTransport(settings.portName);
+    m_devicePath = transport->name();
+    const OpenResult result = transport->open(settings);
+    if (result != OpenResult::Opened) {
+        m_lastError = transport->errorString();
+        if (result == OpenResult::Failed)
+            m_openFailure = transport->openFailure();
+        return result;
     }
-    m_port = port;
-    if (!ApplySettings(settings)) {
-        if (m_lastError.isEmpty())
-            m_lastError = m_port->errorString();
-        Release();
-        return OpenResult::SettingsRejected;
-    }
-    m_port->clear(keepInput ? QSerialPort::Output : QSerialPort::AllDirections);
+    transport->setParent(this);
+    m_port = transport.release();
+    m_port->purge(keepInput ? PortTransport::Direction::Output : PortTransport::Direction::Both);
     m_writeDeadline = 0;
     m_baudRate = std::max<quint32>(settings.baudRate, 1);
     // Start bit, data bits, parity bit, stop bits (1.5 counted as 2).
     m_bitsPerChar = 1 + settings.dataBits + (settings.parity == SerialSettings::Parity::None ? 0 : 1)
         + (settings.stopBits == SerialSettings::StopBits::One ? 1 : 2);
-    connect(m_port, &QSerialPort::readyRead, this, &SerialSession::ReceiveReady);
-    connect(m_port, &QSerialPort::errorOccurred, this, &SerialSession::OnError);
-    connect(m_port, &QSerialPort::bytesWritten, this, &SerialSession::OnBytesWritten);
+    connect(m_port, &PortTransport::readyRead, this, &SerialSession::ReceiveReady);
+    connect(m_port, &PortTransport::lost, this, &SerialSession::OnLost);
+    connect(m_port, &PortTransport::bytesWritten, this, &SerialSession::OnBytesWritten);
     return OpenResult::Opened;
-}
-
-bool SerialSession::ApplySettings(const SerialSettings &s)
-{
-    // termios has no 1.5 stop bits: QSerialPort accepts the value and applies
-    // nothing, so it is refused here like any other setting the device rejects.
-    if (s.stopBits == SerialSettings::StopBits::OnePointFive) {
-#ifndef Q_OS_WIN
-        m_lastError = tr("1.5 stop bits are not supported on this platform");
-        return false;
-#endif
-    }
-    if (s.baudRate == 0 || !m_port->setBaudRate(qint32(std::min<quint32>(s.baudRate, 0x7FFFFFFF))))
-        return false;
-    if (s.dataBits < 5 || s.dataBits > 8 || !m_port->setDataBits(QSerialPort::DataBits(s.dataBits)))
-        return false;
-    const QSerialPort::Parity parity = s.parity == SerialSettings::Parity::Even ? QSerialPort::EvenParity
-        : s.parity == SerialSettings::Parity::Odd                               ? QSerialPort::OddParity
-                                                                                : QSerialPort::NoParity;
-    if (!m_port->setParity(parity))
-        return false;
-    const QSerialPort::StopBits stop = s.stopBits == SerialSettings::StopBits::Two ? QSerialPort::TwoStop
-        : s.stopBits == SerialSettings::StopBits::OnePointFive                      ? QSerialPort::OneAndHalfStop
-                                                                                    : QSerialPort::OneStop;
-    if (!m_port->setStopBits(stop))
-        return false;
-    // No output flow control, ever: a module whose CTS never rises (a
-    // three-wire cable) must still receive. RTS handshake tells the module
-    // that the terminal can take data; termios has no receive-only RTS mode,
-    // so RTS is held raised while the port is open. Ptys and many adapters
-    // have no modem lines and refuse the request, which is no error.
-    if (!m_port->setFlowControl(QSerialPort::NoFlowControl))
-        return false;
-    if (s.rtsHandshake)
-        m_port->setRequestToSend(true);
-    // DTR handshake: Linux (termios) has no DTR/DSR flow control, so the
-    // nearest behaviour is to keep DTR raised while the port is open, telling
-    // the module the terminal is ready. Ptys and many USB adapters have no
-    // modem lines and refuse the request, which is not an error of the session.
-    if (s.dtrHandshake)
-        m_port->setDataTerminalReady(true);
-    m_port->clearError();
-    return true;
 }
 
 qint64 SerialSession::Close()
@@ -126,7 +94,7 @@ bool SerialSession::BeginClose(qint64 *unsent)
     // the other side has not read yet: output is purged only when some of it
     // is stuck.
     m_port->setDataTerminalReady(false);
-    m_port->clear(*unsent > 0 ? QSerialPort::AllDirections : QSerialPort::Input);
+    m_port->purge(*unsent > 0 ? PortTransport::Direction::Both : PortTransport::Direction::Input);
     return true;
 }
 
@@ -156,19 +124,9 @@ qint64 SerialSession::CloseTogether(const QList<SerialSession *> &sessions)
     return unsent;
 }
 
-qint64 SerialSession::KernelOutputQueued() const
-{
-#ifdef Q_OS_UNIX
-    int queued = 0;
-    if (m_port && m_port->handle() >= 0 && ::ioctl(m_port->handle(), TIOCOUTQ, &queued) == 0)
-        return std::max(queued, 0);
-#endif
-    return 0;
-}
-
 qint64 SerialSession::OutputQueued() const
 {
-    return m_port ? m_port->bytesToWrite() + KernelOutputQueued() : 0;
+    return m_port ? m_port->bytesToWrite() + m_port->queuedBelow() : 0;
 }
 
 qint64 SerialSession::DrainOutput()
@@ -187,11 +145,11 @@ qint64 SerialSession::DrainOutput()
         const int left = int(std::min<qint64>(limit - clock.elapsed(), std::numeric_limits<int>::max()));
         // A port that fails (rather than waits) will not drain: stop asking.
         if (!m_port->waitForBytesWritten(std::max(left, 1)) && m_port->bytesToWrite() == before
-            && m_port->error() != QSerialPort::TimeoutError)
+            && m_port->failedForGood())
             break;
     }
     // Then the driver's own queue, down to the last byte on the wire.
-    while (m_port->bytesToWrite() == 0 && KernelOutputQueued() > 0 && clock.elapsed() < limit)
+    while (m_port->bytesToWrite() == 0 && m_port->queuedBelow() > 0 && clock.elapsed() < limit)
         QThread::msleep(1);
     return OutputQueued();
 }
@@ -201,11 +159,11 @@ void SerialSession::Release()
     m_writeTimer.stop();
     if (!m_port)
         return;
-    QSerialPort *port = m_port;
+    PortTransport *port = m_port;
     m_port = nullptr;
     disconnect(port, nullptr, this, nullptr);
     port->close();
-    // The port may be in the middle of emitting a signal that led here.
+    // The transport may be in the middle of emitting a signal that led here.
     port->deleteLater();
 }
 
@@ -213,8 +171,7 @@ qint64 SerialSession::Read(char *buffer, qint64 n)
 {
     if (!m_port || n <= 0)
         return 0;
-    const qint64 got = m_port->read(buffer, n);
-    return got > 0 ? got : 0;
+    return m_port->read(buffer, n);
 }
 
 qint64 SerialSession::Write(const char *data, qint64 n)
@@ -236,7 +193,7 @@ qint64 SerialSession::DropOutput()
     if (!m_port)
         return 0;
     const qint64 dropped = OutputQueued();
-    m_port->clear(QSerialPort::Output);
+    m_port->purge(PortTransport::Direction::Output);
     m_writeTimer.stop();
     m_writeDeadline = 0;
     return dropped;
@@ -274,37 +231,15 @@ void SerialSession::OnWriteTimeout()
     const qint64 dropped = m_port->bytesToWrite();
     m_writeDeadline = 0;
     if (dropped > 0) {
-        m_port->clear(QSerialPort::Output);
+        m_port->purge(PortTransport::Direction::Output);
         emit WriteTimedOut(dropped);
     }
 }
 
-void SerialSession::OnError(QSerialPort::SerialPortError error)
+void SerialSession::OnLost(const QString &reason)
 {
-    if (!m_port)
-        return;
-    switch (error) {
-    case QSerialPort::ResourceError:
-    case QSerialPort::ReadError:
-    case QSerialPort::WriteError:
-    case QSerialPort::PermissionError:
-    case QSerialPort::DeviceNotFoundError: {
-        // The device is gone. QSerialPort would report this again and again
-        // at full speed until closed, so release it at once; lowering DTR
-        // and the pause of the normal close sequence mean nothing now.
-        // QSerialPort's text for a device that went is often a stale errno
-        // ("Resource temporarily unavailable").
-        const QString reason = QFileInfo::exists(m_devicePath) ? m_port->errorString() : tr("the device is gone");
-        // What arrived before the device went is read first.
-        if (m_port->bytesAvailable() > 0)
-            emit ReceiveReady();
-        if (!m_port)
-            break; // the reader closed it
-        Release();
-        emit DeviceLost(reason);
-        break;
-    }
-    default:
-        break;
-    }
+    // The transport has said what arrived before, and is closed; lowering
+    // DTR and the pause of the normal close sequence mean nothing now.
+    Release();
+    emit DeviceLost(reason);
 }

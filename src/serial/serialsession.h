@@ -1,29 +1,33 @@
 #pragma once
 
 #include "serial/portopenfailure.h"
+#include "serial/porttransport.h"
 #include "serial/serialsettings.h"
 
 #include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
-#include <QSerialPort>
 #include <QTimer>
+#include <functional>
+#include <memory>
 
 // The one serial port the main window has open at a time.
 //
 // Everything runs on the thread that owns the session (the window's): the
 // port's ready-read notification announces received bytes, Read takes them
 // without waiting, and Write hands a frame to the port's output queue, which
-// keeps frames whole and in order while the event loop drains it.
+// keeps frames whole and in order while the event loop drains it. The port
+// itself is a PortTransport (a local device unless a transport maker is set
+// for its name); the rules here are the same for every kind.
 class SerialSession : public QObject
 {
     Q_OBJECT
 public:
-    enum class OpenResult {
-        Opened,
-        Failed,           // in use, no such device, no permission, not a serial device (OpenFailure)
-        SettingsRejected, // the device or platform refused the line settings
-    };
+    using OpenResult = PortTransport::OpenResult;
+    // Makes the transport for a Port entry, or null to leave it to the next
+    // maker (in the end a local device of that name).
+    using TransportMaker = std::function<std::unique_ptr<PortTransport>(const QString &portName)>;
+    static void AddTransportMaker(TransportMaker maker);
 
     explicit SerialSession(QObject *parent = nullptr);
     ~SerialSession() override;
@@ -59,7 +63,7 @@ public:
     qint64 BytesAvailable() const;
     qint64 BytesToWrite() const;
     QString DevicePath() const { return m_devicePath; }
-    // QSerialPort's text for why the last Open failed (diagnostics; the window
+    // The transport's text for why the last Open failed (diagnostics; the window
     // tells the user OpenFailure() instead).
     QString LastError() const { return m_lastError; }
     // Why the device of the last Open that returned Failed did not open;
@@ -86,8 +90,7 @@ signals:
     void AllWritten();
 
 private:
-    bool ApplySettings(const SerialSettings &settings);
-    void OnError(QSerialPort::SerialPortError error);
+    void OnLost(const QString &reason);
     void OnBytesWritten();
     void OnWriteTimeout();
     void Release();
@@ -95,9 +98,8 @@ private:
     qint64 DrainOutput();
     // Written but not yet on the wire: in the port's buffer and the driver's.
     qint64 OutputQueued() const;
-    qint64 KernelOutputQueued() const;
 
-    QPointer<QSerialPort> m_port;
+    QPointer<PortTransport> m_port;
     QString m_devicePath;
     QString m_lastError;
     PortOpenFailure m_openFailure;

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "serial/porttransport.h"
+
+#include <QPointer>
+#include <QSerialPort>
+
+// A serial device of this machine (a USB adapter, a built-in port, a pty),
+// through QSerialPort.
+class LocalSerialTransport : public PortTransport
+{
+    Q_OBJECT
+public:
+    explicit LocalSerialTransport(const QString &devicePath, QObject *parent = nullptr);
+    ~LocalSerialTransport() override;
+
+    OpenResult open(const SerialSettings &settings) override;
+    void close() override;
+    bool isOpen() const override { return m_port != nullptr; }
+    QString name() const override { return m_devicePath; }
+    qint64 read(char *buffer, qint64 n) override;
+    qint64 bytesAvailable() const override;
+    qint64 write(const char *data, qint64 n) override;
+    qint64 bytesToWrite() const override;
+    qint64 queuedBelow() const override;
+    bool waitForBytesWritten(int ms) override;
+    bool failedForGood() const override;
+    void purge(Direction direction) override;
+    void setDataTerminalReady(bool on) override;
+    void setRequestToSend(bool on) override;
+    PortOpenFailure openFailure() const override { return m_openFailure; }
+    QString errorString() const override { return m_lastError; }
+
+private:
+    bool applySettings(const SerialSettings &settings);
+    void onError(QSerialPort::SerialPortError error);
+
+    QString m_devicePath;
+    QPointer<QSerialPort> m_port;
+    QString m_lastError;
+    PortOpenFailure m_openFailure;
+};

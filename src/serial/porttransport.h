@@ -1,0 +1,73 @@
+#pragma once
+
+#include "serial/portopenfailure.h"
+#include "serial/serialsettings.h"
+
+#include <QObject>
+#include <QString>
+
+// One open port as the session sees it: bytes in and out, what is still
+// queued, the modem control lines, and word when it goes away. A local
+// serial device is one transport; a port reached over the network is
+// another. The session keeps the rules that are the same for all (write
+// time-outs, the close sequence, reconnect); a transport only moves bytes
+// and says what happened.
+//
+// Everything runs on the thread that owns the transport. readyRead and
+// bytesWritten follow QIODevice's meaning; lost is emitted once, after any
+// bytes that arrived before the loss were announced, and the transport is
+// closed by then.
+class PortTransport : public QObject
+{
+    Q_OBJECT
+public:
+    enum class OpenResult {
+        Opened,
+        Failed,           // see openFailure() and errorString()
+        SettingsRejected, // the port refused the line settings; it is closed again
+    };
+    enum class Direction { Input = 1, Output = 2, Both = 3 };
+
+    using QObject::QObject;
+    ~PortTransport() override = default;
+
+    // Opens the port and applies the line settings (speed, frame, RTS and
+    // DTR raised as asked). Received and queued bytes are not cleared here.
+    virtual OpenResult open(const SerialSettings &settings) = 0;
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+    // The port's name as it is opened (a device path, an address).
+    virtual QString name() const = 0;
+
+    // Takes at most n waiting bytes without waiting; 0 when none.
+    virtual qint64 read(char *buffer, qint64 n) = 0;
+    virtual qint64 bytesAvailable() const = 0;
+    // Queues bytes for sending; the count accepted, 0 when it failed.
+    virtual qint64 write(const char *data, qint64 n) = 0;
+    // Written and not yet gone: in the transport's own buffer, and with
+    // below also what lies queued beneath it (the driver's queue).
+    virtual qint64 bytesToWrite() const = 0;
+    virtual qint64 queuedBelow() const { return 0; }
+    // Waits up to ms for some queued bytes to go. False when none went; then
+    // failedForGood() tells a port that cannot send at all from one that is
+    // only slow.
+    virtual bool waitForBytesWritten(int ms) = 0;
+    virtual bool failedForGood() const = 0;
+    // Drops what is queued or received, as the close sequence and a stuck
+    // line need.
+    virtual void purge(Direction direction) = 0;
+
+    // The modem control lines; a port without them ignores the request.
+    virtual void setDataTerminalReady(bool on) = 0;
+    virtual void setRequestToSend(bool on) = 0;
+
+    // Why the last open failed, in terms a user can act on, and the
+    // system's own text for it.
+    virtual PortOpenFailure openFailure() const = 0;
+    virtual QString errorString() const = 0;
+
+signals:
+    void readyRead();
+    void bytesWritten();
+    void lost(const QString &reason);
+};
