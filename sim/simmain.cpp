@@ -1,7 +1,6 @@
 // qrvsim: serves the simulated module (or --count of them) on
 // pseudo-terminals, prints each device path on stdout and runs until SIGINT
-// or SIGTERM. When the last program that has a device open closes it, its
-// module is switched off and on.
+// or SIGTERM.
 
 #include "simport.h"
 
@@ -141,11 +140,6 @@ int main(int argc, char **argv)
         port->setLineRate(baud);
         port->setReplyDelay(delayMs);
         QString error;
-        // Each program that opens the device after the last one closed it
-        // finds the module as at its first start.
-        if (!port->setPowerOnAfterLastClose(true, &error))
-            std::fprintf(stderr, "qrvsim: %s: the module keeps its state from one program to the next\n",
-                         qPrintable(error));
         if (!port->start(&error)) {
             std::fprintf(stderr, "qrvsim: %s\n", qPrintable(error));
             return 1;

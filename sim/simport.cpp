@@ -1,18 +1,13 @@
 #include "simport.h"
 
 #include <QFile>
-#include <QHash>
 #include <QSocketNotifier>
 #include <QTimer>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
-#include <functional>
 #include <pty.h>
-#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <stdlib.h>
 #include <termios.h>
@@ -40,133 +35,7 @@ void appendBounded(QByteArray &buffer, const QByteArray &bytes, qsizetype max)
     buffer.append(bytes.left(std::max<qsizetype>(0, max - buffer.size())));
 }
 
-// How many descriptors of processes other than this one are open on
-// `device` (as fuser finds them: the links in /proc/<pid>/fd). Those of
-// processes whose descriptors cannot be read (another user's) are not seen.
-int OpenElsewhere(const QString &device)
-{
-    const QByteArray target = QFile::encodeName(device);
-    const long self = long(::getpid());
-    DIR *proc = ::opendir("/proc");
-    if (!proc)
-        return 0;
-    int found = 0;
-    while (const dirent *process = ::readdir(proc)) {
-        char *end = nullptr;
-        const long pid = std::strtol(process->d_name, &end, 10);
-        if (pid <= 0 || *end != '\0' || pid == self)
-            continue;
-        const QByteArray folder = QByteArray("/proc/") + process->d_name + "/fd";
-        DIR *fds = ::opendir(folder.constData());
-        if (!fds)
-            continue;
-        while (const dirent *fd = ::readdir(fds)) {
-            char link[256];
-            const QByteArray path = folder + '/' + fd->d_name;
-            const ssize_t n = ::readlink(path.constData(), link, sizeof link);
-            if (n == target.size() && std::memcmp(link, target.constData(), size_t(n)) == 0)
-                ++found;
-        }
-        ::closedir(fds);
-    }
-    ::closedir(proc);
-    return found;
-}
-
 } // namespace
-
-// One inotify instance for all the ports of a thread that watch their
-// devices' opens and closes: the instances a user may have are few (128 by
-// default), and qrvsim serves up to 256 modules.
-class SimPort::CloseWatch
-{
-public:
-    // Told that the device was closed, with the opens of it that came after
-    // the last close (at least: the system merges an event with an equal one
-    // just before it).
-    using Closed = std::function<void(int opensSince)>;
-
-    static std::shared_ptr<CloseWatch> forThisThread(QString *error)
-    {
-        thread_local std::weak_ptr<CloseWatch> shared;
-        if (auto watch = shared.lock())
-            return watch;
-        const int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-        if (fd < 0) {
-            if (error)
-                *error = errnoText("inotify");
-            return nullptr;
-        }
-        auto watch = std::shared_ptr<CloseWatch>(new CloseWatch(fd));
-        shared = watch;
-        return watch;
-    }
-
-    ~CloseWatch()
-    {
-        delete m_notifier;
-        ::close(m_fd);
-    }
-
-    // The watch descriptor, or -1 with *error set.
-    int add(const QString &path, Closed closed, QString *error)
-    {
-        const int wd = ::inotify_add_watch(m_fd, QFile::encodeName(path).constData(), IN_OPEN | IN_CLOSE);
-        if (wd < 0) {
-            if (error)
-                *error = errnoText(("watch " + QFile::encodeName(path)).constData());
-            return -1;
-        }
-        m_closed.insert(wd, std::move(closed));
-        return wd;
-    }
-
-    void remove(int wd)
-    {
-        // Events of the device already queued are dropped with it.
-        if (m_closed.remove(wd))
-            ::inotify_rm_watch(m_fd, wd);
-    }
-
-    // Tells the handlers of what came so far.
-    void poll()
-    {
-        alignas(inotify_event) char buffer[4096];
-        QHash<int, int> opensSinceClose; // of each device closed
-        for (;;) {
-            const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            for (ssize_t at = 0; at + ssize_t(sizeof(inotify_event)) <= n;) {
-                const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
-                at += ssize_t(sizeof(inotify_event) + event->len);
-                if (event->mask & IN_CLOSE)
-                    opensSinceClose[event->wd] = 0;
-                else if ((event->mask & IN_OPEN) && opensSinceClose.contains(event->wd))
-                    ++opensSinceClose[event->wd];
-            }
-        }
-        // A handler may remove watches: each is looked up when its turn comes.
-        for (auto closed = opensSinceClose.cbegin(); closed != opensSinceClose.cend(); ++closed) {
-            if (const auto it = m_closed.constFind(closed.key()); it != m_closed.constEnd()) {
-                const Closed handler = *it;
-                handler(closed.value());
-            }
-        }
-    }
-
-private:
-    explicit CloseWatch(int fd) : m_fd(fd), m_notifier(new QSocketNotifier(fd, QSocketNotifier::Read))
-    {
-        QObject::connect(m_notifier, &QSocketNotifier::activated, m_notifier, [this] { poll(); });
-    }
-
-    int m_fd;
-    QSocketNotifier *m_notifier;
-    QHash<int, Closed> m_closed;
-};
 
 // The timers are children so that they follow the object to its thread.
 SimPort::SimPort(QObject *parent)
@@ -188,7 +57,6 @@ SimPort::SimPort(QObject *parent)
 SimPort::~SimPort()
 {
     stop();
-    m_closeWatch.reset();
     if (!m_linkPath.isEmpty())
         ::unlink(QFile::encodeName(m_linkPath).constData());
     if (m_comingBack.master >= 0) {
@@ -280,9 +148,6 @@ void SimPort::install(const Pty &pty)
     m_master = pty.master;
     m_slaveHold = pty.slave;
     m_devicePath = pty.path;
-    // Watched before the link shows it to anyone.
-    if (m_closeWatch)
-        watchDevice(nullptr);
     if (!m_linkPath.isEmpty())
         pointLink(nullptr);
     m_readNotifier = new QSocketNotifier(m_master, QSocketNotifier::Read, this);
@@ -293,11 +158,6 @@ void SimPort::install(const Pty &pty)
 }
 
 void SimPort::powerOn()
-{
-    switchOffAndOn(true);
-}
-
-void SimPort::switchOffAndOn(bool dropUnread)
 {
     ++m_generation;
     m_resetPending = false;
@@ -314,55 +174,13 @@ void SimPort::switchOffAndOn(bool dropUnread)
         // wrote and the module has not read.
         ::tcflush(m_slaveHold, TCIFLUSH);
         char buffer[4096];
-        for (int round = 0; dropUnread && round < 256; ++round) {
+        for (int round = 0; round < 256; ++round) {
             const ssize_t n = ::read(m_master, buffer, sizeof buffer);
             if (n <= 0 && !(n < 0 && errno == EINTR))
                 break;
         }
     }
     m_module.powerOn();
-}
-
-bool SimPort::setPowerOnAfterLastClose(bool on, QString *error)
-{
-    if (!on) {
-        unwatchDevice();
-        m_closeWatch.reset();
-        return true;
-    }
-    if (m_closeWatch)
-        return true;
-    m_closeWatch = CloseWatch::forThisThread(error);
-    if (!m_closeWatch)
-        return false;
-    if (isRunning() && !watchDevice(error)) {
-        m_closeWatch.reset();
-        return false;
-    }
-    return true;
-}
-
-bool SimPort::watchDevice(QString *error)
-{
-    unwatchDevice();
-    m_watch = m_closeWatch->add(m_devicePath, [this](int opensSince) { onDeviceClosed(opensSince); }, error);
-    return m_watch >= 0;
-}
-
-void SimPort::unwatchDevice()
-{
-    if (m_closeWatch && m_watch >= 0)
-        m_closeWatch->remove(m_watch);
-    m_watch = -1;
-}
-
-void SimPort::onDeviceClosed(int opensSince)
-{
-    // Descriptors opened after the close are not counted: the device was
-    // free between (a program that closed it and opened it again at once),
-    // and what is unread on the module's side may be theirs.
-    if (isRunning() && OpenElsewhere(m_devicePath) <= opensSince)
-        switchOffAndOn(opensSince == 0);
 }
 
 void SimPort::setResetTiming(int downMs, int bootMs)
@@ -431,8 +249,6 @@ void SimPort::reset()
 
 void SimPort::stop()
 {
-    // Before the hold on the slave goes: that close is not a program's.
-    unwatchDevice();
     m_resetPending = false;
     m_replyTimer->stop();
     m_paceTimer->stop();
@@ -480,12 +296,6 @@ void SimPort::sendUnsolicited(const QByteArray &bytes)
 
 void SimPort::onReadable()
 {
-    // A close that came before this input is handled first: the input may
-    // be from a program that opened the device after it.
-    if (m_closeWatch)
-        m_closeWatch->poll();
-    if (!isRunning())
-        return;
     char buffer[4096];
     for (int round = 0; round < 16; ++round) {
         const ssize_t n = ::read(m_master, buffer, sizeof buffer);

@@ -7,8 +7,6 @@
 #include <QObject>
 #include <QString>
 
-#include <memory>
-
 class QSocketNotifier;
 class QTimer;
 
@@ -61,17 +59,6 @@ public:
     // did not read. The pty stays, under its name.
     void powerOn();
 
-    // For a port that other programs open and close on their own (qrvsim):
-    // when the last program that has the device open closes it, powerOn() is
-    // called, so that the next program to open it finds the module as at its
-    // first start. The device is watched for opens and closes (inotify), and
-    // the programs that have it open are found as fuser finds them; this
-    // process's own descriptors do not count. Across a reset the module keeps
-    // its message store for the program that follows it to its new pty: only
-    // closes of the device the module is on count. Off by default. False,
-    // with *error set, when the device cannot be watched.
-    bool setPowerOnAfterLastClose(bool on, QString *error = nullptr);
-
     // Sends bytes the module produces on its own (unsolicited result codes)
     // behind whatever output is already queued.
     void sendUnsolicited(const QByteArray &bytes);
@@ -113,11 +100,6 @@ private:
     void flushWrites();
 
     bool pointLink(QString *error);
-    class CloseWatch;
-    bool watchDevice(QString *error);
-    void unwatchDevice();
-    void onDeviceClosed(int opensSince);
-    void switchOffAndOn(bool dropUnread);
 
     SimulatedModule m_module;
     QString m_linkPath;
@@ -150,7 +132,4 @@ private:
 
     // Counts the powerOn() calls: what was scheduled before one is not sent.
     quint64 m_generation = 0;
-
-    std::shared_ptr<CloseWatch> m_closeWatch; // while closes are watched
-    int m_watch = -1;                         // the current device's watch
 };
