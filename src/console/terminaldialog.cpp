@@ -199,7 +199,10 @@ void TerminalDialog::SetupWindow()
     m_session.setCustomEnd(ToCodePage936(ui->customEndEdit->text()));
     connect(&m_session, &TerminalSession::logGrew, this, &TerminalDialog::RefreshReceiveView);
     connect(&m_session, &TerminalSession::commandSent, this, &TerminalDialog::CommandSent);
-    connect(&m_session, &TerminalSession::opened, this, [this] { ShowPortOpen(true); });
+    connect(&m_session, &TerminalSession::opened, this, [this] {
+        ShowPortOpen(true);
+        ShowSetupNote();
+    });
     connect(&m_session, &TerminalSession::openFailed, this, &TerminalDialog::OnOpenFailed);
     connect(&m_session, &TerminalSession::deviceLost, this, &TerminalDialog::OnDeviceLost);
     connect(&m_session, &TerminalSession::waitingForDevice, this, &TerminalDialog::OnWaitingForDevice);

@@ -133,6 +133,9 @@ private:
     void OnSendAllEnded(SendAllEngine::EndReason reason);
     void OnOnlyEcho(const QByteArray &command);
     void OnLogFileStarted(const QString &path);
+    // How the port just opened was set up, where the user should know (a
+    // network port that takes no line settings).
+    void ShowSetupNote();
     void OnLogToDiskToggled(bool on);
     bool AskYesNo(const QString &text);
 

@@ -149,3 +149,12 @@ void TerminalDialog::OnLogFileStarted(const QString &path)
 {
     m_statusBar->showMessage(QStringLiteral("Log to Disk: writing to %1").arg(QDir::toNativeSeparators(path)));
 }
+
+void TerminalDialog::ShowSetupNote()
+{
+    const QString note = m_session.serial().SetupNote();
+    if (note.isEmpty())
+        return;
+    const QString before = m_statusBar->currentMessage();
+    m_statusBar->showMessage(before.isEmpty() ? note : before + QStringLiteral("; ") + note);
+}

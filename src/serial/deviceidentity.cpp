@@ -1,5 +1,7 @@
 #include "serial/deviceidentity.h"
 
+#include "serial/networktransport.h"
+
 #include "serial/serialsettings.h"
 
 #include <QDir>
@@ -174,6 +176,10 @@ bool DeviceIdentity::mayComeBack() const
     // A pty's number is given to the next pty made: the same name is never
     // the same device. (Behind a link, or a USB tty's node in a made-up
     // tree, it is found by the link or the properties.)
+    // A port on another computer is not waited for here: its connection is
+    // made again only by opening it again.
+    if (NetworkPortAddress::IsNetworkName(path))
+        return false;
     return isLink || isUsb() || !path.startsWith(roots.dev + QStringLiteral("/pts/"));
 }
 

@@ -45,6 +45,9 @@ QString PortOpenFailure::Explanation() const
     case Cause::None:
         return {};
     case Cause::InUse:
+        // A server in front of a port says in its own words who has it.
+        if (holders.isEmpty() && !systemText.isEmpty())
+            return QStringLiteral("%1: %2").arg(devicePath, systemText);
         return PortHoldersText(devicePath, holders);
     case Cause::NoSuchDevice:
         return Tr("%1: no such device. Is the module plugged in, and is the path right?").arg(devicePath);

@@ -65,6 +65,9 @@ public:
     // system's own text for it.
     virtual PortOpenFailure openFailure() const = 0;
     virtual QString errorString() const = 0;
+    // What the user should know of how the open port was set up (settings a
+    // server did not take, a port that takes none); empty when nothing.
+    virtual QString setupNote() const { return {}; }
 
 signals:
     void readyRead();

@@ -1,6 +1,7 @@
 #include "serial/serialsession.h"
 
 #include "serial/localserialtransport.h"
+#include "serial/networktransport.h"
 
 #include <QEventLoop>
 #include <QThread>
@@ -33,6 +34,8 @@ std::unique_ptr<PortTransport> MakeTransport(const QString &portName)
     for (const SerialSession::TransportMaker &maker : std::as_const(TransportMakers()))
         if (std::unique_ptr<PortTransport> transport = maker(portName))
             return transport;
+    if (NetworkPortAddress::IsNetworkName(portName))
+        return std::make_unique<NetworkTransport>(portName);
     return std::make_unique<LocalSerialTransport>(DevicePathForPort(portName));
 }
 

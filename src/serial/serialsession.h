@@ -63,6 +63,9 @@ public:
     qint64 BytesAvailable() const;
     qint64 BytesToWrite() const;
     QString DevicePath() const { return m_devicePath; }
+    // What the user should know of how the open port was set up (a network
+    // port that took no settings, or not all); empty for a local device.
+    QString SetupNote() const { return m_port ? m_port->setupNote() : QString(); }
     // The transport's text for why the last Open failed (diagnostics; the window
     // tells the user OpenFailure() instead).
     QString LastError() const { return m_lastError; }
