@@ -21,6 +21,9 @@ packages=(build-essential cmake qt6-base-dev qt6-serialport-dev libgl-dev
 # The test suite builds the Debian package (CPack, dpkg-shlibdeps, file) and
 # validates its menu entry, its metainfo, its manual pages, and lintian judges it.
 case "$mode" in test|asan) packages+=(dpkg-dev desktop-file-utils file lintian appstream groff-base) ;; esac
+# The network-port tests put a real ser2net (started by each test with its own
+# configuration) in front of the simulated module.
+case "$mode" in test|asan) packages+=(ser2net) ;; esac
 
 missing=()
 for p in "${packages[@]}"; do
@@ -31,6 +34,12 @@ if [ ${#missing[@]} -gt 0 ]; then
   SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # Installed here only for the tests: the service Debian enables with it
+  # would serve /dev/ttyS0 on localhost:2000 (its sample configuration).
+  if [[ " ${missing[*]} " == *" ser2net "* ]] && command -v systemctl >/dev/null \
+     && [ -d /run/systemd/system ]; then
+    $SUDO systemctl disable --now ser2net.service >/dev/null 2>&1 || true
+  fi
 fi
 
 jobs=$(nproc)

@@ -1,0 +1,115 @@
+// Ports on another computer through a real ser2net on 127.0.0.1, in front of
+// a pty the test plays or of the simulated module: bytes both ways exact, the
+// example set run by qrvterm-run, and the server going away.
+#include "ptypair.h"
+#include "ser2net.h"
+#include "serial/serialsession.h"
+#include "sim/simport.h"
+
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+SerialSettings Settings(const QString &name)
+{
+    SerialSettings s;
+    s.portName = name;
+    s.baudRate = 115200;
+    return s;
+}
+
+QByteArray ReadSession(SerialSession &session, qsizetype n, int ms = 3000)
+{
+    QByteArray got;
+    QElapsedTimer clock;
+    clock.start();
+    while (got.size() < n && clock.elapsed() < ms) {
+        QTest::qWait(5);
+        char buffer[4096];
+        qint64 k;
+        while ((k = session.Read(buffer, sizeof buffer)) > 0)
+            got.append(buffer, k);
+    }
+    return got;
+}
+
+QByteArray AllByteValues()
+{
+    QByteArray all;
+    for (int i = 0; i < 256; ++i)
+        all.append(char(i));
+    return all + QByteArray(64, '\xFF') + "\xFF\x00\xFF\xFF\r\n" + QByteArray(3, '\xFF');
+}
+
+} // namespace
+
+class TestSer2net : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        if (Ser2net::Program().isEmpty())
+            QSKIP("ser2net is not installed (tools/bootstrap.sh test installs it)");
+    }
+
+    void rawBytesBothWaysExact()
+    {
+        PtyPair pty;
+        Ser2net server;
+        QVERIFY2(server.start(pty.slavePath()), qPrintable(server.output()));
+        SerialSession session;
+        QCOMPARE(session.Open(Settings(server.rawUrl())), SerialSession::OpenResult::Opened);
+        const QByteArray all = AllByteValues();
+        QCOMPARE(session.Write(all.constData(), all.size()), all.size());
+        QCOMPARE(pty.read(int(all.size()), 3000), all);
+        QVERIFY(pty.write(all));
+        QCOMPARE(ReadSession(session, all.size()), all);
+        session.Close();
+    }
+
+    // qrvterm-run over ser2net's raw port runs the example set on the
+    // simulated module as it does on the module's own device.
+    void exampleSetThroughRawPort()
+    {
+        SimPort module;
+        QString error;
+        QVERIFY2(module.start(&error), qPrintable(error));
+        module.setLineRate(115200);
+        Ser2net server;
+        QVERIFY2(server.start(module.devicePath()), qPrintable(server.output()));
+        QTemporaryDir work;
+        QProcess run;
+        run.setWorkingDirectory(work.path());
+        run.setProcessChannelMode(QProcess::MergedChannels);
+        run.start(QStringLiteral(QRV_RUNNER_PATH),
+                  {QStringLiteral("--port"), server.rawUrl(), QStringLiteral("--speed"), QStringLiteral("115200"),
+                   QStringLiteral("example")});
+        QTRY_VERIFY_WITH_TIMEOUT(run.state() == QProcess::NotRunning, 20000);
+        const QString out = QString::fromUtf8(run.readAll());
+        QVERIFY2(run.exitCode() == 0, qPrintable(out));
+        QVERIFY2(out.contains(QStringLiteral("6 commands: 6 passed")), qPrintable(out));
+    }
+
+    // The server killed is the device lost; what it passed on before is read.
+    void serverKilledIsLost()
+    {
+        PtyPair pty;
+        Ser2net server;
+        QVERIFY2(server.start(pty.slavePath()), qPrintable(server.output()));
+        SerialSession session;
+        QCOMPARE(session.Open(Settings(server.rawUrl())), SerialSession::OpenResult::Opened);
+        QSignalSpy lost(&session, &SerialSession::DeviceLost);
+        QVERIFY(pty.write("RDY\r\n"));
+        QCOMPARE(ReadSession(session, 5), QByteArray("RDY\r\n"));
+        server.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(lost.count(), 1, 3000);
+        QVERIFY(!session.IsOpen());
+    }
+};
+
+QTEST_MAIN(TestSer2net)
+#include "test_ser2net.moc"
