@@ -4,6 +4,7 @@
 #include "ptypair.h"
 #include "ser2net.h"
 #include "serial/serialsession.h"
+#include "session/terminalsession.h"
 #include "sim/simport.h"
 
 #include <QProcess>
@@ -108,6 +109,33 @@ private slots:
         server.stop();
         QTRY_COMPARE_WITH_TIMEOUT(lost.count(), 1, 3000);
         QVERIFY(!session.IsOpen());
+    }
+
+    // With reconnect on, a server restart is a lost/back pair in the log, as
+    // a module that resets is; the session then goes on.
+    void serverRestartIsLostAndBack()
+    {
+        PtyPair pty;
+        Ser2net server;
+        QVERIFY2(server.start(pty.slavePath()), qPrintable(server.output()));
+        SessionLog log;
+        TerminalSession session(log);
+        QSignalSpy waiting(&session, &TerminalSession::waitingForDevice);
+        QSignalSpy back(&session, &TerminalSession::deviceBack);
+        QCOMPARE(session.Open(Settings(server.rawUrl())), SerialSession::OpenResult::Opened);
+        server.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(waiting.count(), 1, 3000);
+        QVERIFY(session.isWaiting());
+        QVERIFY(log.Text().contains(" lost "));
+        QTest::qWait(1500); // refused meanwhile: still waiting
+        QVERIFY(session.isWaiting());
+        QVERIFY(server.restart());
+        QTRY_COMPARE_WITH_TIMEOUT(back.count(), 1, 5000);
+        QVERIFY(log.Text().contains(" back "));
+        QVERIFY(session.isOpen());
+        QVERIFY(pty.write("+CPIN: READY\r\n"));
+        QTRY_VERIFY(log.Text().endsWith("+CPIN: READY\r\n"));
+        session.Close();
     }
 };
 

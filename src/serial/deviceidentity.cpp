@@ -88,6 +88,8 @@ DeviceIdentity DeviceIdentity::of(const QString &given, const Roots &roots)
     id.roots = roots;
     // A path as given, not resolved: a link stays the link.
     id.path = given.trimmed();
+    if (id.isNetwork())
+        return id;
     if (!id.path.startsWith(u'/'))
         id.path = DevicePathForPort(id.path);
     // The tty's name: the node's own, or that of the path given when the
@@ -126,8 +128,16 @@ void DeviceIdentity::noteOpened(const QString &opened)
     linkStamp = LinkStampOf(path);
 }
 
+bool DeviceIdentity::isNetwork() const
+{
+    return NetworkPortAddress::IsNetworkName(path);
+}
+
 QString DeviceIdentity::locate() const
 {
+    // Only a connection tells whether the server is back.
+    if (isNetwork())
+        return path;
     const auto present = [](const QString &p) { return !p.isEmpty() && QFileInfo::exists(p); };
     // A link given by the user is the user's choice of device: it alone says
     // where the device is (exists() follows it). But a link left as it was,
@@ -176,16 +186,14 @@ bool DeviceIdentity::mayComeBack() const
     // A pty's number is given to the next pty made: the same name is never
     // the same device. (Behind a link, or a USB tty's node in a made-up
     // tree, it is found by the link or the properties.)
-    // A port on another computer is not waited for here: its connection is
-    // made again only by opening it again.
-    if (NetworkPortAddress::IsNetworkName(path))
-        return false;
-    return isLink || isUsb() || !path.startsWith(roots.dev + QStringLiteral("/pts/"));
+    return isNetwork() || isLink || isUsb() || !path.startsWith(roots.dev + QStringLiteral("/pts/"));
 }
 
 QStringList DeviceIdentity::folders() const
 {
     QStringList list;
+    if (isNetwork())
+        return list;
     const auto add = [&list](const QString &folder) {
         if (!folder.isEmpty() && !list.contains(folder))
             list << folder;

@@ -57,6 +57,9 @@ struct DeviceIdentity
     // and the link as it stands, which the next loss is told apart from.
     void noteOpened(const QString &opened);
     bool isUsb() const { return !vendorId.isEmpty(); }
+    // A port on another computer (socket://, rfc2217://): the same host and
+    // port is the same device, and no notice says when it is back.
+    bool isNetwork() const;
     // False for a pty opened by its own name: its number goes to the next
     // pty made, so nothing found under it later is this device.
     bool mayComeBack() const;

@@ -47,7 +47,7 @@ void Reconnector::begin(qint64 timeoutMs)
     // by one or the other.
     m_watch.watch(m_identity.folders());
     if (m_sinceBack.isValid() && m_sinceBack.elapsed() < kSettleMs)
-        m_retry.start();
+        m_retry.start(kRetryMs);
     else
         attempt();
 }
@@ -79,9 +79,15 @@ void Reconnector::attempt()
             emit back(m_session.DevicePath());
             return;
         }
+        // A server gives no notice when it is back: it is asked again and
+        // again, until the wait ends.
+        if (m_identity.isNetwork()) {
+            m_retry.start(kNetworkRetryMs);
+            return;
+        }
         // There but not open yet: try again shortly, a few times; a later
         // notice starts the tries afresh.
         if (m_retriesLeft-- > 0)
-            m_retry.start();
+            m_retry.start(kRetryMs);
     }
 }

@@ -22,7 +22,8 @@ QByteArray DeviceEventLine(const QByteArray &port, const char *what, const QDate
 // device is looked for and, when there, opened again with the same line
 // settings. Nothing runs between the system's notices, except a few retries
 // when the device is there but does not open yet (udev still setting its
-// permissions, another program probing it).
+// permissions, another program probing it). A port on another computer has
+// no notices: a connection is tried every kNetworkRetryMs.
 class Reconnector : public QObject
 {
     Q_OBJECT
@@ -47,6 +48,8 @@ public:
     bool isRetrying() const { return m_retry.isActive(); }
 
     static constexpr int kRetryMs = 200;
+    // A port on another computer: a connection is tried this often.
+    static constexpr int kNetworkRetryMs = 1000;
     static constexpr int kRetries = 10;
     // A device lost again this soon after it came back is not looked for at
     // once but after kRetryMs: one that fails as soon as it opens does not
