@@ -89,15 +89,14 @@ private:
         probe.listen(QHostAddress::LocalHost);
         return probe.serverPort();
     }
-    // A connection ser2net takes; closed at once (it opens the device only
-    // for a client, and lets it go when the client goes).
+    // Whether ser2net listens on port. Told without connecting: a client
+    // makes ser2net open the device, and it lets it go only a while after
+    // the client left, so a test's own connection just after would find the
+    // device in use.
     static bool Accepts(quint16 port)
     {
-        QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        const bool up = socket.waitForConnected(200);
-        socket.abort();
-        return up;
+        QTcpServer probe;
+        return !probe.listen(QHostAddress::LocalHost, port) && probe.serverError() == QAbstractSocket::AddressInUseError;
     }
 
     QTemporaryDir m_dir;

@@ -14,6 +14,8 @@
 #include <QTcpSocket>
 #include <QTest>
 
+#include <functional>
+
 namespace {
 
 // A server on 127.0.0.1 that takes one client at a time.
@@ -65,6 +67,59 @@ QByteArray ReadAll(SerialSession &session, qsizetype n, int ms = 2000)
     }
     return got;
 }
+
+// A small RFC 2217 server of the test's own, for what ser2net cannot be
+// made to do: it agrees to the options, answers each setting with what
+// answerFor gives (the value asked, by default), or speaks no Telnet.
+struct Rfc2217Double : Server
+{
+    bool speaksTelnet = true;
+    std::function<QByteArray(quint8 command, const QByteArray &value)> answerFor = [](quint8, const QByteArray &v) {
+        return v;
+    };
+    QByteArray pending;
+
+    Rfc2217Double()
+    {
+        QObject::connect(&server, &QTcpServer::newConnection, &server, [this] {
+            QObject::connect(client, &QTcpSocket::readyRead, client, [this] { take(); });
+            if (!speaksTelnet)
+                client->write("hello, this is no telnet\r\n");
+        });
+    }
+    QString url() const { return QStringLiteral("rfc2217://127.0.0.1:%1").arg(server.serverPort()); }
+    void take()
+    {
+        pending += client->readAll();
+        if (!speaksTelnet)
+            return;
+        for (;;) {
+            const qsizetype iac = pending.indexOf('\xFF');
+            if (iac < 0 || iac + 2 >= pending.size()) {
+                if (iac < 0)
+                    pending.clear();
+                return;
+            }
+            const quint8 verb = quint8(pending[iac + 1]);
+            const quint8 option = quint8(pending[iac + 2]);
+            if (verb == 0xFA) { // IAC SB option ... IAC SE
+                const qsizetype end = pending.indexOf("\xFF\xF0", iac);
+                if (end < 0)
+                    return;
+                const quint8 command = quint8(pending[iac + 3]);
+                const QByteArray value = pending.mid(iac + 4, end - iac - 4);
+                client->write(QByteArray("\xFF\xFA\x2C") + char(command + 100) + answerFor(command, value) + "\xFF\xF0");
+                pending.remove(0, end + 2);
+                continue;
+            }
+            if (verb == 0xFB) // WILL: DO
+                client->write(QByteArray("\xFF\xFD") + char(option));
+            else if (verb == 0xFD) // DO: WILL
+                client->write(QByteArray("\xFF\xFB") + char(option));
+            pending.remove(0, iac + 3);
+        }
+    }
+};
 
 } // namespace
 
@@ -187,6 +242,51 @@ private slots:
         QCOMPARE(got, QByteArray("RDY\r\n"));
         QVERIFY(!session.IsOpen());
         QVERIFY(lost.at(0).at(0).toString().contains(QStringLiteral("closed the connection")));
+    }
+
+    // A setting answered with another value is refused, with what the
+    // server set; a server that speaks no Telnet is told so.
+    void rfc2217SettingsAndTelnet()
+    {
+        Rfc2217Double fussy;
+        fussy.answerFor = [](quint8 command, const QByteArray &value) {
+            return command == 1 ? QByteArray("\x00\x00\x25\x80", 4) : value; // 9600 baud
+        };
+        SerialSession session;
+        QCOMPARE(session.Open(Settings(fussy.url())), SerialSession::OpenResult::SettingsRejected);
+        QVERIFY2(session.LastError().contains(QStringLiteral("9600 baud for 115200")), qPrintable(session.LastError()));
+
+        Rfc2217Double plain;
+        plain.speaksTelnet = false;
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(session.Open(Settings(plain.url())), SerialSession::OpenResult::Failed);
+        QVERIFY(clock.elapsed() < 4000);
+        QVERIFY2(session.OpenFailure().Explanation().contains(QStringLiteral("does not speak Telnet")),
+                 qPrintable(session.OpenFailure().Explanation()));
+    }
+
+    // The server's data with doubled 0xFF and notices among it, written a
+    // byte at a time: the bytes read are exact.
+    void rfc2217DataSplitAnywhere()
+    {
+        Rfc2217Double s;
+        SerialSession session;
+        QCOMPARE(session.Open(Settings(s.url())), SerialSession::OpenResult::Opened);
+        QCOMPARE(session.SetupNote(), QString());
+        const QByteArray wire = QByteArray("A\xFF\xFF" "B\xFF\xFA\x2C\x6B\xB0\xFF\xF0" "C\xFF\xFF\xFF\xFF" "\r\n", 18);
+        for (char c : wire) {
+            s.client->write(&c, 1);
+            s.client->flush();
+            QTest::qWait(2);
+        }
+        QCOMPARE(ReadAll(session, 8), QByteArray("A\xFF" "BC\xFF\xFF\r\n"));
+        // And ours: every 0xFF doubled on the way out.
+        s.pending.clear();
+        QObject::disconnect(s.client, nullptr, nullptr, nullptr);
+        QCOMPARE(session.Write("\xFF" "x\xFF", 3), 3);
+        QCOMPARE(s.read(5), QByteArray("\xFF\xFF" "x\xFF\xFF"));
+        session.Close();
     }
 
     // Typed in the window's Port box: it opens, says the settings are the

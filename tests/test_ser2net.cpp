@@ -8,6 +8,10 @@
 #include "sim/simport.h"
 
 #include <QProcess>
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -57,13 +61,21 @@ private slots:
             QSKIP("ser2net is not installed (tools/bootstrap.sh test installs it)");
     }
 
-    void rawBytesBothWaysExact()
+    void bytesBothWaysExact_data()
     {
+        QTest::addColumn<bool>("rfc2217");
+        QTest::newRow("raw") << false;
+        QTest::newRow("rfc2217") << true;
+    }
+    void bytesBothWaysExact()
+    {
+        QFETCH(bool, rfc2217);
         PtyPair pty;
         Ser2net server;
         QVERIFY2(server.start(pty.slavePath()), qPrintable(server.output()));
         SerialSession session;
-        QCOMPARE(session.Open(Settings(server.rawUrl())), SerialSession::OpenResult::Opened);
+        const auto opened = session.Open(Settings(rfc2217 ? server.rfc2217Url() : server.rawUrl()));
+        QVERIFY2(opened == SerialSession::OpenResult::Opened, qPrintable(session.OpenFailure().Explanation()));
         const QByteArray all = AllByteValues();
         QCOMPARE(session.Write(all.constData(), all.size()), all.size());
         QCOMPARE(pty.read(int(all.size()), 3000), all);
@@ -74,8 +86,10 @@ private slots:
 
     // qrvterm-run over ser2net's raw port runs the example set on the
     // simulated module as it does on the module's own device.
-    void exampleSetThroughRawPort()
+    void exampleSetThroughServer_data() { bytesBothWaysExact_data(); }
+    void exampleSetThroughServer()
     {
+        QFETCH(bool, rfc2217);
         SimPort module;
         QString error;
         QVERIFY2(module.start(&error), qPrintable(error));
@@ -87,12 +101,57 @@ private slots:
         run.setWorkingDirectory(work.path());
         run.setProcessChannelMode(QProcess::MergedChannels);
         run.start(QStringLiteral(QRV_RUNNER_PATH),
-                  {QStringLiteral("--port"), server.rawUrl(), QStringLiteral("--speed"), QStringLiteral("115200"),
+                  {QStringLiteral("--port"), rfc2217 ? server.rfc2217Url() : server.rawUrl(), QStringLiteral("--speed"),
+                   QStringLiteral("115200"),
                    QStringLiteral("example")});
         QTRY_VERIFY_WITH_TIMEOUT(run.state() == QProcess::NotRunning, 20000);
         const QString out = QString::fromUtf8(run.readAll());
         QVERIFY2(run.exitCode() == 0, qPrintable(out));
         QVERIFY2(out.contains(QStringLiteral("6 commands: 6 passed")), qPrintable(out));
+    }
+
+    // The line settings chosen reach the remote port (read back from the
+    // pty behind the server); one the server does not take is refused as a
+    // local device's would be; control lines a pty does not have are not
+    // confirmed, and the open goes on after a short wait.
+    void settingsReachTheRemotePort()
+    {
+        PtyPair pty;
+        Ser2net server;
+        QVERIFY2(server.start(pty.slavePath()), qPrintable(server.output()));
+        SerialSession session;
+        SerialSettings s = Settings(server.rfc2217Url());
+        s.baudRate = 9600;
+        s.dataBits = 7;
+        s.parity = SerialSettings::Parity::Even;
+        s.stopBits = SerialSettings::StopBits::Two;
+        QCOMPARE(session.Open(s), SerialSession::OpenResult::Opened);
+        QCOMPARE(session.SetupNote(), QString());
+        const int fd = ::open(QFile::encodeName(pty.slavePath()).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(fd >= 0);
+        termios t {};
+        QCOMPARE(::tcgetattr(fd, &t), 0);
+        ::close(fd);
+        // Linux keeps a pty at 8 bits without parity whatever is asked, so
+        // the pty shows the speed and the stop bits; the data bits and the
+        // parity are the server's answers, which the open compared (another
+        // value would have refused it).
+        QCOMPARE(cfgetospeed(&t), speed_t(B9600));
+        QVERIFY(t.c_cflag & CSTOPB);
+        session.Close();
+
+        s.stopBits = SerialSettings::StopBits::OnePointFive;
+        QCOMPARE(session.Open(s), SerialSession::OpenResult::SettingsRejected);
+        QVERIFY2(session.LastError().contains(QStringLiteral("1.5 stop bits")), qPrintable(session.LastError()));
+
+        s.stopBits = SerialSettings::StopBits::One;
+        s.rtsHandshake = s.dtrHandshake = true;
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(session.Open(s), SerialSession::OpenResult::Opened);
+        QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(session.SetupNote().contains(QStringLiteral("did not confirm RTS, DTR")), qPrintable(session.SetupNote()));
+        session.Close();
     }
 
     // The server killed is the device lost; what it passed on before is read.

@@ -8,6 +8,7 @@
 #include "runner/checkfile.h"
 #include "runner/commandrunner.h"
 #include "runner/portprobe.h"
+#include "serial/networktransport.h"
 #include "serial/serialsession.h"
 #include "session/logfile.h"
 #include "session/portopener.h"
@@ -462,9 +463,9 @@ int main(int argc, char **argv)
             // "In use by another program": never this one.
             PortOpenFailure failure = m->session.OpenFailure();
             failure.holders = OtherHolders(failure.holders);
-            const QString why = result == SerialSession::OpenResult::SettingsRejected
-                                    ? QStringLiteral("the device refused the line settings")
-                                    : failure.Explanation();
+            const QString why = result != SerialSession::OpenResult::SettingsRejected ? failure.Explanation()
+                : NetworkPortAddress::IsNetworkName(device)                               ? m->session.LastError()
+                                                                                           : QStringLiteral("the device refused the line settings");
             const bool inUse = result == SerialSession::OpenResult::Failed
                                && m->session.OpenFailure().cause == PortOpenFailure::Cause::InUse;
             QString told = inUse ? QStringLiteral(": in use by another program") : QString();
@@ -480,6 +481,9 @@ int main(int argc, char **argv)
             }
             continue;
         }
+        // A network port that took no settings, or did not confirm some.
+        if (const QString note = m->session.SetupNote(); !note.isEmpty())
+            Print(stderr, m->prefix + QStringLiteral("qrvterm-run: %1").arg(note).toUtf8());
         m->runner->RememberDevice(opened);
         if (parser.isSet(log)) {
             // One log a module: "run.log" becomes "run-<module>.log".

@@ -310,8 +310,13 @@ void TerminalDialog::ShowPortOpen(bool open)
 
 void TerminalDialog::OnOpenFailed(SerialSession::OpenResult result, const QString &why)
 {
-    if (result == SerialSession::OpenResult::SettingsRejected)
-        ShowMessage(QStringLiteral("设置串口参数失败!"));
+    // Settings refused: the reason (a network port's server's) goes with
+    // that message.
+    if (result == SerialSession::OpenResult::SettingsRejected) {
+        ShowMessage(why.isEmpty() ? QStringLiteral("设置串口参数失败!") : QStringLiteral("设置串口参数失败!\n") + why);
+        ShowMessage(QStringLiteral("串口被占用!"));
+        return;
+    }
     // A port in use says only that; any other cause is told below it.
     ShowMessage(why.isEmpty() ? QStringLiteral("串口被占用!") : QStringLiteral("串口被占用!\n") + why);
 }

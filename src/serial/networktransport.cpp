@@ -107,19 +107,22 @@ PortTransport::OpenResult NetworkTransport::open(const SerialSettings &settings)
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     bool rejected = false;
     QString why;
-    if (!startSession(settings, &rejected, &why)) {
-        if (rejected) {
-            m_lastError = why;
-            close();
-            return OpenResult::SettingsRejected;
-        }
+    const bool started = startSession(settings, &rejected, &why);
+    if (!started && rejected) {
+        m_lastError = why;
+        close();
+        return OpenResult::SettingsRejected;
+    }
+    const bool connected = m_socket && m_socket->state() == QAbstractSocket::ConnectedState;
+    if (!started && connected) {
         fail(PortOpenFailure::Cause::Other, why);
         close();
         return OpenResult::Failed;
     }
     // A server that serves another client takes the connection and closes
     // it at once, often with a word why.
-    waitUntil([] { return false; }, kClosedAtOnceMs);
+    if (connected)
+        waitUntil([] { return false; }, kClosedAtOnceMs);
     if (!m_socket || m_socket->state() != QAbstractSocket::ConnectedState) {
         const QString words = QString::fromUtf8(m_received).trimmed();
         fail(PortOpenFailure::Cause::InUse,

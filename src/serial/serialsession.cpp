@@ -2,6 +2,7 @@
 
 #include "serial/localserialtransport.h"
 #include "serial/networktransport.h"
+#include "serial/rfc2217transport.h"
 
 #include <QEventLoop>
 #include <QThread>
@@ -34,8 +35,12 @@ std::unique_ptr<PortTransport> MakeTransport(const QString &portName)
     for (const SerialSession::TransportMaker &maker : std::as_const(TransportMakers()))
         if (std::unique_ptr<PortTransport> transport = maker(portName))
             return transport;
-    if (NetworkPortAddress::IsNetworkName(portName))
-        return std::make_unique<NetworkTransport>(portName);
+    NetworkPortAddress address;
+    if (NetworkPortAddress::IsNetworkName(portName)) {
+        if (NetworkPortAddress::Parse(portName, &address, nullptr) && address.kind == NetworkPortAddress::Kind::Rfc2217)
+            return std::make_unique<Rfc2217Transport>(portName);
+        return std::make_unique<NetworkTransport>(portName); // it tells what does not parse
+    }
     return std::make_unique<LocalSerialTransport>(DevicePathForPort(portName));
 }
 

@@ -1,5 +1,7 @@
 #include "serial/serialsettings.h"
 
+#include "serial/networktransport.h"
+
 #include <QFileInfo>
 #include <QRegularExpression>
 
@@ -37,6 +39,9 @@ quint32 SerialSettings::LeadingNumber(const QString &text)
 QString DevicePathForPort(const QString &portName)
 {
     QString path = portName.trimmed();
+    // A port on another computer is its address.
+    if (NetworkPortAddress::IsNetworkName(path))
+        return path;
     static const QRegularExpression com(QStringLiteral("^COM([1-9][0-9]*)$"),
                                         QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch m = com.match(path);

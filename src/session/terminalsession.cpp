@@ -1,6 +1,7 @@
 #include "session/terminalsession.h"
 
 #include "at/commandframe.h"
+#include "serial/networktransport.h"
 #include "text/codepage936.h"
 
 #include <QDateTime>
@@ -83,6 +84,10 @@ SerialSession::OpenResult TerminalSession::Open(const SerialSettings &settings)
         result = m_serial.Open(device);
         if (result == SerialSession::OpenResult::Failed)
             why = m_serial.OpenFailure().Explanation();
+        // A server in front of a port says which setting it did not take.
+        else if (result == SerialSession::OpenResult::SettingsRejected
+                 && NetworkPortAddress::IsNetworkName(device.portName))
+            why = m_serial.LastError();
     }
     if (result != SerialSession::OpenResult::Opened) {
         emit openFailed(result, why);

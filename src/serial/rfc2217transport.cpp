@@ -1,0 +1,193 @@
+#include "serial/rfc2217transport.h"
+
+namespace {
+
+Rfc2217Codec::Parity ParityOf(SerialSettings::Parity parity)
+{
+    switch (parity) {
+    case SerialSettings::Parity::Even:
+        return Rfc2217Codec::Parity::Even;
+    case SerialSettings::Parity::Odd:
+        return Rfc2217Codec::Parity::Odd;
+    case SerialSettings::Parity::None:
+        break;
+    }
+    return Rfc2217Codec::Parity::None;
+}
+
+Rfc2217Codec::StopSize StopSizeOf(SerialSettings::StopBits stop)
+{
+    switch (stop) {
+    case SerialSettings::StopBits::Two:
+        return Rfc2217Codec::StopSize::Two;
+    case SerialSettings::StopBits::OnePointFive:
+        return Rfc2217Codec::StopSize::OneAndHalf;
+    case SerialSettings::StopBits::One:
+        break;
+    }
+    return Rfc2217Codec::StopSize::One;
+}
+
+QString ParityName(Rfc2217Codec::Parity parity)
+{
+    switch (parity) {
+    case Rfc2217Codec::Parity::None:
+        return QStringLiteral("no parity");
+    case Rfc2217Codec::Parity::Odd:
+        return QStringLiteral("odd parity");
+    case Rfc2217Codec::Parity::Even:
+        return QStringLiteral("even parity");
+    case Rfc2217Codec::Parity::Mark:
+        return QStringLiteral("mark parity");
+    case Rfc2217Codec::Parity::Space:
+        return QStringLiteral("space parity");
+    case Rfc2217Codec::Parity::Request:
+        break;
+    }
+    return QStringLiteral("parity %1").arg(int(parity));
+}
+
+QString StopName(Rfc2217Codec::StopSize stop)
+{
+    switch (stop) {
+    case Rfc2217Codec::StopSize::One:
+        return QStringLiteral("1 stop bit");
+    case Rfc2217Codec::StopSize::Two:
+        return QStringLiteral("2 stop bits");
+    case Rfc2217Codec::StopSize::OneAndHalf:
+        return QStringLiteral("1.5 stop bits");
+    case Rfc2217Codec::StopSize::Request:
+        break;
+    }
+    return QStringLiteral("stop size %1").arg(int(stop));
+}
+
+} // namespace
+
+bool Rfc2217Transport::startSession(const SerialSettings &settings, bool *rejected, QString *why)
+{
+    m_note.clear();
+    sendRaw(m_codec.start());
+    const auto gone = [this] { return !socket() || socket()->state() != QAbstractSocket::ConnectedState; };
+    waitUntil([this] { return m_codec.offersAnswered(); }, kNegotiationMs);
+    if (gone())
+        return false; // closed at once: the caller tells it
+    if (!m_codec.telnetSeen()) {
+        *why = QStringLiteral("the server does not speak Telnet (RFC 2217); for a raw TCP port use socket://%1:%2")
+                   .arg(address().host)
+                   .arg(address().port);
+        return false;
+    }
+    if (m_codec.comPortState() != Rfc2217Codec::ComPortState::Agreed) {
+        // Telnet without the com port option: the server's settings stand.
+        m_note = QStringLiteral("%1 takes no line settings (the server refused the com port option): "
+                                "the server's are used")
+                     .arg(name());
+        return true;
+    }
+    const quint32 baud = settings.baudRate;
+    const quint8 bits = settings.dataBits;
+    const Rfc2217Codec::Parity parity = ParityOf(settings.parity);
+    const Rfc2217Codec::StopSize stop = StopSizeOf(settings.stopBits);
+    QByteArray requests = m_codec.setBaudRate(baud) + m_codec.setDataSize(bits) + m_codec.setParity(parity)
+        + m_codec.setStopSize(stop) + m_codec.setControl(Rfc2217Codec::Control::NoFlowControl);
+    // Raised as asked; nothing is lowered on open, as with a local device.
+    const bool rts = settings.rtsHandshake;
+    const bool dtr = settings.dtrHandshake;
+    if (rts)
+        requests += m_codec.setControl(Rfc2217Codec::Control::RtsOn);
+    if (dtr)
+        requests += m_codec.setControl(Rfc2217Codec::Control::DtrOn);
+    sendRaw(requests);
+    const auto lineAnswered = [this] {
+        return m_codec.baudRate() && m_codec.dataSize() && m_codec.parity() && m_codec.stopSize();
+    };
+    const auto controlsAnswered = [this, rts, dtr] {
+        return m_codec.control(Rfc2217Codec::ControlGroup::FlowControl)
+            && (!rts || m_codec.control(Rfc2217Codec::ControlGroup::Rts))
+            && (!dtr || m_codec.control(Rfc2217Codec::ControlGroup::Dtr));
+    };
+    // Settings first; a server that does not confirm the control lines (one
+    // in front of a port without them) holds the open a short while only.
+    waitUntil(lineAnswered, kSettingsMs);
+    waitUntil(controlsAnswered, kControlsMs);
+    if (gone())
+        return false;
+
+    // What the server set, against what was asked.
+    QStringList refused;
+    if (m_codec.baudRate() && *m_codec.baudRate() != baud)
+        refused << QStringLiteral("%1 baud for %2").arg(*m_codec.baudRate()).arg(baud);
+    if (m_codec.dataSize() && *m_codec.dataSize() != bits)
+        refused << QStringLiteral("%1 data bits for %2").arg(*m_codec.dataSize()).arg(bits);
+    if (m_codec.parity() && *m_codec.parity() != parity)
+        refused << QStringLiteral("%1 for %2").arg(ParityName(*m_codec.parity()), ParityName(parity));
+    if (m_codec.stopSize() && *m_codec.stopSize() != stop)
+        refused << QStringLiteral("%1 for %2").arg(StopName(*m_codec.stopSize()), StopName(stop));
+    // A server that answers some settings and not another did not take
+    // that one (ser2net leaves 1.5 stop bits unanswered where the port has
+    // none); one that answers none may only be slow to confirm.
+    const bool someAnswered = m_codec.baudRate() || m_codec.dataSize() || m_codec.parity() || m_codec.stopSize();
+    if (someAnswered) {
+        if (!m_codec.baudRate())
+            refused << QStringLiteral("no answer to %1 baud").arg(baud);
+        if (!m_codec.dataSize())
+            refused << QStringLiteral("no answer to %1 data bits").arg(bits);
+        if (!m_codec.parity())
+            refused << QStringLiteral("no answer to %1").arg(ParityName(parity));
+        if (!m_codec.stopSize())
+            refused << QStringLiteral("no answer to %1").arg(StopName(stop));
+    }
+    if (!refused.isEmpty()) {
+        *rejected = true;
+        *why = QStringLiteral("%1: the server did not take the line settings: %2")
+                   .arg(name(), refused.join(QStringLiteral(", ")));
+        return false;
+    }
+    QStringList unconfirmed;
+    if (!lineAnswered())
+        unconfirmed << QStringLiteral("the line settings");
+    if (rts && !m_codec.control(Rfc2217Codec::ControlGroup::Rts))
+        unconfirmed << QStringLiteral("RTS");
+    if (dtr && !m_codec.control(Rfc2217Codec::ControlGroup::Dtr))
+        unconfirmed << QStringLiteral("DTR");
+    if (!unconfirmed.isEmpty())
+        m_note = QStringLiteral("%1 did not confirm %2; the port is open").arg(name(), unconfirmed.join(QStringLiteral(", ")));
+    return true;
+}
+
+QByteArray Rfc2217Transport::decode(const QByteArray &fromServer)
+{
+    const QByteArray data = m_codec.feed(fromServer);
+    sendRaw(m_codec.takeOutgoing());
+    return data;
+}
+
+QByteArray Rfc2217Transport::encode(QByteArrayView data)
+{
+    return m_codec.encode(data);
+}
+
+void Rfc2217Transport::purge(Direction direction)
+{
+    NetworkTransport::purge(direction);
+    if (!isOpen() || m_codec.comPortState() != Rfc2217Codec::ComPortState::Agreed)
+        return;
+    // The server's buffers: what it received from the port, what it has yet
+    // to send there.
+    sendRaw(m_codec.purgeData(direction == Direction::Input    ? Rfc2217Codec::Purge::Receive
+                              : direction == Direction::Output ? Rfc2217Codec::Purge::Transmit
+                                                               : Rfc2217Codec::Purge::Both));
+}
+
+void Rfc2217Transport::setDataTerminalReady(bool on)
+{
+    if (isOpen() && m_codec.comPortState() == Rfc2217Codec::ComPortState::Agreed)
+        sendRaw(m_codec.setControl(on ? Rfc2217Codec::Control::DtrOn : Rfc2217Codec::Control::DtrOff));
+}
+
+void Rfc2217Transport::setRequestToSend(bool on)
+{
+    if (isOpen() && m_codec.comPortState() == Rfc2217Codec::ComPortState::Agreed)
+        sendRaw(m_codec.setControl(on ? Rfc2217Codec::Control::RtsOn : Rfc2217Codec::Control::RtsOff));
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "serial/networktransport.h"
+#include "serial/rfc2217codec.h"
+
+// A serial port on another computer behind an RFC 2217 server (ser2net,
+// labgrid's exported ports): "rfc2217://HOST:PORT". Telnet with the Com Port
+// Control option, binary both ways; the line settings are set on the remote
+// port when it opens and read back. A setting answered with another value is
+// refused like a local device's. Answers that never come (a server in front
+// of a port without modem lines does not confirm DTR and RTS) are waited for
+// a bounded time; the open goes on and setupNote() says what was missing.
+class Rfc2217Transport : public NetworkTransport
+{
+    Q_OBJECT
+public:
+    // How long the server may take to answer the option offers, and the
+    // line settings.
+    static constexpr int kNegotiationMs = 2000;
+    static constexpr int kSettingsMs = 3000;
+    // And then the control lines (flow control off, RTS and DTR as asked).
+    static constexpr int kControlsMs = 500;
+
+    using NetworkTransport::NetworkTransport;
+
+    QString setupNote() const override { return m_note; }
+    void purge(Direction direction) override;
+    void setDataTerminalReady(bool on) override;
+    void setRequestToSend(bool on) override;
+
+    const Rfc2217Codec &codec() const { return m_codec; }
+
+protected:
+    bool startSession(const SerialSettings &settings, bool *rejected, QString *why) override;
+    QByteArray decode(const QByteArray &fromServer) override;
+    QByteArray encode(QByteArrayView data) override;
+
+private:
+    Rfc2217Codec m_codec;
+    QString m_note;
+};
