@@ -310,6 +310,13 @@ private slots:
         QTRY_VERIFY(log.Text().contains("OK\r\n"));
         FindControl<QPushButton>(d, "startStopButton")->click();
         QVERIFY(!d.Session().isOpen());
+        // The address stays in the list for this run, before the simulated
+        // module, and is still there when the list is made again.
+        auto *box = FindControl<QComboBox>(d, "portList");
+        d.ListPorts();
+        const int at = box->findText(s.url());
+        QVERIFY(at >= TerminalDialog::kComPortCount);
+        QCOMPARE(box->itemText(at + 1), TerminalDialog::kSimulatedPortName);
     }
 };
 

@@ -202,6 +202,7 @@ void TerminalDialog::SetupWindow()
     connect(&m_session, &TerminalSession::opened, this, [this] {
         ShowPortOpen(true);
         ShowSetupNote();
+        KeepUsedPort(m_session.portEntry());
     });
     connect(&m_session, &TerminalSession::openFailed, this, &TerminalDialog::OnOpenFailed);
     connect(&m_session, &TerminalSession::deviceLost, this, &TerminalDialog::OnDeviceLost);

@@ -111,6 +111,8 @@ private:
     void SetupCommandList();
     void ShowPortStart();
     void FitPortListWidth();
+    // A typed entry that opened stays in the Port list for this run.
+    void KeepUsedPort(const QString &entry);
     void SetPortToolTip(const QString &entry);
     SerialSettings SettingsFromControls() const;
     // Tells that bytes written to the port never went out.
@@ -153,5 +155,6 @@ private:
     DeviceWatch m_portWatch; // while the Port list is open
     CommandHistory m_history;
     QString m_lastLogDirectory;
+    QStringList m_usedPorts;
     bool m_sendAllCut = false; // a run ended with its device, not yet told
 };

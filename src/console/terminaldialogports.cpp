@@ -9,7 +9,8 @@
 #include <QScrollBar>
 #include <QStyledItemDelegate>
 
-// The Port list: COM1 … COM8, then the system's ports with what each one is.
+// The Port list: COM1 … COM8, then the system's ports with what each one is,
+// then the typed entries that opened in this run.
 
 namespace {
 
@@ -59,7 +60,11 @@ void TerminalDialog::ListPorts()
     QComboBox *box = ui->portList;
     const int first = kComPortCount;
     const int end = box->count() - 1; // the simulated module's entry
-    const QStringList system = PortListerSlot()();
+    QStringList system = PortListerSlot()();
+    // Typed entries that opened in this run (a network port, a path) stay.
+    for (const QString &used : std::as_const(m_usedPorts))
+        if (!system.contains(used))
+            system << used;
     QStringList listed;
     for (int i = first; i < end; ++i)
         listed << box->itemText(i);
@@ -129,3 +134,11 @@ void TerminalDialog::SetPortToolTip(const QString &entry)
                              + QStringLiteral("\nPick a port or type a device path such as /dev/ttyUSB0"));
 }
 
+
+void TerminalDialog::KeepUsedPort(const QString &entry)
+{
+    if (entry.isEmpty() || m_usedPorts.contains(entry) || ui->portList->findText(entry) >= 0)
+        return;
+    m_usedPorts << entry;
+    ListPorts();
+}
