@@ -110,6 +110,43 @@ private slots:
         QVERIFY2(out.contains(QStringLiteral("6 commands: 6 passed")), qPrintable(out));
     }
 
+    // A rack over several servers: the ports listed in a file, comments and
+    // blank lines among them, each module run as on its own device.
+    void portFileAcrossServers()
+    {
+        SimPort first, second;
+        QString error;
+        QVERIFY2(first.start(&error) && second.start(&error), qPrintable(error));
+        Ser2net a, b;
+        QVERIFY2(a.start(first.devicePath()), qPrintable(a.output()));
+        QVERIFY2(b.start(second.devicePath()), qPrintable(b.output()));
+        QTemporaryDir work;
+        QFile list(work.filePath(QStringLiteral("rack.txt")));
+        QVERIFY(list.open(QIODevice::WriteOnly));
+        list.write(QStringLiteral("# bench A, chamber 2\r\n%1\r\n\r\n   %2  \n").arg(a.rfc2217Url(), b.rawUrl()).toUtf8());
+        list.close();
+        QProcess run;
+        run.setWorkingDirectory(work.path());
+        run.setProcessChannelMode(QProcess::MergedChannels);
+        run.start(QStringLiteral(QRV_RUNNER_PATH),
+                  {QStringLiteral("--port-file"), list.fileName(), QStringLiteral("--speed"), QStringLiteral("115200"),
+                   QStringLiteral("example")});
+        QTRY_VERIFY_WITH_TIMEOUT(run.state() == QProcess::NotRunning, 20000);
+        const QString out = QString::fromUtf8(run.readAll());
+        QVERIFY2(run.exitCode() == 0, qPrintable(out));
+        QCOMPARE(out.count(QStringLiteral("6 commands: 6 passed")), 2);
+        QVERIFY2(out.contains(a.rfc2217Url()) && out.contains(b.rawUrl()), qPrintable(out));
+
+        // A list that names nothing is a usage error, told.
+        QVERIFY(list.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        list.write("# nothing yet\n\n");
+        list.close();
+        run.start(QStringLiteral(QRV_RUNNER_PATH), {QStringLiteral("--port-file"), list.fileName(), QStringLiteral("example")});
+        QTRY_VERIFY_WITH_TIMEOUT(run.state() == QProcess::NotRunning, 20000);
+        QCOMPARE(run.exitCode(), 2);
+        QVERIFY(QString::fromUtf8(run.readAll()).contains(QStringLiteral("names no port")));
+    }
+
     // The line settings chosen reach the remote port (read back from the
     // pty behind the server); one the server does not take is refused as a
     // local device's would be; control lines a pty does not have are not

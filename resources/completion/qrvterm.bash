@@ -49,7 +49,7 @@ _qrvterm_complete()
         --stop) COMPREPLY=($(compgen -W $'1\n1.5\n2' -- "$cur")); return ;;
         --data) COMPREPLY=($(compgen -W $'5\n6\n7\n8' -- "$cur")); return ;;
         --speed) COMPREPLY=($(compgen -W $'4800\n9600\n19200\n38400\n57600\n115200\n230400\n460800\n921600' -- "$cur")); return ;;
-        --json|--junit|--csv|--expect|--log) COMPREPLY=($(compgen -f -- "$cur")); return ;;
+        --json|--junit|--csv|--expect|--log|--port-file) COMPREPLY=($(compgen -f -- "$cur")); return ;;
         --log-dir) COMPREPLY=($(compgen -d -- "$cur")); return ;;
         --ports|--count|--timeout|--sim-delay|--reconnect|--max-outages|--deadline) return ;;
     esac
@@ -69,7 +69,7 @@ _qrvterm()
 
 _qrvterm_run()
 {
-    _qrvterm_complete --help --help-all --version --port --ports --count --user-data --speed --data --parity \
+    _qrvterm_complete --help --help-all --version --port --ports --port-file --count --user-data --speed --data --parity \
         --stop --rts --dtr --end --timeout --keep-going --json --junit --csv --expect --sim-delay --reconnect \
         --max-outages --deadline --log --list --probe
 }

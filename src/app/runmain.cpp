@@ -7,6 +7,7 @@
 #include "commands/commandsetfiles.h"
 #include "runner/checkfile.h"
 #include "runner/commandrunner.h"
+#include "runner/portlistfile.h"
 #include "runner/portprobe.h"
 #include "serial/networktransport.h"
 #include "serial/serialsession.h"
@@ -118,7 +119,9 @@ int main(int argc, char **argv)
                                                 "module type in ./Module."));
     const QCommandLineOption port(QStringLiteral("port"),
                                   QStringLiteral("Port: a device path such as /dev/ttyUSB0, a name under /dev, "
-                                                 "or \"Simulated module\"."),
+                                                 "\"Simulated module\", or a port on another computer: "
+                                                 "rfc2217://HOST:PORT (line settings set remotely) or "
+                                                 "socket://HOST:PORT (raw TCP)."),
                                   QStringLiteral("name"));
     const QCommandLineOption speed(QStringLiteral("speed"), QStringLiteral("Speed in baud (4800)."),
                                    QStringLiteral("baud"), QStringLiteral("4800"));
@@ -180,6 +183,11 @@ int main(int argc, char **argv)
                                                      "(quote it), e.g. '/dev/serial/by-id/*-if02-port0'; with "
                                                      "--port, both."),
                                       QStringLiteral("pattern"));
+    const QCommandLineOption portFile(QStringLiteral("port-file"),
+                                      QStringLiteral("The ports listed in <file>, one a line (device paths, "
+                                                     "socket://HOST:PORT, rfc2217://HOST:PORT; # starts a comment "
+                                                     "line); with --port and --ports, all."),
+                                      QStringLiteral("file"));
     const QCommandLineOption count(QStringLiteral("count"),
                                    QStringLiteral("With --port \"Simulated module\": run on <n> simulated modules at "
                                                   "once, each with its own IMEI, ICCID and signal (1)."),
@@ -196,7 +204,7 @@ int main(int argc, char **argv)
                                       QStringLiteral("Look for module types in the user's data folder "
                                                      "($XDG_DATA_HOME/qrvterm/Module), where the terminal started "
                                                      "from the menu keeps them, instead of ./Module."));
-    parser.addOptions({port, portGlob, count, userData, speed, data, parity, stop, rts, dtr, end, timeout, keepGoing, json,
+    parser.addOptions({port, portGlob, portFile, count, userData, speed, data, parity, stop, rts, dtr, end, timeout, keepGoing, json,
                        junit, csv, expect, simDelay, reconnect, maxOutages, deadline, log, list, probe});
     parser.process(app);
 
@@ -214,10 +222,14 @@ int main(int argc, char **argv)
     const bool probing = parser.isSet(probe);
     if (!probing && parser.positionalArguments().size() != 1)
         return usage(QStringLiteral("give one command-set file"));
-    if (!probing && !parser.isSet(portGlob) && (!parser.isSet(port) || parser.value(port).trimmed().isEmpty()))
-        return usage(QStringLiteral("--port or --ports is required"));
+    if (!probing && !parser.isSet(portGlob) && !parser.isSet(portFile)
+        && (!parser.isSet(port) || parser.value(port).trimmed().isEmpty()))
+        return usage(QStringLiteral("--port, --ports or --port-file is required"));
+    QStringList listedPorts;
+    if (QString error; parser.isSet(portFile) && !ReadPortListFile(parser.value(portFile), &listedPorts, &error))
+        return usage(error);
     // "simulated module" is no device: the entry is spelled as the window's.
-    for (const QString &name : parser.values(port)) {
+    for (const QString &name : parser.values(port) + listedPorts) {
         if (name.trimmed() != PortOpener::kSimulatedPortName
             && name.trimmed().compare(PortOpener::kSimulatedPortName, Qt::CaseInsensitive) == 0)
             return usage(QStringLiteral("no port \"%1\"; did you mean \"%2\"?")
@@ -335,10 +347,10 @@ int main(int argc, char **argv)
         }
     }
 
-    // The ports: each --port, then what --ports matches, in name order; the
-    // simulated module --count times.
+    // The ports: each --port and each of --port-file, then what --ports
+    // matches, in name order; the simulated module --count times.
     QStringList portNames;
-    for (const QString &name : parser.values(port)) {
+    for (const QString &name : parser.values(port) + listedPorts) {
         if (name.trimmed().isEmpty())
             continue;
         const int times = name.trimmed() == PortOpener::kSimulatedPortName ? modulesOfSim : 1;

@@ -22,7 +22,8 @@ void AddTerminalOptions(QCommandLineParser &parser)
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOption({QStringLiteral("port"),
-                      QStringLiteral("Port to select at start, e.g. \"Simulated module\" or /dev/ttyUSB0."),
+                      QStringLiteral("Port to select at start, e.g. \"Simulated module\", /dev/ttyUSB0 or "
+                                     "rfc2217://bench-7:4001."),
                       QStringLiteral("name")});
     parser.addOption({QStringLiteral("no-web-view"),
                       QStringLiteral("Keep the web panel's own page (the maker's address as a link); do not check for "
