@@ -110,6 +110,36 @@ private slots:
         QVERIFY2(out.contains(QStringLiteral("6 commands: 6 passed")), qPrintable(out));
     }
 
+    // The module's own reset behind the server: ser2net drops the
+    // connection with the line, the runner waits for the same address, and
+    // the run goes on with the module's boot messages.
+    void resetThroughServer()
+    {
+        QTemporaryDir work;
+        SimPort module;
+        module.setLinkPath(work.filePath(QStringLiteral("module")));
+        QString error;
+        QVERIFY2(module.start(&error), qPrintable(error));
+        Ser2net server;
+        QVERIFY2(server.start(module.linkPath()), qPrintable(server.output()));
+        QFile set(work.filePath(QStringLiteral("reset.ini")));
+        QVERIFY(set.open(QIODevice::WriteOnly));
+        set.write("[reset]\r\ncmdnum=3\r\ncmd1=AT\r\ncmd2=AT+CFUN=1,1\r\ncmd3=AT+CPIN?\r\n");
+        set.close();
+        QProcess run;
+        run.setWorkingDirectory(work.path());
+        run.setProcessChannelMode(QProcess::MergedChannels);
+        run.start(QStringLiteral(QRV_RUNNER_PATH), {QStringLiteral("--port"), server.rfc2217Url(), QStringLiteral("--speed"),
+                                                    QStringLiteral("115200"), QStringLiteral("--reconnect"),
+                                                    QStringLiteral("10"), set.fileName()});
+        QTRY_VERIFY_WITH_TIMEOUT(run.state() == QProcess::NotRunning, 30000);
+        const QString out = QString::fromUtf8(run.readAll());
+        QVERIFY2(run.exitCode() == 0, qPrintable(out));
+        QVERIFY2(out.contains(QStringLiteral("port back")) && out.contains(QStringLiteral("RDY"))
+                     && out.contains(QStringLiteral("3 commands: 3 passed")),
+                 qPrintable(out));
+    }
+
     // A rack over several servers: the ports listed in a file, comments and
     // blank lines among them, each module run as on its own device.
     void portFileAcrossServers()
