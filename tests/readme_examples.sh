@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The README's examples of qrvterm-run and qrvsim, run here against the
 # simulated module: each block marked "<!-- example: NAME -->" in README.md
-# is run in a folder of its own (with ./Module copied, and the files the
+# is run in a folder of its own (with ./Module made, and the files the
 # README shows under "<!-- example-file: NAME PATH -->"), and what the
 # programs print must have the block's shape. What varies from run to run is
 # masked on both sides (times, dates, ptys, the folder before Module/, the
@@ -136,12 +136,14 @@ for name in "${known[@]}"; do
   [ -f "$work/blocks/$name" ] || fail "README.md no longer has the example \"$name\""
 done
 
-# One example's folder: ./Module as in the repository, the files the README
+# One example's folder: ./Module as the terminal makes it on first start
+# (the example set; a fresh clone has no ./Module), the files the README
 # shows for it, the sets it names.
 prepare() { # NAME [FOLDER] -> DIR
   local dir=$work/run/${2:-$1} target src
-  mkdir -p "$dir"
-  cp -r "$source_dir/Module" "$dir/"
+  mkdir -p "$dir/Module"
+  printf '[example]\r\ncmdnum=6\r\ncmd1=AT\r\ncmd2=ATE0\r\ncmd3=AT+CMGF=1\r\ncmd4=AT+CSCA?\r\ncmd5=AT+CMGR=1\r\ncmd6=AT+CMGD=1\r\n' \
+    >"$dir/Module/example.ini"
   if [ -f "$work/files/$1.list" ]; then
     while read -r target src; do
       mkdir -p "$(dirname "$dir/$target")"
