@@ -2,6 +2,7 @@
 // bytes both ways, a server that refuses, serves another client or goes
 // away, and the window opening such a port.
 #include "dialogsupport.h"
+#include "messageboxcatcher.h"
 #include "serial/networktransport.h"
 #include "serial/serialsession.h"
 
@@ -289,8 +290,8 @@ private slots:
         session.Close();
     }
 
-    // Typed in the window's Port box: it opens, says the settings are the
-    // server's, and a lost connection ends the session with a message.
+    // Typed in the window's Port box: it opens in the background (Stop
+    // shows meanwhile), then says the settings are the server's.
     void fromTheWindow()
     {
         TerminalDialog::SetPortLister([] { return QStringList(); });
@@ -298,8 +299,12 @@ private slots:
         SessionLog log;
         TerminalDialog d(log);
         d.SelectPort(s.url());
-        FindControl<QPushButton>(d, "startStopButton")->click();
-        QVERIFY(d.Session().isOpen());
+        auto *startStop = FindControl<QPushButton>(d, "startStopButton");
+        startStop->click();
+        QVERIFY(d.Session().isConnecting());
+        QCOMPARE(startStop->text(), QStringLiteral("Stop"));
+        QVERIFY(FindControl<QStatusBar>(d, "statusBar")->currentMessage().startsWith(QStringLiteral("Connecting to ")));
+        QTRY_VERIFY(d.Session().isOpen());
         QVERIFY(FindControl<QStatusBar>(d, "statusBar")->currentMessage().contains(QStringLiteral("raw TCP")));
         FindControl<QLineEdit>(d, "commandEdit")->setText(QStringLiteral("AT"));
         FindControl<QRadioButton>(d, "endCrRadio")->setChecked(true);
@@ -317,6 +322,40 @@ private slots:
         const int at = box->findText(s.url());
         QVERIFY(at >= TerminalDialog::kComPortCount);
         QCOMPARE(box->itemText(at + 1), TerminalDialog::kSimulatedPortName);
+    }
+
+    // A server that takes the connection and never answers holds the open
+    // for its bound; the window takes input meanwhile, Send says why nothing
+    // goes, and Stop cancels: no port, no message, nothing later.
+    void stopCancelsAnOpenUnderWay()
+    {
+        TerminalDialog::SetPortLister([] { return QStringList(); });
+        Rfc2217Double silent;
+        silent.speaksTelnet = false;
+        QObject::disconnect(&silent.server, nullptr, nullptr, nullptr);
+        QObject::connect(&silent.server, &QTcpServer::newConnection, &silent.server,
+                         [&silent] { silent.client = silent.server.nextPendingConnection(); });
+        MessageBoxCatcher boxes;
+        SessionLog log;
+        TerminalDialog d(log);
+        d.SelectPort(silent.url());
+        auto *startStop = FindControl<QPushButton>(d, "startStopButton");
+        startStop->click();
+        QTRY_VERIFY(silent.client);
+        QTest::qWait(300);
+        QVERIFY(d.Session().isConnecting());
+        FindControl<QLineEdit>(d, "commandEdit")->setText(QStringLiteral("AT"));
+        FindControl<QPushButton>(d, "sendButton")->click();
+        QVERIFY2(FindControl<QStatusBar>(d, "statusBar")->currentMessage().contains(QStringLiteral("still connecting")),
+                 qPrintable(FindControl<QStatusBar>(d, "statusBar")->currentMessage()));
+        startStop->click();
+        QVERIFY(!d.Session().isConnecting());
+        QCOMPARE(startStop->text(), QStringLiteral("Start"));
+        QTRY_VERIFY(!silent.client || silent.client->state() != QAbstractSocket::ConnectedState);
+        QTest::qWait(2500); // past the negotiation's bound
+        QVERIFY(!d.Session().isOpen());
+        QCOMPARE(boxes.texts, QStringList());
+        QCOMPARE(startStop->text(), QStringLiteral("Start"));
     }
 };
 

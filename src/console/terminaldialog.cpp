@@ -199,7 +199,10 @@ void TerminalDialog::SetupWindow()
     m_session.setCustomEnd(ToCodePage936(ui->customEndEdit->text()));
     connect(&m_session, &TerminalSession::logGrew, this, &TerminalDialog::RefreshReceiveView);
     connect(&m_session, &TerminalSession::commandSent, this, &TerminalDialog::CommandSent);
+    connect(&m_session, &TerminalSession::connecting, this, &TerminalDialog::OnConnecting);
     connect(&m_session, &TerminalSession::opened, this, [this] {
+        if (std::exchange(m_connectingShown, false))
+            m_statusBar->clearMessage();
         ShowPortOpen(true);
         ShowSetupNote();
         KeepUsedPort(m_session.portEntry());
@@ -300,7 +303,9 @@ void TerminalDialog::StartStopClicked()
         return;
     }
     m_statusBar->clearMessage(); // what was told of the closed port is past
-    m_session.Open(SettingsFromControls());
+    const SerialSettings settings = SettingsFromControls();
+    m_connectingTo = settings.portName;
+    m_session.StartOpen(settings);
 }
 
 void TerminalDialog::ShowPortOpen(bool open)
@@ -311,6 +316,10 @@ void TerminalDialog::ShowPortOpen(bool open)
 
 void TerminalDialog::OnOpenFailed(SerialSession::OpenResult result, const QString &why)
 {
+    // A port that took a while showed Stop meanwhile.
+    ShowPortOpen(false);
+    if (std::exchange(m_connectingShown, false))
+        m_statusBar->clearMessage();
     // Settings refused: the reason (a network port's server's) goes with
     // that message.
     if (result == SerialSession::OpenResult::SettingsRejected) {
@@ -502,7 +511,7 @@ void TerminalDialog::SendAllClicked()
 {
     if (m_session.sendAllActive())
         return; // one run at a time
-    if (m_session.isWaiting()) {
+    if (m_session.isWaiting() || m_session.isConnecting()) {
         ShowAway(QStringLiteral("Send All not started"));
         return;
     }

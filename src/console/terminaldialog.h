@@ -138,6 +138,9 @@ private:
     // How the port just opened was set up, where the user should know (a
     // network port that takes no line settings).
     void ShowSetupNote();
+    // A port that takes a while to open (over the network): Stop shows and
+    // cancels, the bar says what is going on.
+    void OnConnecting();
     void OnLogToDiskToggled(bool on);
     bool AskYesNo(const QString &text);
 
@@ -156,5 +159,7 @@ private:
     CommandHistory m_history;
     QString m_lastLogDirectory;
     QStringList m_usedPorts;
+    QString m_connectingTo; // the entry of the last Start
+    bool m_connectingShown = false; // the bar says "Connecting to …"
     bool m_sendAllCut = false; // a run ended with its device, not yet told
 };

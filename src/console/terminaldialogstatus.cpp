@@ -83,8 +83,19 @@ void TerminalDialog::OnWaitingForDevice()
 
 void TerminalDialog::ShowAway(const QString &what)
 {
+    if (m_session.isConnecting()) {
+        m_statusBar->showMessage(QStringLiteral("%1: still connecting to %2… (Stop cancels)").arg(what, m_connectingTo));
+        return;
+    }
     m_statusBar->showMessage(QStringLiteral("%1: %2 is away. Waiting for it to come back… (Stop ends the wait)")
                                  .arg(what, m_session.portEntry()));
+}
+
+void TerminalDialog::OnConnecting()
+{
+    ShowPortOpen(true);
+    m_statusBar->showMessage(QStringLiteral("Connecting to %1… (Stop cancels)").arg(m_connectingTo));
+    m_connectingShown = true;
 }
 
 bool TerminalDialog::ShowIfPortClosed()
@@ -147,6 +158,7 @@ void TerminalDialog::OnOnlyEcho(const QByteArray &command)
 
 void TerminalDialog::OnLogFileStarted(const QString &path)
 {
+    m_connectingShown = false; // told over
     m_statusBar->showMessage(QStringLiteral("Log to Disk: writing to %1").arg(QDir::toNativeSeparators(path)));
 }
 

@@ -4,6 +4,7 @@
 #include <QEventLoop>
 #include <QTimer>
 #include <QUrl>
+#include <utility>
 
 namespace {
 
@@ -54,6 +55,8 @@ NetworkTransport::NetworkTransport(const QString &name, QObject *parent)
     : PortTransport(parent)
     , m_name(name.trimmed())
 {
+    m_waitTimer.setSingleShot(true);
+    connect(&m_waitTimer, &QTimer::timeout, this, [this] { checkWait(true); });
 }
 
 NetworkTransport::~NetworkTransport()
@@ -71,23 +74,46 @@ void NetworkTransport::fail(PortOpenFailure::Cause cause, const QString &text)
 
 PortTransport::OpenResult NetworkTransport::open(const SerialSettings &settings)
 {
+    beginOpen(settings);
+    // The same steps, waited for here; the window repaints meanwhile.
+    while (!m_openDone) {
+        QEventLoop loop;
+        connect(this, &PortTransport::openFinished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(50, &loop, &QEventLoop::quit);
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+    return m_openResult;
+}
+
+void NetworkTransport::beginOpen(const SerialSettings &settings)
+{
     close();
     m_lastError.clear();
     m_openFailure = {};
     m_received.clear();
+    m_settings = settings;
+    m_openDone = false;
     QString error;
     if (!NetworkPortAddress::Parse(m_name, &m_address, &error)) {
         fail(PortOpenFailure::Cause::Other, error);
-        return OpenResult::Failed;
+        finishOpen(OpenResult::Failed);
+        return;
     }
     auto *socket = new QTcpSocket(this);
     m_socket = socket;
     m_opening = true;
     connect(socket, &QTcpSocket::readyRead, this, &NetworkTransport::onReadyRead);
+    connect(socket, &QTcpSocket::stateChanged, this, [this] { checkWait(false); });
     socket->connectToHost(m_address.host, m_address.port);
+    waitFor([this] { return connected(); }, kConnectTimeoutMs, [this] { connectionMade(); });
+}
+
+void NetworkTransport::connectionMade()
+{
     const QString where = QStringLiteral("%1:%2").arg(m_address.host).arg(m_address.port);
-    if (!waitUntil([socket] { return socket->state() == QAbstractSocket::ConnectedState; }, kConnectTimeoutMs)) {
-        switch (socket->error()) {
+    if (!connected()) {
+        const QAbstractSocket::SocketError error = m_socket ? m_socket->error() : QAbstractSocket::UnknownSocketError;
+        switch (error) {
         case QAbstractSocket::HostNotFoundError:
             fail(PortOpenFailure::Cause::Other, QStringLiteral("no host %1 is known").arg(m_address.host));
             break;
@@ -95,83 +121,101 @@ PortTransport::OpenResult NetworkTransport::open(const SerialSettings &settings)
             fail(PortOpenFailure::Cause::Other,
                  QStringLiteral("%1 refused the connection: is the server running, and is this its port?").arg(where));
             break;
-        default:
+        case QAbstractSocket::UnknownSocketError:
             fail(PortOpenFailure::Cause::Other,
-                 socket->state() == QAbstractSocket::ConnectedState || socket->error() == QAbstractSocket::UnknownSocketError
-                     ? QStringLiteral("%1 did not answer within %2 s").arg(where).arg(kConnectTimeoutMs / 1000)
-                     : QStringLiteral("%1: %2").arg(where, socket->errorString()));
+                 QStringLiteral("%1 did not answer within %2 s").arg(where).arg(kConnectTimeoutMs / 1000));
+            break;
+        default:
+            fail(PortOpenFailure::Cause::Other, QStringLiteral("%1: %2").arg(where, m_socket->errorString()));
         }
-        close();
-        return OpenResult::Failed;
+        finishOpen(OpenResult::Failed);
+        return;
     }
-    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    bool rejected = false;
-    QString why;
-    const bool started = startSession(settings, &rejected, &why);
-    if (!started && rejected) {
-        m_lastError = why;
-        close();
-        return OpenResult::SettingsRejected;
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    startSession(m_settings, [this](Started started) { sessionStarted(started); });
+}
+
+void NetworkTransport::sessionStarted(const Started &started)
+{
+    if (!m_opening)
+        return; // abandoned meanwhile
+    if (!started.ok && started.rejected) {
+        m_lastError = started.why;
+        finishOpen(OpenResult::SettingsRejected);
+        return;
     }
-    const bool connected = m_socket && m_socket->state() == QAbstractSocket::ConnectedState;
-    if (!started && connected) {
-        fail(PortOpenFailure::Cause::Other, why);
-        close();
-        return OpenResult::Failed;
+    if (!started.ok && connected()) {
+        fail(PortOpenFailure::Cause::Other, started.why);
+        finishOpen(OpenResult::Failed);
+        return;
     }
     // A server that serves another client takes the connection and closes
     // it at once, often with a word why.
-    if (connected)
-        waitUntil([] { return false; }, kClosedAtOnceMs);
-    if (!m_socket || m_socket->state() != QAbstractSocket::ConnectedState) {
-        const QString words = QString::fromUtf8(m_received).trimmed();
-        fail(PortOpenFailure::Cause::InUse,
-             words.isEmpty() ? QStringLiteral("%1 closed the connection at once: it serves another client").arg(where)
-                             : QStringLiteral("%1 closed the connection at once: %2").arg(where, words));
-        close();
-        return OpenResult::Failed;
-    }
-    m_opening = false;
-    connect(socket, &QTcpSocket::disconnected, this, &NetworkTransport::onDisconnected);
-    connect(socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
-        if (error != QAbstractSocket::RemoteHostClosedError && m_socket)
-            loseConnection(QStringLiteral("the connection broke: %1").arg(m_socket->errorString()));
+    waitFor([] { return false; }, connected() ? kClosedAtOnceMs : 0, [this] {
+        if (!connected()) {
+            const QString where = QStringLiteral("%1:%2").arg(m_address.host).arg(m_address.port);
+            const QString words = QString::fromUtf8(m_received).trimmed();
+            fail(PortOpenFailure::Cause::InUse,
+                 words.isEmpty()
+                     ? QStringLiteral("%1 closed the connection at once: it serves another client").arg(where)
+                     : QStringLiteral("%1 closed the connection at once: %2").arg(where, words));
+            finishOpen(OpenResult::Failed);
+            return;
+        }
+        QTcpSocket *socket = m_socket;
+        connect(socket, &QTcpSocket::disconnected, this, &NetworkTransport::onDisconnected);
+        connect(socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
+            if (error != QAbstractSocket::RemoteHostClosedError && m_socket)
+                loseConnection(QStringLiteral("the connection broke: %1").arg(m_socket->errorString()));
+        });
+        connect(socket, &QTcpSocket::bytesWritten, this, &PortTransport::bytesWritten);
+        finishOpen(OpenResult::Opened);
     });
-    connect(socket, &QTcpSocket::bytesWritten, this, &PortTransport::bytesWritten);
-    // What came with the set-up is announced like anything later.
-    if (!m_received.isEmpty())
-        QMetaObject::invokeMethod(
-            this, [this] {
-                if (!m_received.isEmpty())
-                    emit readyRead();
-            },
-            Qt::QueuedConnection);
-    return OpenResult::Opened;
 }
 
-bool NetworkTransport::waitUntil(const std::function<bool()> &done, int ms)
+void NetworkTransport::finishOpen(OpenResult result)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (!m_socket || m_socket->state() == QAbstractSocket::UnconnectedState)
-            return false;
-        const qint64 left = ms - clock.elapsed();
-        if (left <= 0)
-            return false;
-        // The window repaints meanwhile; what the user does waits.
-        QEventLoop loop;
-        QTimer::singleShot(int(std::min<qint64>(left, 50)), Qt::PreciseTimer, &loop, &QEventLoop::quit);
-        connect(m_socket, &QTcpSocket::stateChanged, &loop, &QEventLoop::quit);
-        connect(m_socket, &QTcpSocket::readyRead, &loop, &QEventLoop::quit, Qt::QueuedConnection);
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-    }
-    return true;
+    m_opening = false;
+    m_openDone = true;
+    m_openResult = result;
+    if (result != OpenResult::Opened)
+        close();
+    // Told after beginOpen has returned, as the caller expects.
+    QMetaObject::invokeMethod(
+        this,
+        [this, result] {
+            emit openFinished(result);
+            // What came with the set-up is announced like anything later.
+            if (result == OpenResult::Opened && !m_received.isEmpty())
+                emit readyRead();
+        },
+        Qt::QueuedConnection);
 }
 
-bool NetworkTransport::startSession(const SerialSettings &, bool *, QString *)
+void NetworkTransport::waitFor(std::function<bool()> done, int ms, std::function<void()> then)
 {
-    return true;
+    m_waitDone = std::move(done);
+    m_waitThen = std::move(then);
+    m_waitTimer.start(std::max(ms, 0));
+    // Looked at once the caller has returned: it may hold already.
+    QMetaObject::invokeMethod(this, [this] { checkWait(false); }, Qt::QueuedConnection);
+}
+
+void NetworkTransport::checkWait(bool timedOut)
+{
+    if (!m_waitThen)
+        return;
+    const bool gone = !m_socket || m_socket->state() == QAbstractSocket::UnconnectedState;
+    if (!timedOut && !gone && !m_waitDone())
+        return;
+    m_waitTimer.stop();
+    m_waitDone = {};
+    std::exchange(m_waitThen, {})();
+}
+
+void NetworkTransport::startSession(const SerialSettings &, std::function<void(Started)> done)
+{
+    done({});
 }
 
 QString NetworkTransport::setupNote() const
@@ -200,10 +244,10 @@ void NetworkTransport::onReadyRead()
     if (!m_socket)
         return;
     const QByteArray user = decode(m_socket->readAll());
-    if (user.isEmpty())
-        return;
     m_received += user;
-    if (!m_opening)
+    if (m_opening)
+        checkWait(false);
+    else if (!user.isEmpty())
         emit readyRead();
 }
 
@@ -226,7 +270,14 @@ void NetworkTransport::loseConnection(const QString &reason)
 
 void NetworkTransport::close()
 {
-    m_opening = false;
+    // An open under way ends here, untold.
+    if (std::exchange(m_opening, false) && !m_openDone) {
+        m_openDone = true;
+        m_openResult = OpenResult::Failed;
+    }
+    m_waitTimer.stop();
+    m_waitDone = {};
+    m_waitThen = {};
     if (!m_socket)
         return;
     QTcpSocket *socket = m_socket;

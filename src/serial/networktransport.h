@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QPointer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <functional>
 
 // Where a port on another computer is: "socket://HOST:PORT" (raw TCP, the
@@ -26,11 +27,12 @@ struct NetworkPortAddress
     static bool Parse(const QString &name, NetworkPortAddress *address, QString *error);
 };
 
-// A port reached over TCP. The connection is made when the port opens, with
-// a bounded wait (kConnectTimeoutMs) during which the window still repaints;
-// a connection that closes or breaks while open is a lost device. This class
-// moves bytes as they are (socket://); a protocol on top of the connection
-// overrides the hooks below.
+// A port reached over TCP. The connection is made when the port opens, in
+// the background (beginOpen): each step has its bound (kConnectTimeoutMs to
+// connect), and the thread goes on meanwhile; open() waits for the same
+// steps. A connection that closes or breaks while open is a lost device.
+// This class moves bytes as they are (socket://); a protocol on top of the
+// connection overrides the hooks below.
 class NetworkTransport : public PortTransport
 {
     Q_OBJECT
@@ -41,8 +43,10 @@ public:
     ~NetworkTransport() override;
 
     OpenResult open(const SerialSettings &settings) override;
+    bool opensAtOnce() const override { return false; }
+    void beginOpen(const SerialSettings &settings) override;
     void close() override;
-    bool isOpen() const override { return m_socket != nullptr; }
+    bool isOpen() const override { return m_socket != nullptr && !m_opening; }
     QString name() const override { return m_name; }
     qint64 read(char *buffer, qint64 n) override;
     qint64 bytesAvailable() const override { return m_received.size(); }
@@ -56,14 +60,21 @@ public:
     void setRequestToSend(bool) override {}
     PortOpenFailure openFailure() const override { return m_openFailure; }
     QString errorString() const override { return m_lastError; }
-
     // A raw TCP port takes no line settings: the server's are used.
     QString setupNote() const override;
 
 protected:
-    // After the connection is up: sets the port up; false with *why when it
-    // cannot be used (*rejected: it refused the settings).
-    virtual bool startSession(const SerialSettings &settings, bool *rejected, QString *why);
+    // How the set-up after the connection ended.
+    struct Started
+    {
+        bool ok = true;
+        bool rejected = false; // the server refused the line settings
+        QString why;
+    };
+    // After the connection is up: sets the port up, then calls done (never
+    // from within this call's own stack is fine too). Raw TCP has nothing to
+    // set.
+    virtual void startSession(const SerialSettings &settings, std::function<void(Started)> done);
     // What arrived from the server, to user data (and protocol answers).
     virtual QByteArray decode(const QByteArray &fromServer);
     // User data, to what goes to the server.
@@ -71,9 +82,10 @@ protected:
     // Sends protocol bytes straight away.
     void sendRaw(const QByteArray &bytes);
     QTcpSocket *socket() const { return m_socket; }
-    // Runs the event loop (user input excluded) until done() or ms pass;
-    // false when the time ran out or the connection went.
-    bool waitUntil(const std::function<bool()> &done, int ms);
+    bool connected() const { return m_socket && m_socket->state() == QAbstractSocket::ConnectedState; }
+    // Calls then once done() holds, the connection is gone, or ms pass;
+    // done() is looked at again whenever the server sends something.
+    void waitFor(std::function<bool()> done, int ms, std::function<void()> then);
     void fail(PortOpenFailure::Cause cause, const QString &text);
     const NetworkPortAddress &address() const { return m_address; }
 
@@ -81,6 +93,10 @@ private:
     void onReadyRead();
     void onDisconnected();
     void loseConnection(const QString &reason);
+    void checkWait(bool timedOut);
+    void connectionMade();
+    void sessionStarted(const Started &started);
+    void finishOpen(OpenResult result);
 
     QString m_name;
     NetworkPortAddress m_address;
@@ -88,5 +104,11 @@ private:
     QByteArray m_received; // user data not yet read
     QString m_lastError;
     PortOpenFailure m_openFailure;
+    SerialSettings m_settings;
     bool m_opening = false;
+    bool m_openDone = false;
+    OpenResult m_openResult = OpenResult::Failed;
+    QTimer m_waitTimer;
+    std::function<bool()> m_waitDone;
+    std::function<void()> m_waitThen;
 };

@@ -34,6 +34,12 @@ public:
     // Opens the port and applies the line settings (speed, frame, RTS and
     // DTR raised as asked). Received and queued bytes are not cleared here.
     virtual OpenResult open(const SerialSettings &settings) = 0;
+    // A port that opens at once (a local device) is opened with open(); one
+    // that takes a while (a connection over the network) with beginOpen(),
+    // which returns at once and tells the result with openFinished (never
+    // before it returns). close() abandons an open under way, untold.
+    virtual bool opensAtOnce() const { return true; }
+    virtual void beginOpen(const SerialSettings &settings);
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
     // The port's name as it is opened (a device path, an address).
@@ -70,6 +76,7 @@ public:
     virtual QString setupNote() const { return {}; }
 
 signals:
+    void openFinished(PortTransport::OpenResult result);
     void readyRead();
     void bytesWritten();
     void lost(const QString &reason);

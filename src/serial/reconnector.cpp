@@ -62,32 +62,49 @@ void Reconnector::stop()
 
 void Reconnector::attempt()
 {
-    if (!m_waiting || m_session.IsOpen())
+    if (!m_waiting || m_session.IsOpen() || m_session.IsOpening())
         return;
     const QString device = m_identity.locate();
-    if (!device.isEmpty()) {
-        SerialSettings settings = m_settings;
-        settings.portName = device;
-        ++m_attempts;
-        // What the device said before it was open again (its first words
-        // after a reset, where a driver keeps them) is kept.
-        if (m_session.Open(settings, true) == SerialSession::OpenResult::Opened) {
-            stop();
-            m_sinceBack.start();
-            // What the next loss is told apart from.
-            m_identity.noteOpened(device);
-            emit back(m_session.DevicePath());
+    if (device.isEmpty())
+        return;
+    SerialSettings settings = m_settings;
+    settings.portName = device;
+    ++m_attempts;
+    // What the device said before it was open again (its first words
+    // after a reset, where a driver keeps them) is kept. A port over the
+    // network answers later; the window goes on meanwhile.
+    if (const std::optional<SerialSession::OpenResult> now =
+            m_session.BeginOpen(settings, true, [this, device](SerialSession::OpenResult result) {
+                attempted(device, result);
+            }))
+        attempted(device, *now);
+}
+
+void Reconnector::attempted(const QString &device, SerialSession::OpenResult result)
+{
+    if (result == SerialSession::OpenResult::Opened) {
+        if (!m_waiting) {
+            // The wait ended while the connection was made.
+            m_session.Close();
             return;
         }
-        // A server gives no notice when it is back: it is asked again and
-        // again, until the wait ends.
-        if (m_identity.isNetwork()) {
-            m_retry.start(kNetworkRetryMs);
-            return;
-        }
-        // There but not open yet: try again shortly, a few times; a later
-        // notice starts the tries afresh.
-        if (m_retriesLeft-- > 0)
-            m_retry.start(kRetryMs);
+        stop();
+        m_sinceBack.start();
+        // What the next loss is told apart from.
+        m_identity.noteOpened(device);
+        emit back(m_session.DevicePath());
+        return;
     }
+    if (!m_waiting)
+        return;
+    // A server gives no notice when it is back: it is asked again and
+    // again, until the wait ends.
+    if (m_identity.isNetwork()) {
+        m_retry.start(kNetworkRetryMs);
+        return;
+    }
+    // There but not open yet: try again shortly, a few times; a later
+    // notice starts the tries afresh.
+    if (m_retriesLeft-- > 0)
+        m_retry.start(kRetryMs);
 }

@@ -2,13 +2,13 @@
 
 #include "serial/deviceidentity.h"
 #include "serial/devicewatch.h"
+#include "serial/serialsession.h"
 #include "serial/serialsettings.h"
 
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
-class SerialSession;
 class QDateTime;
 
 // "----- <port> lost <yyyy-mm-dd hh:mm:ss> -----" (what: "lost" or "back")
@@ -64,6 +64,7 @@ signals:
 
 private:
     void attempt();
+    void attempted(const QString &device, SerialSession::OpenResult result);
 
     SerialSession &m_session;
     SerialSettings m_settings;

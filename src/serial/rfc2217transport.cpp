@@ -64,56 +64,63 @@ QString StopName(Rfc2217Codec::StopSize stop)
 
 } // namespace
 
-bool Rfc2217Transport::startSession(const SerialSettings &settings, bool *rejected, QString *why)
+void Rfc2217Transport::startSession(const SerialSettings &settings, std::function<void(Started)> done)
 {
     m_note.clear();
+    m_codec = Rfc2217Codec();
     sendRaw(m_codec.start());
-    const auto gone = [this] { return !socket() || socket()->state() != QAbstractSocket::ConnectedState; };
-    waitUntil([this] { return m_codec.offersAnswered(); }, kNegotiationMs);
-    if (gone())
-        return false; // closed at once: the caller tells it
-    if (!m_codec.telnetSeen()) {
-        *why = QStringLiteral("the server does not speak Telnet (RFC 2217); for a raw TCP port use socket://%1:%2")
-                   .arg(address().host)
-                   .arg(address().port);
-        return false;
-    }
-    if (m_codec.comPortState() != Rfc2217Codec::ComPortState::Agreed) {
-        // Telnet without the com port option: the server's settings stand.
-        m_note = QStringLiteral("%1 takes no line settings (the server refused the com port option): "
-                                "the server's are used")
-                     .arg(name());
-        return true;
-    }
+    waitFor([this] { return m_codec.offersAnswered(); }, kNegotiationMs, [this, settings, done] {
+        if (!connected())
+            return done({false, false, QString()}); // closed at once: told by the caller
+        if (!m_codec.telnetSeen())
+            return done({false, false,
+                         QStringLiteral("the server does not speak Telnet (RFC 2217); for a raw TCP port use "
+                                        "socket://%1:%2")
+                             .arg(address().host)
+                             .arg(address().port)});
+        if (m_codec.comPortState() != Rfc2217Codec::ComPortState::Agreed) {
+            // Telnet without the com port option: the server's settings stand.
+            m_note = QStringLiteral("%1 takes no line settings (the server refused the com port option): "
+                                    "the server's are used")
+                         .arg(name());
+            return done({});
+        }
+        QByteArray requests = m_codec.setBaudRate(settings.baudRate) + m_codec.setDataSize(settings.dataBits)
+            + m_codec.setParity(ParityOf(settings.parity)) + m_codec.setStopSize(StopSizeOf(settings.stopBits))
+            + m_codec.setControl(Rfc2217Codec::Control::NoFlowControl);
+        // Raised as asked; nothing is lowered on open, as with a local device.
+        if (settings.rtsHandshake)
+            requests += m_codec.setControl(Rfc2217Codec::Control::RtsOn);
+        if (settings.dtrHandshake)
+            requests += m_codec.setControl(Rfc2217Codec::Control::DtrOn);
+        sendRaw(requests);
+        const auto lineAnswered = [this] {
+            return m_codec.baudRate() && m_codec.dataSize() && m_codec.parity() && m_codec.stopSize();
+        };
+        const auto controlsAnswered = [this, settings] {
+            return m_codec.control(Rfc2217Codec::ControlGroup::FlowControl)
+                && (!settings.rtsHandshake || m_codec.control(Rfc2217Codec::ControlGroup::Rts))
+                && (!settings.dtrHandshake || m_codec.control(Rfc2217Codec::ControlGroup::Dtr));
+        };
+        // Settings first; a server that does not confirm the control lines
+        // (one in front of a port without them) holds the open a short
+        // while only.
+        waitFor(lineAnswered, kSettingsMs, [this, settings, done, controlsAnswered] {
+            waitFor(controlsAnswered, kControlsMs, [this, settings, done] {
+                if (!connected())
+                    return done({false, false, QString()});
+                done(judgeSettings(settings));
+            });
+        });
+    });
+}
+
+NetworkTransport::Started Rfc2217Transport::judgeSettings(const SerialSettings &settings)
+{
     const quint32 baud = settings.baudRate;
     const quint8 bits = settings.dataBits;
     const Rfc2217Codec::Parity parity = ParityOf(settings.parity);
     const Rfc2217Codec::StopSize stop = StopSizeOf(settings.stopBits);
-    QByteArray requests = m_codec.setBaudRate(baud) + m_codec.setDataSize(bits) + m_codec.setParity(parity)
-        + m_codec.setStopSize(stop) + m_codec.setControl(Rfc2217Codec::Control::NoFlowControl);
-    // Raised as asked; nothing is lowered on open, as with a local device.
-    const bool rts = settings.rtsHandshake;
-    const bool dtr = settings.dtrHandshake;
-    if (rts)
-        requests += m_codec.setControl(Rfc2217Codec::Control::RtsOn);
-    if (dtr)
-        requests += m_codec.setControl(Rfc2217Codec::Control::DtrOn);
-    sendRaw(requests);
-    const auto lineAnswered = [this] {
-        return m_codec.baudRate() && m_codec.dataSize() && m_codec.parity() && m_codec.stopSize();
-    };
-    const auto controlsAnswered = [this, rts, dtr] {
-        return m_codec.control(Rfc2217Codec::ControlGroup::FlowControl)
-            && (!rts || m_codec.control(Rfc2217Codec::ControlGroup::Rts))
-            && (!dtr || m_codec.control(Rfc2217Codec::ControlGroup::Dtr));
-    };
-    // Settings first; a server that does not confirm the control lines (one
-    // in front of a port without them) holds the open a short while only.
-    waitUntil(lineAnswered, kSettingsMs);
-    waitUntil(controlsAnswered, kControlsMs);
-    if (gone())
-        return false;
-
     // What the server set, against what was asked.
     QStringList refused;
     if (m_codec.baudRate() && *m_codec.baudRate() != baud)
@@ -138,22 +145,20 @@ bool Rfc2217Transport::startSession(const SerialSettings &settings, bool *reject
         if (!m_codec.stopSize())
             refused << QStringLiteral("no answer to %1").arg(StopName(stop));
     }
-    if (!refused.isEmpty()) {
-        *rejected = true;
-        *why = QStringLiteral("%1: the server did not take the line settings: %2")
-                   .arg(name(), refused.join(QStringLiteral(", ")));
-        return false;
-    }
+    if (!refused.isEmpty())
+        return {false, true,
+                QStringLiteral("%1: the server did not take the line settings: %2")
+                    .arg(name(), refused.join(QStringLiteral(", ")))};
     QStringList unconfirmed;
-    if (!lineAnswered())
+    if (!someAnswered)
         unconfirmed << QStringLiteral("the line settings");
-    if (rts && !m_codec.control(Rfc2217Codec::ControlGroup::Rts))
+    if (settings.rtsHandshake && !m_codec.control(Rfc2217Codec::ControlGroup::Rts))
         unconfirmed << QStringLiteral("RTS");
-    if (dtr && !m_codec.control(Rfc2217Codec::ControlGroup::Dtr))
+    if (settings.dtrHandshake && !m_codec.control(Rfc2217Codec::ControlGroup::Dtr))
         unconfirmed << QStringLiteral("DTR");
     if (!unconfirmed.isEmpty())
         m_note = QStringLiteral("%1 did not confirm %2; the port is open").arg(name(), unconfirmed.join(QStringLiteral(", ")));
-    return true;
+    return {};
 }
 
 QByteArray Rfc2217Transport::decode(const QByteArray &fromServer)

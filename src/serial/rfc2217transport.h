@@ -31,11 +31,14 @@ public:
     const Rfc2217Codec &codec() const { return m_codec; }
 
 protected:
-    bool startSession(const SerialSettings &settings, bool *rejected, QString *why) override;
+    void startSession(const SerialSettings &settings, std::function<void(Started)> done) override;
     QByteArray decode(const QByteArray &fromServer) override;
     QByteArray encode(QByteArrayView data) override;
 
 private:
+    // The answers to the line settings, against what was asked.
+    Started judgeSettings(const SerialSettings &settings);
+
     Rfc2217Codec m_codec;
     QString m_note;
 };

@@ -19,6 +19,7 @@ SerialSession::SerialSession(QObject *parent)
 
 SerialSession::~SerialSession()
 {
+    AbandonOpening();
     Release();
 }
 
@@ -53,18 +54,59 @@ void SerialSession::AddTransportMaker(TransportMaker maker)
 
 SerialSession::OpenResult SerialSession::Open(const SerialSettings &settings, bool keepInput)
 {
-    if (m_port)
+    std::optional<OpenResult> result;
+    if (std::optional<OpenResult> now = BeginOpen(settings, keepInput, [&result](OpenResult r) { result = r; }))
+        return *now;
+    // Repaints go on; what the user does waits for the result.
+    while (!result && m_opening) {
+        QEventLoop loop;
+        QTimer::singleShot(20, &loop, &QEventLoop::quit);
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+    return result.value_or(OpenResult::Failed);
+}
+
+std::optional<SerialSession::OpenResult> SerialSession::BeginOpen(const SerialSettings &settings, bool keepInput,
+                                                                  WhenOpened whenDone)
+{
+    if (m_port || m_opening)
         Close();
     m_lastError.clear();
     m_openFailure = {};
 
     std::unique_ptr<PortTransport> transport = MakeTransport(settings.portName);
     m_devicePath = transport->name();
-    const OpenResult result = transport->open(settings);
+    if (transport->opensAtOnce()) {
+        const OpenResult result = transport->open(settings);
+        return Adopt(std::move(transport), result, settings, keepInput);
+    }
+    transport->setParent(this);
+    m_opening = transport.release();
+    m_whenOpened = std::move(whenDone);
+    connect(m_opening, &PortTransport::openFinished, this, [this, settings, keepInput](OpenResult result) {
+        PortTransport *done = std::exchange(m_opening, nullptr);
+        if (!done)
+            return;
+        disconnect(done, nullptr, this, nullptr);
+        done->setParent(nullptr);
+        const OpenResult told = Adopt(std::unique_ptr<PortTransport>(done), result, settings, keepInput);
+        if (WhenOpened then = std::exchange(m_whenOpened, {}))
+            then(told);
+    });
+    m_opening->beginOpen(settings);
+    return std::nullopt;
+}
+
+SerialSession::OpenResult SerialSession::Adopt(std::unique_ptr<PortTransport> transport, OpenResult result,
+                                               const SerialSettings &settings, bool keepInput)
+{
     if (result != OpenResult::Opened) {
         m_lastError = transport->errorString();
         if (result == OpenResult::Failed)
             m_openFailure = transport->openFailure();
+        transport->close();
+        // It may be in the middle of emitting the signal that led here.
+        transport.release()->deleteLater();
         return result;
     }
     transport->setParent(this);
@@ -79,6 +121,16 @@ SerialSession::OpenResult SerialSession::Open(const SerialSettings &settings, bo
     connect(m_port, &PortTransport::lost, this, &SerialSession::OnLost);
     connect(m_port, &PortTransport::bytesWritten, this, &SerialSession::OnBytesWritten);
     return OpenResult::Opened;
+}
+
+void SerialSession::AbandonOpening()
+{
+    m_whenOpened = {};
+    if (PortTransport *opening = std::exchange(m_opening, nullptr)) {
+        disconnect(opening, nullptr, this, nullptr);
+        opening->close();
+        opening->deleteLater();
+    }
 }
 
 qint64 SerialSession::Close()
@@ -111,6 +163,7 @@ qint64 SerialSession::CloseTogether(const QList<SerialSession *> &sessions)
     qint64 unsent = 0;
     QList<SerialSession *> closing;
     for (SerialSession *session : sessions) {
+        session->AbandonOpening();
         qint64 n = 0;
         if (session->BeginClose(&n)) {
             closing << session;

@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <functional>
 #include <memory>
+#include <optional>
 
 // The one serial port the main window has open at a time.
 //
@@ -35,7 +36,16 @@ public:
     // Opens the port with settings and clears both directions of the
     // driver's buffers, except for received bytes when keepInput is set (a
     // device opened again after it came back: what it said first is kept).
+    // A port that takes a while to open (over the network) is waited for
+    // with the event loop running, user input held back.
     OpenResult Open(const SerialSettings &settings, bool keepInput = false);
+    // The same without waiting: the result now for a port that opens at once
+    // (a local device; whenDone is not called), or nothing now and whenDone
+    // later. Close() or another open before then abandons it: whenDone is
+    // not called.
+    using WhenOpened = std::function<void(OpenResult)>;
+    std::optional<OpenResult> BeginOpen(const SerialSettings &settings, bool keepInput, WhenOpened whenDone);
+    bool IsOpening() const { return m_opening != nullptr; }
     // The close sequence: stop watching, let what was written go out (at most
     // its time on the wire at the port's speed plus kDrainMarginMs), lower
     // DTR, purge both directions, pause 500 ms, release the port. Returns the
@@ -94,6 +104,10 @@ signals:
 
 private:
     void OnLost(const QString &reason);
+    // Takes an opened transport into the session, or tells why it did not.
+    OpenResult Adopt(std::unique_ptr<PortTransport> transport, OpenResult result, const SerialSettings &settings,
+                     bool keepInput);
+    void AbandonOpening();
     void OnBytesWritten();
     void OnWriteTimeout();
     void Release();
@@ -103,6 +117,8 @@ private:
     qint64 OutputQueued() const;
 
     QPointer<PortTransport> m_port;
+    QPointer<PortTransport> m_opening; // an open under way
+    WhenOpened m_whenOpened;
     QString m_devicePath;
     QString m_lastError;
     PortOpenFailure m_openFailure;

@@ -78,18 +78,38 @@ SerialSession::OpenResult TerminalSession::Open(const SerialSettings &settings)
 {
     SerialSettings device = settings;
     device.portName = m_ports.deviceFor(settings);
-    SerialSession::OpenResult result = SerialSession::OpenResult::Failed;
-    QString why; // the system's reason when the device did not open
-    if (!device.portName.isEmpty()) {
-        result = m_serial.Open(device);
-        if (result == SerialSession::OpenResult::Failed)
+    const SerialSession::OpenResult result =
+        device.portName.isEmpty() ? SerialSession::OpenResult::Failed : m_serial.Open(device);
+    return finishOpen(settings, device, result);
+}
+
+void TerminalSession::StartOpen(const SerialSettings &settings)
+{
+    SerialSettings device = settings;
+    device.portName = m_ports.deviceFor(settings);
+    if (device.portName.isEmpty()) {
+        finishOpen(settings, device, SerialSession::OpenResult::Failed);
+        return;
+    }
+    const std::optional<SerialSession::OpenResult> now = m_serial.BeginOpen(
+        device, false, [this, settings, device](SerialSession::OpenResult result) { finishOpen(settings, device, result); });
+    if (now)
+        finishOpen(settings, device, *now);
+    else
+        emit connecting();
+}
+
+SerialSession::OpenResult TerminalSession::finishOpen(const SerialSettings &settings, const SerialSettings &device,
+                                                  SerialSession::OpenResult result)
+{
+    if (result != SerialSession::OpenResult::Opened) {
+        QString why; // the system's reason when the device did not open
+        if (result == SerialSession::OpenResult::Failed && !device.portName.isEmpty())
             why = m_serial.OpenFailure().Explanation();
         // A server in front of a port says which setting it did not take.
         else if (result == SerialSession::OpenResult::SettingsRejected
                  && NetworkPortAddress::IsNetworkName(device.portName))
             why = m_serial.LastError();
-    }
-    if (result != SerialSession::OpenResult::Opened) {
         emit openFailed(result, why);
         return result;
     }
@@ -185,8 +205,9 @@ void TerminalSession::ReceiveChunk()
 
 bool TerminalSession::SendCommandText(const QByteArray &command, bool nullLineBreak)
 {
-    // The device is away: the log shows only what went.
-    if (isWaiting())
+    // The device is away, or the port not yet there: the log shows only
+    // what went.
+    if (isWaiting() || isConnecting())
         return false;
     const CommandFrame frame = BuildCommandFrame(command, m_endChar, m_customEnd, nullLineBreak);
     if (frame.logLineBreak)
@@ -218,7 +239,7 @@ void TerminalSession::checkEcho()
 
 bool TerminalSession::startSendAll(qsizetype rowCount, SendAllEngine::CommandAt commandAt)
 {
-    if (m_sendAll.Active() || isWaiting())
+    if (m_sendAll.Active() || isWaiting() || isConnecting())
         return false; // one run at a time, and none without the port
     m_commandAt = std::move(commandAt);
     m_sendAllClock.start();

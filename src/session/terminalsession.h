@@ -31,6 +31,11 @@ public:
     // Opens the port of settings.portName (a device name or path, or the
     // simulated module). Emits opened() or openFailed().
     SerialSession::OpenResult Open(const SerialSettings &settings);
+    // The same for the window: a port that takes a while to open (over the
+    // network) opens in the background: connecting() now, opened() or
+    // openFailed() when it ends; Close() before then abandons it, untold.
+    void StartOpen(const SerialSettings &settings);
+    bool isConnecting() const { return m_serial.IsOpening(); }
     // Ends a Send All run, then runs the port's close sequence. Returns the
     // bytes that were written but could not go out (see SerialSession).
     qint64 Close();
@@ -99,6 +104,8 @@ public:
     PortOpener &ports() { return m_ports; }
 
 signals:
+    // StartOpen began an open that takes a while.
+    void connecting();
     void opened();
     // The port did not open: result SettingsRejected when the device refused
     // the line settings; reason is the system's explanation, empty when the
@@ -130,6 +137,9 @@ signals:
     void logFileFailed(const QString &reason);
 
 private:
+    // Tells how an open ended; the bookkeeping of one that worked.
+    SerialSession::OpenResult finishOpen(const SerialSettings &settings, const SerialSettings &device,
+                                         SerialSession::OpenResult result);
     void onReceiveReady();
     void onDeviceLost(const QString &reason);
     void onDeviceBack(const QString &devicePath);
