@@ -257,6 +257,17 @@ private slots:
         QCOMPARE(session.Open(Settings(fussy.url())), SerialSession::OpenResult::SettingsRejected);
         QVERIFY2(session.LastError().contains(QStringLiteral("9600 baud for 115200")), qPrintable(session.LastError()));
 
+        // An answer of the wrong length is no answer, and what was wrong
+        // with it is told.
+        Rfc2217Double sloppy;
+        sloppy.answerFor = [](quint8 command, const QByteArray &value) {
+            return command == 2 ? value + QByteArray(3, '\x01') : value; // a data size of four bytes
+        };
+        QCOMPARE(session.Open(Settings(sloppy.url())), SerialSession::OpenResult::SettingsRejected);
+        QVERIFY2(session.LastError().contains(QStringLiteral("no answer to 8 data bits"))
+                     && session.LastError().contains(QStringLiteral("does not allow")),
+                 qPrintable(session.LastError()));
+
         Rfc2217Double plain;
         plain.speaksTelnet = false;
         QElapsedTimer clock;

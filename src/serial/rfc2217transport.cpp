@@ -109,7 +109,17 @@ void Rfc2217Transport::startSession(const SerialSettings &settings, std::functio
             waitFor(controlsAnswered, kControlsMs, [this, settings, done] {
                 if (!connected())
                     return done({false, false, QString()});
-                done(judgeSettings(settings));
+                Started started = judgeSettings(settings);
+                // What the server got wrong on the way is said, not hidden.
+                if (const QStringList faults = m_codec.takeFaults(); !faults.isEmpty()) {
+                    const QString fault =
+                        QStringLiteral("the server sent what RFC 2217 does not allow: ") + faults.constFirst();
+                    if (started.rejected)
+                        started.why += QStringLiteral(" (%1)").arg(fault);
+                    else if (started.ok)
+                        m_note += (m_note.isEmpty() ? name() + QStringLiteral(": ") : QStringLiteral("; ")) + fault;
+                }
+                done(started);
             });
         });
     });
