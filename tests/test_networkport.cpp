@@ -4,6 +4,7 @@
 #include "dialogsupport.h"
 #include "messageboxcatcher.h"
 #include "serial/networktransport.h"
+#include "networksupport.h"
 #include "serial/serialsession.h"
 
 #include <QElapsedTimer>
@@ -45,29 +46,6 @@ struct Server
         return got;
     }
 };
-
-SerialSettings Settings(const QString &name)
-{
-    SerialSettings s;
-    s.portName = name;
-    s.baudRate = 115200;
-    return s;
-}
-
-QByteArray ReadAll(SerialSession &session, qsizetype n, int ms = 2000)
-{
-    QByteArray got;
-    QElapsedTimer clock;
-    clock.start();
-    while (got.size() < n && clock.elapsed() < ms) {
-        QTest::qWait(5);
-        char buffer[4096];
-        qint64 k;
-        while ((k = session.Read(buffer, sizeof buffer)) > 0)
-            got.append(buffer, k);
-    }
-    return got;
-}
 
 // A small RFC 2217 server of the test's own, for what ser2net cannot be
 // made to do: it agrees to the options, answers each setting with what
@@ -169,7 +147,7 @@ private slots:
     {
         Server s;
         SerialSession session;
-        QCOMPARE(session.Open(Settings(s.url())), SerialSession::OpenResult::Opened);
+        QCOMPARE(session.Open(NetworkSettings(s.url())), SerialSession::OpenResult::Opened);
         QVERIFY(session.SetupNote().contains(QStringLiteral("raw TCP")));
         QCOMPARE(session.DevicePath(), s.url());
         QByteArray all;
@@ -180,7 +158,7 @@ private slots:
         QCOMPARE(s.read(all.size()), all);
         QSignalSpy ready(&session, &SerialSession::ReceiveReady);
         s.client->write(all);
-        QCOMPARE(ReadAll(session, all.size()), all);
+        QCOMPARE(ReadSession(session, all.size()), all);
         QVERIFY(ready.count() > 0);
         QCOMPARE(session.Close(), 0);
     }
@@ -198,7 +176,7 @@ private slots:
         SerialSession session;
         QElapsedTimer clock;
         clock.start();
-        QCOMPARE(session.Open(Settings(QStringLiteral("socket://127.0.0.1:%1").arg(freePort))),
+        QCOMPARE(session.Open(NetworkSettings(QStringLiteral("socket://127.0.0.1:%1").arg(freePort))),
                  SerialSession::OpenResult::Failed);
         QVERIFY(clock.elapsed() < 2000);
         QVERIFY2(session.OpenFailure().Explanation().contains(QStringLiteral("refused the connection")),
@@ -209,12 +187,12 @@ private slots:
             busy.client->write("Port already in use\r\n");
             busy.client->disconnectFromHost();
         });
-        QCOMPARE(session.Open(Settings(busy.url())), SerialSession::OpenResult::Failed);
+        QCOMPARE(session.Open(NetworkSettings(busy.url())), SerialSession::OpenResult::Failed);
         QCOMPARE(session.OpenFailure().cause, PortOpenFailure::Cause::InUse);
         QVERIFY2(session.OpenFailure().Explanation().contains(QStringLiteral("Port already in use")),
                  qPrintable(session.OpenFailure().Explanation()));
 
-        QCOMPARE(session.Open(Settings(QStringLiteral("socket://no-such-host.invalid:4000"))),
+        QCOMPARE(session.Open(NetworkSettings(QStringLiteral("socket://no-such-host.invalid:4000"))),
                  SerialSession::OpenResult::Failed);
         QVERIFY2(session.OpenFailure().Explanation().contains(QStringLiteral("no host")),
                  qPrintable(session.OpenFailure().Explanation()));
@@ -226,7 +204,7 @@ private slots:
     {
         Server s;
         SerialSession session;
-        QCOMPARE(session.Open(Settings(s.url())), SerialSession::OpenResult::Opened);
+        QCOMPARE(session.Open(NetworkSettings(s.url())), SerialSession::OpenResult::Opened);
         QTRY_VERIFY(s.client);
         QByteArray got;
         QObject::connect(&session, &SerialSession::ReceiveReady, &session, [&] {
@@ -254,7 +232,7 @@ private slots:
             return command == 1 ? QByteArray("\x00\x00\x25\x80", 4) : value; // 9600 baud
         };
         SerialSession session;
-        QCOMPARE(session.Open(Settings(fussy.url())), SerialSession::OpenResult::SettingsRejected);
+        QCOMPARE(session.Open(NetworkSettings(fussy.url())), SerialSession::OpenResult::SettingsRejected);
         QVERIFY2(session.LastError().contains(QStringLiteral("9600 baud for 115200")), qPrintable(session.LastError()));
 
         // An answer of the wrong length is no answer, and what was wrong
@@ -263,7 +241,7 @@ private slots:
         sloppy.answerFor = [](quint8 command, const QByteArray &value) {
             return command == 2 ? value + QByteArray(3, '\x01') : value; // a data size of four bytes
         };
-        QCOMPARE(session.Open(Settings(sloppy.url())), SerialSession::OpenResult::SettingsRejected);
+        QCOMPARE(session.Open(NetworkSettings(sloppy.url())), SerialSession::OpenResult::SettingsRejected);
         QVERIFY2(session.LastError().contains(QStringLiteral("no answer to 8 data bits"))
                      && session.LastError().contains(QStringLiteral("does not allow")),
                  qPrintable(session.LastError()));
@@ -272,7 +250,7 @@ private slots:
         plain.speaksTelnet = false;
         QElapsedTimer clock;
         clock.start();
-        QCOMPARE(session.Open(Settings(plain.url())), SerialSession::OpenResult::Failed);
+        QCOMPARE(session.Open(NetworkSettings(plain.url())), SerialSession::OpenResult::Failed);
         QVERIFY(clock.elapsed() < 4000);
         QVERIFY2(session.OpenFailure().Explanation().contains(QStringLiteral("does not speak Telnet")),
                  qPrintable(session.OpenFailure().Explanation()));
@@ -284,7 +262,7 @@ private slots:
     {
         Rfc2217Double s;
         SerialSession session;
-        QCOMPARE(session.Open(Settings(s.url())), SerialSession::OpenResult::Opened);
+        QCOMPARE(session.Open(NetworkSettings(s.url())), SerialSession::OpenResult::Opened);
         QCOMPARE(session.SetupNote(), QString());
         const QByteArray wire = QByteArray("A\xFF\xFF" "B\xFF\xFA\x2C\x6B\xB0\xFF\xF0" "C\xFF\xFF\xFF\xFF" "\r\n", 18);
         for (char c : wire) {
@@ -292,7 +270,7 @@ private slots:
             s.client->flush();
             QTest::qWait(2);
         }
-        QCOMPARE(ReadAll(session, 8), QByteArray("A\xFF" "BC\xFF\xFF\r\n"));
+        QCOMPARE(ReadSession(session, 8), QByteArray("A\xFF" "BC\xFF\xFF\r\n"));
         // And ours: every 0xFF doubled on the way out.
         s.pending.clear();
         QObject::disconnect(s.client, nullptr, nullptr, nullptr);

@@ -3,6 +3,7 @@
 // example set run by qrvterm-run, and the server going away.
 #include "ptypair.h"
 #include "ser2net.h"
+#include "networksupport.h"
 #include "serial/serialsession.h"
 #include "session/terminalsession.h"
 #include "sim/simport.h"
@@ -16,29 +17,6 @@
 #include <QTest>
 
 namespace {
-
-SerialSettings Settings(const QString &name)
-{
-    SerialSettings s;
-    s.portName = name;
-    s.baudRate = 115200;
-    return s;
-}
-
-QByteArray ReadSession(SerialSession &session, qsizetype n, int ms = 3000)
-{
-    QByteArray got;
-    QElapsedTimer clock;
-    clock.start();
-    while (got.size() < n && clock.elapsed() < ms) {
-        QTest::qWait(5);
-        char buffer[4096];
-        qint64 k;
-        while ((k = session.Read(buffer, sizeof buffer)) > 0)
-            got.append(buffer, k);
-    }
-    return got;
-}
 
 QByteArray AllByteValues()
 {
@@ -74,7 +52,7 @@ private slots:
         Ser2net server;
         QVERIFY2(server.start(pty.slavePath()), qPrintable(server.output()));
         SerialSession session;
-        const auto opened = session.Open(Settings(rfc2217 ? server.rfc2217Url() : server.rawUrl()));
+        const auto opened = session.Open(NetworkSettings(rfc2217 ? server.rfc2217Url() : server.rawUrl()));
         QVERIFY2(opened == SerialSession::OpenResult::Opened, qPrintable(session.OpenFailure().Explanation()));
         const QByteArray all = AllByteValues();
         QCOMPARE(session.Write(all.constData(), all.size()), all.size());
@@ -187,7 +165,7 @@ private slots:
         Ser2net server;
         QVERIFY2(server.start(pty.slavePath()), qPrintable(server.output()));
         SerialSession session;
-        SerialSettings s = Settings(server.rfc2217Url());
+        SerialSettings s = NetworkSettings(server.rfc2217Url());
         s.baudRate = 9600;
         s.dataBits = 7;
         s.parity = SerialSettings::Parity::Even;
@@ -228,7 +206,7 @@ private slots:
         Ser2net server;
         QVERIFY2(server.start(pty.slavePath()), qPrintable(server.output()));
         SerialSession session;
-        QCOMPARE(session.Open(Settings(server.rawUrl())), SerialSession::OpenResult::Opened);
+        QCOMPARE(session.Open(NetworkSettings(server.rawUrl())), SerialSession::OpenResult::Opened);
         QSignalSpy lost(&session, &SerialSession::DeviceLost);
         QVERIFY(pty.write("RDY\r\n"));
         QCOMPARE(ReadSession(session, 5), QByteArray("RDY\r\n"));
@@ -248,7 +226,7 @@ private slots:
         TerminalSession session(log);
         QSignalSpy waiting(&session, &TerminalSession::waitingForDevice);
         QSignalSpy back(&session, &TerminalSession::deviceBack);
-        QCOMPARE(session.Open(Settings(server.rawUrl())), SerialSession::OpenResult::Opened);
+        QCOMPARE(session.Open(NetworkSettings(server.rawUrl())), SerialSession::OpenResult::Opened);
         server.stop();
         QTRY_COMPARE_WITH_TIMEOUT(waiting.count(), 1, 3000);
         QVERIFY(session.isWaiting());
