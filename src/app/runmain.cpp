@@ -17,11 +17,15 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QSet>
 #include <QSysInfo>
+#include <QTimer>
+
+#include <optional>
 
 #include <glob.h>
 #include <memory>
@@ -409,6 +413,7 @@ int main(int argc, char **argv)
         std::unique_ptr<LogFile> log;
         QByteArray prefix; // "[ttyUSB0] " with several modules
         bool running = false;
+        std::optional<SerialSession::OpenResult> opened; // a network port opened ahead
     };
     std::vector<std::unique_ptr<Module>> modules;
     QList<const RunReport *> reports;
@@ -440,6 +445,38 @@ int main(int argc, char **argv)
         return written;
     };
 
+    // Ports on other computers are opened all at once first: each waits for
+    // its server's answers, and one after another they would add up.
+    int opening = 0;
+    for (auto &m : modules) {
+        if (!NetworkPortAddress::IsNetworkName(m->runner->Report().port))
+            continue;
+        SerialSettings wanted = settings;
+        wanted.portName = m->runner->Report().port;
+        Module *module = m.get();
+        const auto done = [module, &opening](SerialSession::OpenResult result) {
+            module->opened = result;
+            --opening;
+        };
+        ++opening;
+        if (const std::optional<SerialSession::OpenResult> now = m->session.BeginOpen(wanted, false, done))
+            done(*now);
+    }
+    {
+        // Each open is bounded; a signal meanwhile is kept, and no run starts.
+        const QMetaObject::Connection early =
+            QObject::connect(&stopSignals, &StopSignals::Received, &app, [&](int signal, const QString &name) {
+                stoppedBy = signal;
+                stoppedName = name;
+            });
+        while (opening > 0) {
+            QEventLoop loop;
+            QTimer::singleShot(20, &loop, &QEventLoop::quit);
+            loop.exec();
+        }
+        QObject::disconnect(early);
+    }
+
     // Opens each port; one that does not open ends that module's run with
     // status 2, the others go on.
     int running = 0;
@@ -469,7 +506,7 @@ int main(int argc, char **argv)
             shortNames.insert(shortName);
             m->prefix = '[' + shortName.toUtf8() + "] ";
         }
-        const SerialSession::OpenResult result = m->session.Open(opened);
+        const SerialSession::OpenResult result = m->opened ? *m->opened : m->session.Open(opened);
         report.device = m->session.IsOpen() ? m->session.DevicePath() : DevicePathForPort(device);
         if (result != SerialSession::OpenResult::Opened) {
             // "In use by another program": never this one.
