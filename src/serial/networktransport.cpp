@@ -100,6 +100,10 @@ void NetworkTransport::beginOpen(const SerialSettings &settings)
         return;
     }
     auto *socket = new QTcpSocket(this);
+    // Taken from the connection a bounded piece at a time, as a serial
+    // driver hands it over: a flood that piled up while the window was busy
+    // is not all handled in one turn of the event loop.
+    socket->setReadBufferSize(kReadPieceBytes);
     m_socket = socket;
     m_opening = true;
     connect(socket, &QTcpSocket::readyRead, this, &NetworkTransport::onReadyRead);

@@ -38,6 +38,7 @@ class NetworkTransport : public PortTransport
     Q_OBJECT
 public:
     static constexpr int kConnectTimeoutMs = 4000;
+    static constexpr qint64 kReadPieceBytes = 64 * 1024;
 
     explicit NetworkTransport(const QString &name, QObject *parent = nullptr);
     ~NetworkTransport() override;
