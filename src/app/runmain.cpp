@@ -17,13 +17,11 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QSet>
 #include <QSysInfo>
-#include <QTimer>
 
 #include <optional>
 
@@ -445,36 +443,30 @@ int main(int argc, char **argv)
         return written;
     };
 
-    // Ports on other computers are opened all at once first: each waits for
-    // its server's answers, and one after another they would add up.
-    int opening = 0;
-    for (auto &m : modules) {
-        if (!NetworkPortAddress::IsNetworkName(m->runner->Report().port))
-            continue;
-        SerialSettings wanted = settings;
-        wanted.portName = m->runner->Report().port;
-        Module *module = m.get();
-        const auto done = [module, &opening](SerialSession::OpenResult result) {
-            module->opened = result;
-            --opening;
-        };
-        ++opening;
-        if (const std::optional<SerialSession::OpenResult> now = m->session.BeginOpen(wanted, false, done))
-            done(*now);
-    }
+    // Ports on other computers are opened together first: each waits for its
+    // server's answers, and one after another they would add up. A signal
+    // meanwhile is kept, and no run starts.
     {
-        // Each open is bounded; a signal meanwhile is kept, and no run starts.
+        QList<SerialSession *> sessions;
+        QList<SerialSettings> wanted;
+        QList<Module *> networked;
+        for (auto &m : modules) {
+            if (!NetworkPortAddress::IsNetworkName(m->runner->Report().port))
+                continue;
+            sessions << &m->session;
+            wanted << settings;
+            wanted.last().portName = m->runner->Report().port;
+            networked << m.get();
+        }
         const QMetaObject::Connection early =
             QObject::connect(&stopSignals, &StopSignals::Received, &app, [&](int signal, const QString &name) {
                 stoppedBy = signal;
                 stoppedName = name;
             });
-        while (opening > 0) {
-            QEventLoop loop;
-            QTimer::singleShot(20, &loop, &QEventLoop::quit);
-            loop.exec();
-        }
+        const QList<SerialSession::OpenResult> results = SerialSession::OpenTogether(sessions, wanted);
         QObject::disconnect(early);
+        for (qsizetype i = 0; i < networked.size(); ++i)
+            networked[i]->opened = results.value(i, SerialSession::OpenResult::Failed);
     }
 
     // Opens each port; one that does not open ends that module's run with

@@ -66,6 +66,32 @@ SerialSession::OpenResult SerialSession::Open(const SerialSettings &settings, bo
     return result.value_or(OpenResult::Failed);
 }
 
+QList<SerialSession::OpenResult> SerialSession::OpenTogether(const QList<SerialSession *> &sessions,
+                                                            const QList<SerialSettings> &settings)
+{
+    QList<std::optional<OpenResult>> results(sessions.size());
+    qsizetype pending = 0;
+    for (qsizetype i = 0; i < sessions.size(); ++i) {
+        ++pending;
+        const auto done = [&results, &pending, i](OpenResult result) {
+            results[i] = result;
+            --pending;
+        };
+        if (const std::optional<OpenResult> now = sessions[i]->BeginOpen(settings.value(i), false, done))
+            done(*now);
+    }
+    // Each open is bounded; repaints and signals go on meanwhile.
+    while (pending > 0) {
+        QEventLoop loop;
+        QTimer::singleShot(20, &loop, &QEventLoop::quit);
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+    QList<OpenResult> told;
+    for (const std::optional<OpenResult> &result : std::as_const(results))
+        told << result.value_or(OpenResult::Failed);
+    return told;
+}
+
 std::optional<SerialSession::OpenResult> SerialSession::BeginOpen(const SerialSettings &settings, bool keepInput,
                                                                   WhenOpened whenDone)
 {

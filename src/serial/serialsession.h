@@ -46,6 +46,11 @@ public:
     using WhenOpened = std::function<void(OpenResult)>;
     std::optional<OpenResult> BeginOpen(const SerialSettings &settings, bool keepInput, WhenOpened whenDone);
     bool IsOpening() const { return m_opening != nullptr; }
+    // Opens several sessions as Open() does, the ports that take a while
+    // waited for together (a rack over the network would otherwise add up
+    // their waits); the results in the order given.
+    static QList<OpenResult> OpenTogether(const QList<SerialSession *> &sessions,
+                                          const QList<SerialSettings> &settings);
     // The close sequence: stop watching, let what was written go out (at most
     // its time on the wire at the port's speed plus kDrainMarginMs), lower
     // DTR, purge both directions, pause 500 ms, release the port. Returns the
