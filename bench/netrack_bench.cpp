@@ -27,6 +27,7 @@
 // With --rounds R the cases run R times (order turned each round) and the
 // medians follow.
 #include "ser2netcase.h"
+#include "ser2netprogram.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -36,7 +37,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QThread>
@@ -125,12 +125,6 @@ QStringList Shape(const QJsonObject &report)
     return shape;
 }
 
-QString Ser2netProgram()
-{
-    return QStandardPaths::findExecutable(QStringLiteral("ser2net"), {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin"),
-                                                                      QStringLiteral("/sbin")});
-}
-
 // count free TCP ports on 127.0.0.1, all different.
 QList<quint16> FreePorts(int count)
 {
@@ -144,14 +138,6 @@ QList<quint16> FreePorts(int count)
         probes.push_back(std::move(probe));
     }
     return ports;
-}
-
-// Whether something listens on port (told without connecting: a client
-// makes ser2net open the device).
-bool Accepts(quint16 port)
-{
-    QTcpServer probe;
-    return !probe.listen(QHostAddress::LocalHost, port) && probe.serverError() == QAbstractSocket::AddressInUseError;
 }
 
 struct Result
@@ -241,7 +227,7 @@ bool RunCase(const QString &folder, const QString &kind, int count, Result *resu
         waited.start();
         bool listening = false;
         while (serverPid > 0 && !listening && waited.elapsed() < 5000) {
-            listening = std::all_of(ports.begin(), ports.end(), Accepts);
+            listening = std::all_of(ports.begin(), ports.end(), ListensOn);
             if (!listening)
                 QThread::msleep(20);
         }
@@ -355,17 +341,8 @@ int main(int argc, char **argv)
     }
     for (const QString &c : std::as_const(cases))
         s_nameWidth = std::max(s_nameWidth, int(c.size()));
-    for (const QString &c : std::as_const(cases)) {
-        if (c != QLatin1String("local") && !Ser2netCase::Parse(c).valid) {
-            std::fprintf(stderr, "no case %s (local, raw, rfc2217, or raw@... / rfc2217@... as ser2netcase.h says)\n",
-                         qPrintable(c));
-            return 2;
-        }
-        if (c != QLatin1String("local") && Ser2netProgram().isEmpty()) {
-            std::fprintf(stderr, "ser2net is not installed (tools/bootstrap.sh test installs it)\n");
-            return 1;
-        }
-    }
+    if (const int status = CheckSer2netCases(cases); status != 0)
+        return status;
     // The local rack first, so that the others are told against it.
     if (cases.removeAll(QStringLiteral("local")) > 0)
         cases.prepend(QStringLiteral("local"));

@@ -30,6 +30,7 @@
 #include "console/terminaldialog.h"
 #include "ptypair.h"
 #include "ser2netcase.h"
+#include "ser2netprogram.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
@@ -38,7 +39,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QStringEncoder>
@@ -99,11 +99,7 @@ double ProcCpuSeconds(pid_t pid)
 class Server
 {
 public:
-    static QString Program()
-    {
-        return QStandardPaths::findExecutable(QStringLiteral("ser2net"), {QStringLiteral("/usr/sbin"),
-                                                                          QStringLiteral("/usr/bin"), QStringLiteral("/sbin")});
-    }
+    static QString Program() { return Ser2netProgram(); }
     ~Server()
     {
         if (m_process.state() != QProcess::NotRunning) {
@@ -115,7 +111,7 @@ public:
     {
         if (Program().isEmpty() || !m_dir.isValid())
             return false;
-        m_port = FreePort();
+        m_port = FreeLocalPort();
         m_url = how.Url(m_port);
         QFile config(m_dir.filePath(QStringLiteral("ser2net.yaml")));
         if (!config.open(QIODevice::WriteOnly))
@@ -134,7 +130,7 @@ public:
         QElapsedTimer clock;
         clock.start();
         while (clock.elapsed() < 5000) {
-            if (Accepts(m_port))
+            if (ListensOn(m_port))
                 return true;
             m_process.waitForFinished(20);
             if (m_process.state() == QProcess::NotRunning)
@@ -147,19 +143,6 @@ public:
     QString output() { return QString::fromUtf8(m_process.readAll()); }
 
 private:
-    static quint16 FreePort()
-    {
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost);
-        return probe.serverPort();
-    }
-    // Told without connecting: a client makes ser2net open the device.
-    static bool Accepts(quint16 port)
-    {
-        QTcpServer probe;
-        return !probe.listen(QHostAddress::LocalHost, port) && probe.serverError() == QAbstractSocket::AddressInUseError;
-    }
-
     QTemporaryDir m_dir;
     QProcess m_process;
     quint16 m_port = 0;
@@ -423,17 +406,8 @@ int main(int argc, char **argv)
     }
     for (const QString &c : std::as_const(cases))
         s_nameWidth = std::max(s_nameWidth, int(c.size()));
-    for (const QString &c : std::as_const(cases)) {
-        if (c != QLatin1String("local") && !Ser2netCase::Parse(c).valid) {
-            std::fprintf(stderr, "no case %s (local, raw, rfc2217, or raw@... / rfc2217@... as ser2netcase.h says)\n",
-                         qPrintable(c));
-            return 2;
-        }
-        if (c != QLatin1String("local") && Server::Program().isEmpty()) {
-            std::fprintf(stderr, "ser2net is not installed (tools/bootstrap.sh test installs it)\n");
-            return 1;
-        }
-    }
+    if (const int status = CheckSer2netCases(cases); status != 0)
+        return status;
     TerminalDialog::SetPortLister([] { return QStringList(); });
     const QByteArray pattern = ModemText();
 

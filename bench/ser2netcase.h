@@ -10,9 +10,13 @@
 //   NAME=VALUE     any connection option, e.g. chardelay=false
 // e.g. "rfc2217@nodelay+chardelay=false+4096".
 
+#include "ser2netprogram.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+
+#include <cstdio>
 
 struct Ser2netCase
 {
@@ -61,3 +65,23 @@ struct Ser2netCase
         return QStringLiteral("%1://127.0.0.1:%2").arg(rfc2217 ? QStringLiteral("rfc2217") : QStringLiteral("socket")).arg(port);
     }
 };
+
+// 0 when every case is "local" or a ser2net case and ser2net is there for
+// them; else the exit status, with what is wrong told on stderr.
+inline int CheckSer2netCases(const QStringList &cases)
+{
+    for (const QString &c : cases) {
+        if (c == QLatin1String("local"))
+            continue;
+        if (!Ser2netCase::Parse(c).valid) {
+            std::fprintf(stderr, "no case %s (local, raw, rfc2217, or raw@... / rfc2217@... as ser2netcase.h says)\n",
+                         qPrintable(c));
+            return 2;
+        }
+        if (Ser2netProgram().isEmpty()) {
+            std::fprintf(stderr, "ser2net is not installed (tools/bootstrap.sh test installs it)\n");
+            return 1;
+        }
+    }
+    return 0;
+}

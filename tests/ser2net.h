@@ -4,24 +4,18 @@
 // with a configuration of the test's own (never the system's, which serves
 // /dev/ttyS0), on 127.0.0.1 and free ports, and stopped with the test.
 
+#include "ser2netprogram.h"
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QStandardPaths>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
 class Ser2net
 {
 public:
-    static QString Program()
-    {
-        return QStandardPaths::findExecutable(QStringLiteral("ser2net"),
-                                              {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin"),
-                                               QStringLiteral("/sbin")});
-    }
+    static QString Program() { return Ser2netProgram(); }
 
     ~Ser2net() { stop(); }
 
@@ -32,8 +26,8 @@ public:
         if (Program().isEmpty() || !m_dir.isValid())
             return false;
         if (m_rawPort == 0) {
-            m_rawPort = FreePort();
-            m_rfcPort = FreePort();
+            m_rawPort = FreeLocalPort();
+            m_rfcPort = FreeLocalPort();
         }
         m_device = device;
         QFile config(m_dir.filePath(QStringLiteral("ser2net.yaml")));
@@ -60,7 +54,7 @@ public:
         QElapsedTimer clock;
         clock.start();
         while (clock.elapsed() < 5000) {
-            if (Accepts(m_rawPort) && Accepts(m_rfcPort))
+            if (ListensOn(m_rawPort) && ListensOn(m_rfcPort))
                 return true;
             QTest::qWait(20);
         }
@@ -83,22 +77,6 @@ public:
     QString output() { return QString::fromUtf8(m_process.readAll()); }
 
 private:
-    static quint16 FreePort()
-    {
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost);
-        return probe.serverPort();
-    }
-    // Whether ser2net listens on port. Told without connecting: a client
-    // makes ser2net open the device, and it lets it go only a while after
-    // the client left, so a test's own connection just after would find the
-    // device in use.
-    static bool Accepts(quint16 port)
-    {
-        QTcpServer probe;
-        return !probe.listen(QHostAddress::LocalHost, port) && probe.serverError() == QAbstractSocket::AddressInUseError;
-    }
-
     QTemporaryDir m_dir;
     QProcess m_process;
     QString m_device;
