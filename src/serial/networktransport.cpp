@@ -1,7 +1,6 @@
 #include "serial/networktransport.h"
 
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QTimer>
 #include <QUrl>
 #include <utility>
@@ -75,13 +74,8 @@ void NetworkTransport::fail(PortOpenFailure::Cause cause, const QString &text)
 PortTransport::OpenResult NetworkTransport::open(const SerialSettings &settings)
 {
     beginOpen(settings);
-    // The same steps, waited for here; the window repaints meanwhile.
-    while (!m_openDone) {
-        QEventLoop loop;
-        connect(this, &PortTransport::openFinished, &loop, &QEventLoop::quit);
-        QTimer::singleShot(50, &loop, &QEventLoop::quit);
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-    }
+    // The same steps, waited for here.
+    RunEventsUntil([this] { return m_openDone; });
     return m_openResult;
 }
 

@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 // One open port as the session sees it: bytes in and out, what is still
 // queued, the modem control lines, and word when it goes away. A local
 // serial device is one transport; a port reached over the network is
@@ -81,3 +83,8 @@ signals:
     void bytesWritten();
     void lost(const QString &reason);
 };
+
+// Runs the event loop, user input held back (repaints and sockets go on),
+// until done() holds: how a caller that must have a result waits for a
+// port that opens in the background. Every open it waits for is bounded.
+void RunEventsUntil(const std::function<bool()> &done);

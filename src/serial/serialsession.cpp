@@ -57,12 +57,7 @@ SerialSession::OpenResult SerialSession::Open(const SerialSettings &settings, bo
     std::optional<OpenResult> result;
     if (std::optional<OpenResult> now = BeginOpen(settings, keepInput, [&result](OpenResult r) { result = r; }))
         return *now;
-    // Repaints go on; what the user does waits for the result.
-    while (!result && m_opening) {
-        QEventLoop loop;
-        QTimer::singleShot(20, &loop, &QEventLoop::quit);
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-    }
+    RunEventsUntil([&] { return result || !m_opening; });
     return result.value_or(OpenResult::Failed);
 }
 
@@ -80,12 +75,7 @@ QList<SerialSession::OpenResult> SerialSession::OpenTogether(const QList<SerialS
         if (const std::optional<OpenResult> now = sessions[i]->BeginOpen(settings.value(i), false, done))
             done(*now);
     }
-    // Each open is bounded; repaints and signals go on meanwhile.
-    while (pending > 0) {
-        QEventLoop loop;
-        QTimer::singleShot(20, &loop, &QEventLoop::quit);
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-    }
+    RunEventsUntil([&pending] { return pending == 0; });
     QList<OpenResult> told;
     for (const std::optional<OpenResult> &result : std::as_const(results))
         told << result.value_or(OpenResult::Failed);
