@@ -4,6 +4,7 @@
 #include "dialogsupport.h"
 #include "messageboxcatcher.h"
 #include "serial/networktransport.h"
+#include "serial/rfc2217transport.h"
 #include "networksupport.h"
 #include "serial/serialsession.h"
 
@@ -341,7 +342,7 @@ private slots:
         QVERIFY(!d.Session().isConnecting());
         QCOMPARE(startStop->text(), QStringLiteral("Start"));
         QTRY_VERIFY(!silent.client || silent.client->state() != QAbstractSocket::ConnectedState);
-        QTest::qWait(2500); // past the negotiation's bound
+        QTest::qWait(Rfc2217Transport::kNegotiationMs + 500); // past the negotiation's bound
         QVERIFY(!d.Session().isOpen());
         QCOMPARE(boxes.texts, QStringList());
         QCOMPARE(startStop->text(), QStringLiteral("Start"));

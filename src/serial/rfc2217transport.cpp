@@ -68,10 +68,18 @@ void Rfc2217Transport::startSession(const SerialSettings &settings, std::functio
 {
     m_note.clear();
     m_codec = Rfc2217Codec();
+    m_heard = false;
     sendRaw(m_codec.start());
-    waitFor([this] { return m_codec.offersAnswered(); }, kNegotiationMs, [this, settings, done] {
+    // A Telnet server's first bytes are its own offers: bytes that are not
+    // mean no Telnet, with no need to wait longer.
+    waitFor([this] { return m_codec.offersAnswered() || (m_heard && !m_codec.telnetSeen()); }, kNegotiationMs,
+            [this, settings, done] {
         if (!connected())
             return done({false, false, QString()}); // closed at once: told by the caller
+        if (!m_heard)
+            return done({false, false,
+                         QStringLiteral("the server answered nothing within %1 s: is it an RFC 2217 port?")
+                             .arg(kNegotiationMs / 1000)});
         if (!m_codec.telnetSeen())
             return done({false, false,
                          QStringLiteral("the server does not speak Telnet (RFC 2217); for a raw TCP port use "
@@ -173,6 +181,7 @@ NetworkTransport::Started Rfc2217Transport::judgeSettings(const SerialSettings &
 
 QByteArray Rfc2217Transport::decode(const QByteArray &fromServer)
 {
+    m_heard = m_heard || !fromServer.isEmpty();
     const QByteArray data = m_codec.feed(fromServer);
     sendRaw(m_codec.takeOutgoing());
     return data;

@@ -16,7 +16,9 @@ class Rfc2217Transport : public NetworkTransport
 public:
     // How long the server may take to answer the option offers, and the
     // line settings.
-    static constexpr int kNegotiationMs = 2000;
+    // (A server in front of a busy machine, or a sanitizer build, may take
+    // more than a second or two.)
+    static constexpr int kNegotiationMs = 5000;
     static constexpr int kSettingsMs = 3000;
     // And then the control lines (flow control off, RTS and DTR as asked).
     static constexpr int kControlsMs = 500;
@@ -40,5 +42,6 @@ private:
     Started judgeSettings(const SerialSettings &settings);
 
     Rfc2217Codec m_codec;
+    bool m_heard = false; // the server sent anything at all
     QString m_note;
 };
