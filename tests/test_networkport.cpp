@@ -9,15 +9,25 @@
 #include "serial/serialsession.h"
 
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
 
+#include <arpa/inet.h>
+#include <atomic>
 #include <functional>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -162,6 +172,109 @@ private slots:
         QCOMPARE(ReadSession(session, all.size()), all);
         QVERIFY(ready.count() > 0);
         QCOMPARE(session.Close(), 0);
+    }
+
+    // A server passing a module's output on in small pieces close together
+    // (as ser2net does) is read in batches, and nothing is held back: the
+    // last piece of a stream comes soon though the connection stays open,
+    // and a stream that ends with the connection comes whole before the
+    // loss.
+    void streamedPiecesComeWholeAndSoon()
+    {
+        constexpr int kPieces = 1500;
+        const QByteArray piece = QByteArray("+CSQ: 17,99\r\nOK\r\n").repeated(4).left(64);
+        const QByteArray tail("TAIL\r\n");
+        QByteArray expected = piece.repeated(kPieces) + tail;
+
+        int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        QVERIFY(listener >= 0);
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        QVERIFY(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0);
+        QVERIFY(::listen(listener, 1) == 0);
+        QVERIFY(::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) == 0);
+        const QString url = QStringLiteral("socket://127.0.0.1:%1").arg(ntohs(address.sin_port));
+
+        // Each piece sent on its own (no Nagle), a tenth of a millisecond
+        // apart, once the port is open (what comes before, the open drops);
+        // the tail's moment kept; the connection held until told.
+        std::atomic<qint64> tailSentNs {0};
+        std::atomic<int> go {0}; // 1: the port is open; 2: the second stream
+
+        QElapsedTimer clock;
+        clock.start();
+        const auto stream = [&](int client) {
+            for (int i = 0; i < kPieces; ++i) {
+                if (::send(client, piece.constData(), size_t(piece.size()), MSG_NOSIGNAL) != piece.size())
+                    return false;
+                ::usleep(100);
+            }
+            return true;
+        };
+        std::thread server([&] {
+            const int client = ::accept(listener, nullptr, nullptr);
+            if (client < 0)
+                return;
+            const int one = 1;
+            ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            while (go < 1)
+                ::usleep(1000);
+            if (stream(client) && ::send(client, tail.constData(), size_t(tail.size()), MSG_NOSIGNAL) == tail.size())
+                tailSentNs = clock.nsecsElapsed();
+            while (go < 2)
+                ::usleep(1000);
+            stream(client);
+            ::close(client);
+        });
+        const auto cleanUp = qScopeGuard([&] {
+            go = 2;
+            server.join();
+            ::close(listener);
+        });
+
+        SerialSession session;
+        QCOMPARE(session.Open(NetworkSettings(url)), SerialSession::OpenResult::Opened);
+        QByteArray got;
+        qint64 wholeAtNs = 0;
+        int announcements = 0;
+        // A plain event loop, as the window's: QTest::qWait sleeps between
+        // its turns, and would batch the reads itself.
+        QEventLoop loop;
+        QObject::connect(&session, &SerialSession::ReceiveReady, &session, [&] {
+            ++announcements;
+            char buffer[4096];
+            qint64 k;
+            while ((k = session.Read(buffer, sizeof buffer)) > 0)
+                got.append(buffer, k);
+            if (got.size() >= expected.size() && wholeAtNs == 0) {
+                wholeAtNs = clock.nsecsElapsed();
+                loop.quit();
+            }
+        });
+        QObject::connect(&session, &SerialSession::DeviceLost, &loop, &QEventLoop::quit);
+        const auto progress = [&] {
+            return QStringLiteral("%1 of %2 bytes, %3 announcements").arg(got.size()).arg(expected.size()).arg(announcements);
+        };
+        QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+        go = 1;
+        loop.exec();
+        QVERIFY2(got.size() == expected.size(), qPrintable(progress()));
+        QCOMPARE(got, expected);
+        QVERIFY(tailSentNs > 0);
+        // Held back a few milliseconds at most (not until the connection
+        // ends); 500 leaves room for a slow build.
+        QVERIFY2(wholeAtNs - tailSentNs < 500000000,
+                 qPrintable(QStringLiteral("the tail came %1 ms late").arg((wholeAtNs - tailSentNs) / 1e6)));
+        // Far fewer announcements than pieces.
+        QVERIFY2(announcements < kPieces / 3, qPrintable(progress()));
+
+        QSignalSpy lost(&session, &SerialSession::DeviceLost);
+        expected += piece.repeated(kPieces);
+        go = 2;
+        QTRY_VERIFY2_WITH_TIMEOUT(lost.count() == 1, qPrintable(progress()), 10000);
+        QCOMPARE(got, expected);
     }
 
     // Nobody listening, a server that closes a connection at once: told,

@@ -167,6 +167,7 @@ void NetworkTransport::sessionStarted(const Started &started)
                 loseConnection(QStringLiteral("the connection broke: %1").arg(m_socket->errorString()));
         });
         connect(socket, &QTcpSocket::bytesWritten, this, &PortTransport::bytesWritten);
+        m_batching.attach(socket);
         finishOpen(OpenResult::Opened);
     });
 }
@@ -241,7 +242,10 @@ void NetworkTransport::onReadyRead()
 {
     if (!m_socket)
         return;
-    const QByteArray user = decode(m_socket->readAll());
+    const QByteArray fromServer = m_socket->readAll();
+    if (!m_opening)
+        m_batching.took(fromServer.size());
+    const QByteArray user = decode(fromServer);
     m_received += user;
     if (m_opening)
         checkWait(false);
@@ -280,6 +284,7 @@ void NetworkTransport::close()
         return;
     QTcpSocket *socket = m_socket;
     m_socket = nullptr;
+    m_batching.attach(nullptr);
     disconnect(socket, nullptr, this, nullptr);
     socket->flush();
     socket->abort();

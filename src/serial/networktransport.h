@@ -1,6 +1,7 @@
 #pragma once
 
 #include "serial/porttransport.h"
+#include "serial/receivebatching.h"
 
 #include <QByteArray>
 #include <QPointer>
@@ -110,6 +111,7 @@ private:
     bool m_openDone = false;
     OpenResult m_openResult = OpenResult::Failed;
     QTimer m_waitTimer;
+    ReceiveBatching m_batching;
     std::function<bool()> m_waitDone;
     std::function<void()> m_waitThen;
 };
