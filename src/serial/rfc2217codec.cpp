@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -142,8 +143,20 @@ QByteArray Rfc2217Codec::feed(QByteArrayView fromServer)
 {
     QByteArray data;
     data.reserve(fromServer.size());
-    for (const char c : fromServer) {
-        const quint8 byte = quint8(c);
+    const char *at = fromServer.data();
+    const char *const end = at + fromServer.size();
+    while (at < end) {
+        // Binary data between commands is taken a run at a time: it needs
+        // nothing done byte by byte.
+        if (m_state == State::Data && binaryFromServer() && !m_afterCr && (m_telnetSeen || !m_started)) {
+            const auto *iac = static_cast<const char *>(memchr(at, kIac, size_t(end - at)));
+            const char *runEnd = iac ? iac : end;
+            data.append(at, runEnd - at);
+            at = runEnd;
+            if (at == end)
+                break;
+        }
+        const quint8 byte = quint8(*at++);
         switch (m_state) {
         case State::Data:
             if (byte == kIac) {
