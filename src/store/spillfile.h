@@ -5,9 +5,10 @@
 
 // Pages of fixed size kept in a temporary file that has no name: made with
 // O_TMPFILE (or, where the file system cannot, unlinked as soon as it is
-// made), so the file and its disk space go with the process however it ends,
-// killed included. The file is made on the first Put, in the temporary
-// folder ($TMPDIR, else /tmp). Page p lives at offset
+// made; on Windows deleted on its last close), so the file and its disk
+// space go with the process however it ends, killed included. The file is
+// made on the first Put, in the temporary folder ($TMPDIR, else /tmp; the
+// user's temporary folder on Windows). Page p lives at offset
 // p * pageSize. Not thread-safe: its owner locks.
 class SpillFile
 {
