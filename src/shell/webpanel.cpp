@@ -14,7 +14,9 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
+#ifdef Q_OS_UNIX
 #include <unistd.h>
+#endif
 
 // Qt's global OpenGL share context, exported by Qt GUI but not declared in
 // its public headers. Qt WebEngine needs one when it loads; the attribute
@@ -22,16 +24,29 @@
 // which loads the OpenGL driver (some 55 MB resident with Mesa's llvmpipe) in
 // every run, also those that never show the page. It is made as Qt makes it,
 // just before the web engine is loaded (ShareOpenGlContext).
+#if QT_CONFIG(opengl)
 QOpenGLContext *qt_gl_global_share_context();
 void qt_gl_set_global_share_context(QOpenGLContext *context);
+#endif
 
 namespace {
 bool s_webViewEnabled = false;
+
+// The web engine's sandbox does not run for root.
+bool RunsAsRoot()
+{
+#ifdef Q_OS_UNIX
+    return ::geteuid() == 0;
+#else
+    return false;
+#endif
+}
 
 // False where there is no OpenGL (the offscreen platform, a display
 // without GL): the view draws through it.
 bool ShareOpenGlContext()
 {
+#if QT_CONFIG(opengl)
     if (QOpenGLContext *shared = qt_gl_global_share_context())
         return shared->isValid();
     auto *context = new QOpenGLContext(qApp);
@@ -42,6 +57,9 @@ bool ShareOpenGlContext()
     }
     qt_gl_set_global_share_context(context);
     return true;
+#else
+    return false; // a Qt built without OpenGL
+#endif
 }
 }
 
@@ -117,7 +135,7 @@ QString WebPanel::WhyNoWebView() const
 {
     if (!s_webViewEnabled)
         return QString(); // off by choice: the link is all
-    if (::geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
+    if (RunsAsRoot() && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
         return QStringLiteral("The page is not shown while the terminal runs as root: the web engine's sandbox "
                               "cannot run then. Open the link in a browser.");
     // The view draws through OpenGL; whether there is any is known only
