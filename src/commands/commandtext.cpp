@@ -1,10 +1,9 @@
 #include "commands/commandtext.h"
 
 #include "text/codepage936.h"
+#include "text/cp936codec.h"
 #include "text/gbk.h"
 
-#include <QStringDecoder>
-#include <QStringEncoder>
 #include <vector>
 
 namespace {
@@ -20,23 +19,19 @@ struct Piece
 class Decoder
 {
 public:
-    Decoder()
-        : m_decoder("GBK", QStringDecoder::Flag::Stateless)
-        , m_encoder("GBK", QStringEncoder::Flag::Stateless)
-    {
-    }
+    Decoder() = default;
     // The character of 1 or 2 bytes at p, or nothing when they do not stand
     // for exactly one character that encodes back to the same bytes.
     bool Decode(const char *p, int n, QChar *out)
     {
-        if (!m_decoder.isValid() || !m_encoder.isValid())
+        if (!m_codec.isValid())
             return false;
-        const QString s = m_decoder.decode(QByteArrayView(p, n));
+        const QString s = m_codec.decode(QByteArrayView(p, n));
         // The code page's user-defined areas (and 0xFF) decode to private
         // use characters, which show as nothing.
         if (s.size() != 1 || s[0] == QChar::ReplacementCharacter || s[0].category() == QChar::Other_PrivateUse)
             return false;
-        const QByteArray back = m_encoder.encode(s);
+        const QByteArray back = m_codec.encode(s);
         if (back != QByteArrayView(p, n))
             return false;
         *out = s[0];
@@ -44,8 +39,7 @@ public:
     }
 
 private:
-    QStringDecoder m_decoder;
-    QStringEncoder m_encoder;
+    Cp936Codec m_codec;
 };
 
 void AppendEscape(QString &out, uchar b)

@@ -1,20 +1,19 @@
 #include "text/codepage936.h"
 
-#include <QStringDecoder>
-#include <QStringEncoder>
+#include "text/cp936codec.h"
 
 QByteArray ToCodePage936(const QString &text)
 {
-    QStringEncoder encoder("GBK");
-    if (!encoder.isValid())
+    Cp936Codec codec;
+    if (!codec.isValid())
         return text.toLocal8Bit();
-    return encoder.encode(text);
+    return codec.encode(text);
 }
 
 QString FromCodePage936(const QByteArray &bytes)
 {
-    QStringDecoder decoder("GBK");
-    if (!decoder.isValid())
+    Cp936Codec codec;
+    if (!codec.isValid())
         return QString::fromLocal8Bit(bytes);
-    return decoder.decode(bytes);
+    return codec.decode(bytes);
 }

@@ -1,7 +1,8 @@
 #include "text/gbk.h"
 
+#include "text/cp936codec.h"
+
 #include <QByteArray>
-#include <QStringDecoder>
 #include <array>
 #include <memory>
 
@@ -27,12 +28,12 @@ std::unique_ptr<Tables> buildTables()
 {
     auto t = std::make_unique<Tables>();
     t->pairs.fill(kReplacement);
-    QStringDecoder decoder("GBK");
+    Cp936Codec decoder;
     t->available = decoder.isValid();
     if (!t->available)
         return t;
 
-    const QString euro = QStringDecoder("GBK").decode(QByteArrayView("\x80", 1));
+    const QString euro = decoder.decode(QByteArrayView("\x80", 1));
     if (euro.size() == 1)
         t->euro = euro.at(0).unicode();
 
