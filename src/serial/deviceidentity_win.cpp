@@ -76,6 +76,9 @@ QString DeviceIdentity::locate() const
 
 QStringList DeviceIdentity::folders() const
 {
-    // Nothing to watch in the file system: DeviceWatch polls the port list.
-    return {};
+    // Nothing to watch in the file system: a port comes or goes in the
+    // system's list of ports, which DeviceWatch looks at for any folder.
+    if (isNetwork())
+        return {};
+    return {QStringLiteral("ports")};
 }

@@ -5,6 +5,7 @@
 #include <QStringList>
 
 class QSocketNotifier;
+class QTimer;
 
 // Tells when entries come, go or change in a few folders (/dev,
 // /dev/serial/by-id, the folder of a link), from the kernel's inotify
@@ -16,10 +17,18 @@ class QSocketNotifier;
 // A folder that does not exist yet (/dev/serial/by-id with no USB serial
 // device plugged in) is watched through the nearest folder above it that
 // does, and itself once it appears.
+//
+// On Windows there are no such folders: while it watches anything, the
+// system's list of ports (names and serial numbers) is looked at every
+// kPollMs, and a difference is a change. (Device notices need a window and
+// do not come under Wine; a look at the list costs well under a
+// millisecond.)
 class DeviceWatch : public QObject
 {
     Q_OBJECT
 public:
+    static constexpr int kPollMs = 500;
+
     explicit DeviceWatch(QObject *parent = nullptr);
     ~DeviceWatch() override;
 
@@ -29,7 +38,7 @@ public:
     // device back, Stop) on the window's thread.
     void watch(const QStringList &folders);
     QStringList folders() const { return m_folders; }
-    bool isWatching() const { return m_fd >= 0 && !m_folders.isEmpty(); }
+    bool isWatching() const;
 
 signals:
     // Something changed in a watched folder: an entry made, removed,
@@ -45,4 +54,6 @@ private:
     QSocketNotifier *m_notifier = nullptr;
     QStringList m_folders;
     QHash<int, QString> m_watches; // watch descriptor -> folder actually watched
+    QTimer *m_poll = nullptr;      // Windows: the port list's look
+    QStringList m_seen;            // Windows: the port list as last seen
 };

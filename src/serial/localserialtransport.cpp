@@ -1,12 +1,9 @@
 #include "serial/localserialtransport.h"
 
+#include "serial/driverqueue.h"
+
 #include <QFileInfo>
 #include <algorithm>
-
-#ifdef Q_OS_UNIX
-#include <sys/ioctl.h>
-#include <termios.h>
-#endif
 
 LocalSerialTransport::LocalSerialTransport(const QString &devicePath, QObject *parent)
     : PortTransport(parent)
@@ -130,12 +127,7 @@ qint64 LocalSerialTransport::bytesToWrite() const
 
 qint64 LocalSerialTransport::queuedBelow() const
 {
-#ifdef Q_OS_UNIX
-    int queued = 0;
-    if (m_port && m_port->handle() >= 0 && ::ioctl(m_port->handle(), TIOCOUTQ, &queued) == 0)
-        return std::max(queued, 0);
-#endif
-    return 0;
+    return DriverOutputQueue(m_port.data());
 }
 
 bool LocalSerialTransport::waitForBytesWritten(int ms)

@@ -5,10 +5,8 @@
 #include <QFileInfo>
 #include <QSocketNotifier>
 
-#ifdef Q_OS_LINUX
 #include <sys/inotify.h>
 #include <unistd.h>
-#endif
 
 DeviceWatch::DeviceWatch(QObject *parent)
     : QObject(parent)
@@ -18,16 +16,13 @@ DeviceWatch::DeviceWatch(QObject *parent)
 DeviceWatch::~DeviceWatch()
 {
     delete m_notifier;
-#ifdef Q_OS_LINUX
     if (m_fd >= 0)
         ::close(m_fd);
-#endif
 }
 
 void DeviceWatch::watch(const QStringList &folders)
 {
     m_folders = folders;
-#ifdef Q_OS_LINUX
     if (m_fd < 0 && !folders.isEmpty()) {
         m_fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
         if (m_fd < 0)
@@ -46,23 +41,24 @@ void DeviceWatch::watch(const QStringList &folders)
     m_notifier->setEnabled(!folders.isEmpty());
     if (!folders.isEmpty())
         arm();
-#endif
+}
+
+bool DeviceWatch::isWatching() const
+{
+    return m_fd >= 0 && !m_folders.isEmpty();
 }
 
 void DeviceWatch::discardPending()
 {
-#ifdef Q_OS_LINUX
     alignas(inotify_event) char buffer[4096];
     while (::read(m_fd, buffer, sizeof buffer) > 0) {
     }
-#endif
 }
 
 // Adds a watch on each folder, or on its nearest existing folder above when
 // it is missing; already watched folders keep their watch.
 void DeviceWatch::arm()
 {
-#ifdef Q_OS_LINUX
     const uint32_t mask = IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM | IN_ATTRIB | IN_DELETE_SELF
         | IN_MOVE_SELF;
     for (const QString &folder : std::as_const(m_folders)) {
@@ -73,12 +69,10 @@ void DeviceWatch::arm()
         if (wd >= 0)
             m_watches.insert(wd, dir); // the same folder twice gives the same descriptor
     }
-#endif
 }
 
 void DeviceWatch::onReadable()
 {
-#ifdef Q_OS_LINUX
     alignas(inotify_event) char buffer[4096];
     bool any = false;
     bool rearm = false;
@@ -101,5 +95,4 @@ void DeviceWatch::onReadable()
         arm();
     if (any)
         emit changed();
-#endif
 }
