@@ -15,15 +15,7 @@
 
 namespace {
 
-constexpr int kPaceIntervalMs = 10;
 constexpr int kHangupRetryMs = 200;
-// How long a reset waits for the terminal to read the reply before the line
-// drops anyway.
-constexpr int kResetReplyWaitMs = 1000;
-// Input that waits behind a delayed reply, and output the terminal does not
-// take, are bounded like a real module's buffers: the excess is dropped.
-constexpr qsizetype kMaxPendingInput = 64 * 1024;
-constexpr qsizetype kMaxPendingOutput = 1024 * 1024;
 
 QString errnoText(const char *what)
 {
@@ -37,16 +29,11 @@ void appendBounded(QByteArray &buffer, const QByteArray &bytes, qsizetype max)
 
 } // namespace
 
-// The timers are children so that they follow the object to its thread.
+// The engine and the timer are children so that they follow the object to
+// its thread.
 SimPort::SimPort(QObject *parent)
-    : QObject(parent), m_replyTimer(new QTimer(this)), m_paceTimer(new QTimer(this)), m_hangupTimer(new QTimer(this))
+    : QObject(parent), m_engine(new SimEngine(*this, this)), m_hangupTimer(new QTimer(this))
 {
-    m_replyTimer->setSingleShot(true);
-    m_replyTimer->setTimerType(Qt::PreciseTimer);
-    connect(m_replyTimer, &QTimer::timeout, this, &SimPort::releaseReply);
-    m_paceTimer->setTimerType(Qt::PreciseTimer);
-    m_paceTimer->setInterval(kPaceIntervalMs);
-    connect(m_paceTimer, &QTimer::timeout, this, &SimPort::onPaceTick);
     m_hangupTimer->setSingleShot(true);
     connect(m_hangupTimer, &QTimer::timeout, this, [this] {
         if (m_readNotifier)
@@ -159,13 +146,6 @@ void SimPort::install(const Pty &pty)
 
 void SimPort::powerOn()
 {
-    ++m_generation;
-    m_resetPending = false;
-    m_replyTimer->stop();
-    m_paceTimer->stop();
-    m_input.clear();
-    m_heldReply.clear();
-    m_paced.clear();
     m_unwritten.clear();
     if (m_writeNotifier)
         m_writeNotifier->setEnabled(false);
@@ -180,32 +160,16 @@ void SimPort::powerOn()
                 break;
         }
     }
-    m_module.powerOn();
+    m_engine->powerOn();
 }
 
-void SimPort::setResetTiming(int downMs, int bootMs)
+bool SimPort::lineDrained() const
 {
-    m_resetDownMs = std::max(0, downMs);
-    m_resetBootMs = std::max(0, bootMs);
-}
-
-void SimPort::maybeReset()
-{
-    if (!m_resetPending || !isRunning())
-        return;
-    // The reply to the reset goes first, all of it read by the terminal.
     // Bytes written to the master reach the slave's queue a moment later, so
     // an empty queue counts only a while after the last write.
     int unread = 0;
-    const bool replyOut = m_heldReply.isEmpty() && !m_replyTimer->isActive() && m_paced.isEmpty()
-        && m_unwritten.isEmpty() && m_lastWrite.isValid() && m_lastWrite.elapsed() >= kPaceIntervalMs * 2
+    return m_unwritten.isEmpty() && m_lastWrite.isValid() && m_lastWrite.elapsed() >= SimEngine::kPaceIntervalMs * 2
         && ::ioctl(m_slaveHold, FIONREAD, &unread) == 0 && unread == 0;
-    if (!replyOut && m_resetWait.isValid() && m_resetWait.elapsed() < kResetReplyWaitMs) {
-        QTimer::singleShot(kPaceIntervalMs, this, &SimPort::maybeReset);
-        return;
-    }
-    m_resetPending = false;
-    reset();
 }
 
 void SimPort::reset()
@@ -226,8 +190,8 @@ void SimPort::reset()
         return;
     m_comingBack = next;
     // Switched off and on meanwhile (powerOn()): no boot messages.
-    const quint64 generation = m_generation;
-    QTimer::singleShot(m_resetDownMs, this, [this, generation] {
+    const quint64 generation = m_engine->generation();
+    QTimer::singleShot(m_engine->resetDownMs(), this, [this, generation] {
         const Pty next = std::exchange(m_comingBack, {});
         if (isRunning()) {
             // Started meanwhile (a terminal asked for the port): the module
@@ -240,18 +204,13 @@ void SimPort::reset()
             install(next);
             emit deviceChanged(m_devicePath);
         }
-        QTimer::singleShot(m_resetBootMs, this, [this, generation] {
-            if (generation == m_generation)
-                sendUnsolicited(m_module.bootMessages());
-        });
+        m_engine->bootIn(m_engine->resetBootMs(), generation);
     });
 }
 
 void SimPort::stop()
 {
-    m_resetPending = false;
-    m_replyTimer->stop();
-    m_paceTimer->stop();
+    m_engine->clear();
     m_hangupTimer->stop();
     delete m_readNotifier;
     m_readNotifier = nullptr;
@@ -264,34 +223,7 @@ void SimPort::stop()
     m_master = -1;
     m_slaveHold = -1;
     m_devicePath.clear();
-    m_input.clear();
-    m_heldReply.clear();
-    m_paced.clear();
     m_unwritten.clear();
-}
-
-void SimPort::setLineRate(int baud)
-{
-    m_baud = std::max(0, baud);
-    if (m_baud == 0) {
-        m_paceTimer->stop();
-        writeOut(std::exchange(m_paced, {}));
-    } else if (!m_paced.isEmpty()) {
-        m_paceClock.start();
-        m_pacedSent = 0;
-        m_paceTimer->start();
-    }
-}
-
-void SimPort::setReplyDelay(int ms)
-{
-    m_replyDelay = std::max(0, ms);
-}
-
-void SimPort::sendUnsolicited(const QByteArray &bytes)
-{
-    if (isRunning())
-        transmit(bytes);
 }
 
 void SimPort::onReadable()
@@ -302,7 +234,7 @@ void SimPort::onReadable()
         if (n > 0) {
             const QByteArray bytes(buffer, n);
             emit received(bytes);
-            appendBounded(m_input, bytes, kMaxPendingInput);
+            m_engine->takeInput(bytes);
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -315,86 +247,15 @@ void SimPort::onReadable()
         }
         break;
     }
-    processInput();
+    m_engine->processInput();
 }
 
-void SimPort::processInput()
-{
-    // A module about to restart takes no more commands.
-    if (m_resetPending)
-        m_input.clear();
-    while (!m_input.isEmpty() && !m_replyTimer->isActive() && isRunning()) {
-        const SimulatedModule::Output out = m_module.step(m_input);
-        m_input.remove(0, out.consumed);
-        transmit(out.echo);
-        for (const auto &urc : out.unsolicited)
-            QTimer::singleShot(urc.delayMs, this, [this, bytes = urc.bytes, generation = m_generation] {
-                if (generation == m_generation)
-                    sendUnsolicited(bytes);
-            });
-        if (out.reset) {
-            // Input after the reset's line is lost with the line.
-            m_input.clear();
-            if (!m_resetPending)
-                QTimer::singleShot(0, this, &SimPort::maybeReset);
-            m_resetPending = true;
-            m_resetWait.start();
-        }
-        if (out.reply.isEmpty())
-            continue;
-        if (m_replyDelay > 0) {
-            // Like a busy module: later input waits until the reply is out.
-            m_heldReply = out.reply;
-            m_replyTimer->start(m_replyDelay);
-        } else {
-            transmit(out.reply);
-        }
-    }
-}
-
-void SimPort::releaseReply()
-{
-    transmit(std::exchange(m_heldReply, {}));
-    processInput();
-}
-
-void SimPort::transmit(const QByteArray &bytes)
-{
-    if (bytes.isEmpty())
-        return;
-    if (m_baud <= 0) {
-        writeOut(bytes);
-        return;
-    }
-    if (m_paced.isEmpty() && !m_paceTimer->isActive()) {
-        m_paceClock.start();
-        m_pacedSent = 0;
-        m_paceTimer->start();
-    }
-    appendBounded(m_paced, bytes, kMaxPendingOutput);
-}
-
-void SimPort::onPaceTick()
-{
-    // A byte is released once the line has had the time to carry it.
-    const qint64 bytesPerSecond = std::max(1, m_baud / 10);
-    const qint64 due = m_paceClock.elapsed() * bytesPerSecond / 1000 - m_pacedSent;
-    if (due > 0 && !m_paced.isEmpty()) {
-        const qsizetype n = qsizetype(std::min<qint64>(due, m_paced.size()));
-        writeOut(m_paced.left(n));
-        m_paced.remove(0, n);
-        m_pacedSent += n;
-    }
-    if (m_paced.isEmpty())
-        m_paceTimer->stop();
-}
-
-void SimPort::writeOut(const QByteArray &bytes)
+void SimPort::lineWrite(const QByteArray &bytes)
 {
     if (bytes.isEmpty() || !isRunning())
         return;
     emit sent(bytes);
-    appendBounded(m_unwritten, bytes, kMaxPendingOutput);
+    appendBounded(m_unwritten, bytes, SimEngine::kMaxPendingOutput);
     flushWrites();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "simengine.h"
 #include "simmodule.h"
 
 #include <QByteArray>
@@ -11,14 +12,15 @@ class QSocketNotifier;
 class QTimer;
 
 // Serves a SimulatedModule on the master side of a pseudo-terminal, inside
-// the event loop of the thread the object lives in. A terminal opens
+// the event loop of the thread the object lives in: what the module does on
+// its line is SimEngine's, the pty is this class's. A terminal opens
 // devicePath() like a serial port. Nothing here blocks: reads and writes on
 // the master are non-blocking, and writes that would block are queued until
 // the master is writable again.
 //
 // An extra descriptor on the slave stays open while the port runs, so the
 // pty survives the terminal closing and reopening it.
-class SimPort : public QObject
+class SimPort : public QObject, private SimLine
 {
     Q_OBJECT
 
@@ -42,14 +44,14 @@ public:
 
     // Paces output at the byte rate of a line at baud bits per second (ten
     // bits a byte), released in small pieces; 0 sends at once.
-    void setLineRate(int baud);
-    int lineRate() const { return m_baud; }
+    void setLineRate(int baud) { m_engine->setLineRate(baud); }
+    int lineRate() const { return m_engine->lineRate(); }
     // Waits ms before answering a completed command line or message; the
     // echo is never delayed.
-    void setReplyDelay(int ms);
-    int replyDelay() const { return m_replyDelay; }
+    void setReplyDelay(int ms) { m_engine->setReplyDelay(ms); }
+    int replyDelay() const { return m_engine->replyDelay(); }
 
-    SimulatedModule &module() { return m_module; }
+    SimulatedModule &module() { return m_engine->module(); }
 
     // Switches the module off and on, for a terminal that opens the port
     // afresh: the module is as at its first start (SimulatedModule::powerOn()),
@@ -61,16 +63,16 @@ public:
 
     // Sends bytes the module produces on its own (unsolicited result codes)
     // behind whatever output is already queued.
-    void sendUnsolicited(const QByteArray &bytes);
+    void sendUnsolicited(const QByteArray &bytes) { m_engine->sendUnsolicited(bytes); }
 
     // A reset, as AT+CFUN=1,1 asks for once its OK has been read: the line
     // drops (the pty goes away and the terminal's side hangs up), and after
     // downMs the module is back on a new pty under another name, saying its
     // boot messages bootMs later.
     void reset();
-    static constexpr int kResetDownMs = 300;
-    static constexpr int kResetBootMs = 100;
-    void setResetTiming(int downMs, int bootMs);
+    static constexpr int kResetDownMs = SimEngine::kResetDownMs;
+    static constexpr int kResetBootMs = SimEngine::kResetBootMs;
+    void setResetTiming(int downMs, int bootMs) { m_engine->setResetTiming(downMs, bootMs); }
 
 signals:
     // Bytes read from the terminal, and bytes written to it.
@@ -89,19 +91,18 @@ private:
     };
     static bool openPty(Pty *pty, QString *error);
     void install(const Pty &pty);
-    void maybeReset();
     void onReadable();
     void onWritable();
-    void processInput();
-    void releaseReply();
-    void transmit(const QByteArray &bytes);
-    void onPaceTick();
-    void writeOut(const QByteArray &bytes);
     void flushWrites();
-
     bool pointLink(QString *error);
 
-    SimulatedModule m_module;
+    // The line, as the engine sees it.
+    bool lineUp() const override { return isRunning(); }
+    void lineWrite(const QByteArray &bytes) override;
+    bool lineDrained() const override;
+    void lineReset() override { reset(); }
+
+    SimEngine *m_engine;
     QString m_linkPath;
     int m_master = -1;
     int m_slaveHold = -1;
@@ -109,27 +110,9 @@ private:
     QSocketNotifier *m_readNotifier = nullptr;
     QSocketNotifier *m_writeNotifier = nullptr;
 
-    QByteArray m_input;        // read, not yet given to the module
-    QByteArray m_heldReply;    // waiting for the reply delay
-    QTimer *m_replyTimer;
-    int m_replyDelay = 0;
-
-    QByteArray m_paced;        // waiting for the line to carry it
-    QTimer *m_paceTimer;
-    QElapsedTimer m_paceClock;
-    qint64 m_pacedSent = 0;    // bytes released since m_paceClock started
-    int m_baud = 0;
-
     QByteArray m_unwritten;    // released but not yet taken by the master
     QTimer *m_hangupTimer;     // re-arms reading after the slave hung up
 
-    bool m_resetPending = false;  // asked for, the reply not yet out
-    QElapsedTimer m_resetWait;    // since it was asked for
     QElapsedTimer m_lastWrite;    // since bytes last went to the master
     Pty m_comingBack;             // the pty the module comes back on
-    int m_resetDownMs = kResetDownMs;
-    int m_resetBootMs = kResetBootMs;
-
-    // Counts the powerOn() calls: what was scheduled before one is not sent.
-    quint64 m_generation = 0;
 };

@@ -15,7 +15,7 @@ int main(int argc, char **argv)
         webView = webView && std::strcmp(argv[i], "--no-web-view") != 0;
     if (webView)
         WebPanel::PrepareApplication();
-    UseSimulatedModule();
+    UseSimulatedModule(0, false, SimulatedModuleLineFromEnvironment());
     TerminalApp app(argc, argv);
     return app.InitInstance() ? app.exec() : 0;
 }

@@ -290,7 +290,7 @@ int main(int argc, char **argv)
     const int modulesOfSim = parser.value(count).toInt(&ok);
     if (!ok || modulesOfSim < 1 || modulesOfSim > kMaxModules)
         return usage(QStringLiteral("invalid --count: ") + parser.value(count));
-    UseSimulatedModule(simDelayMs, modulesOfSim > 1);
+    UseSimulatedModule(simDelayMs, modulesOfSim > 1, SimulatedModuleLineFromEnvironment());
     if (probing)
         return Probe(parser.values(port), settings, parser.isSet(timeout) ? int(options.timeoutMs) : 1000, roots);
 

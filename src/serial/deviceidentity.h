@@ -60,6 +60,29 @@ struct DeviceIdentity
     // A port on another computer (socket://, rfc2217://): the same host and
     // port is the same device, and no notice says when it is back.
     bool isNetwork() const;
+    // A port this program serves itself (its simulated module, with no
+    // device): its name is all there is of it (the identity a reconnect
+    // takes is the name alone), it is found again by that name, as a network
+    // port is, and no notice says when it is back either. Such names start
+    // with a prefix the program adds here ("sim:").
+    bool isInProcess() const { return IsInProcessName(path); }
+    static void AddInProcessPrefix(const QString &prefix)
+    {
+        if (!prefix.isEmpty() && !InProcessPrefixes().contains(prefix))
+            InProcessPrefixes() << prefix;
+    }
+    static bool IsInProcessName(const QString &name)
+    {
+        for (const QString &prefix : std::as_const(InProcessPrefixes()))
+            if (name.startsWith(prefix))
+                return true;
+        return false;
+    }
+    static QStringList &InProcessPrefixes()
+    {
+        static QStringList prefixes;
+        return prefixes;
+    }
     // False for a pty opened by its own name: its number goes to the next
     // pty made, so nothing found under it later is this device.
     bool mayComeBack() const;

@@ -32,6 +32,12 @@ Reconnector::Reconnector(SerialSession &session, QObject *parent)
 void Reconnector::remember(const SerialSettings &opened, const DeviceIdentity::Roots &roots)
 {
     m_settings = opened;
+    if (DeviceIdentity::IsInProcessName(opened.portName.trimmed())) {
+        m_identity = DeviceIdentity();
+        m_identity.path = opened.portName.trimmed();
+        m_identity.roots = roots;
+        return;
+    }
     m_identity = DeviceIdentity::of(opened.portName, roots);
 }
 
@@ -45,7 +51,7 @@ void Reconnector::begin(qint64 timeoutMs)
         m_deadline.start(int(std::min<qint64>(timeoutMs, std::numeric_limits<int>::max())));
     // Watch first, then look: a device that comes back in between is seen
     // by one or the other.
-    m_watch.watch(m_identity.folders());
+    m_watch.watch(m_identity.isInProcess() ? QStringList() : m_identity.folders());
     if (m_sinceBack.isValid() && m_sinceBack.elapsed() < kSettleMs)
         m_retry.start(kRetryMs);
     else
@@ -64,7 +70,7 @@ void Reconnector::attempt()
 {
     if (!m_waiting || m_session.IsOpen() || m_session.IsOpening())
         return;
-    const QString device = m_identity.locate();
+    const QString device = m_identity.isInProcess() ? m_identity.path : m_identity.locate();
     if (device.isEmpty())
         return;
     SerialSettings settings = m_settings;
@@ -91,15 +97,16 @@ void Reconnector::attempted(const QString &device, SerialSession::OpenResult res
         stop();
         m_sinceBack.start();
         // What the next loss is told apart from.
-        m_identity.noteOpened(device);
+        if (!m_identity.isInProcess())
+            m_identity.noteOpened(device);
         emit back(m_session.DevicePath());
         return;
     }
     if (!m_waiting)
         return;
-    // A server gives no notice when it is back: it is asked again and
-    // again, until the wait ends.
-    if (m_identity.isNetwork()) {
+    // A server gives no notice when it is back, nor does a port this program
+    // serves itself: it is asked again and again, until the wait ends.
+    if (m_identity.isNetwork() || m_identity.isInProcess()) {
         m_retry.start(kNetworkRetryMs);
         return;
     }

@@ -22,8 +22,9 @@ QByteArray DeviceEventLine(const QByteArray &port, const char *what, const QDate
 // device is looked for and, when there, opened again with the same line
 // settings. Nothing runs between the system's notices, except a few retries
 // when the device is there but does not open yet (udev still setting its
-// permissions, another program probing it). A port on another computer has
-// no notices: a connection is tried every kNetworkRetryMs.
+// permissions, another program probing it). A port on another computer, or
+// one the program serves itself (DeviceIdentity::isInProcess, looked for by
+// its name alone), has no notices: an open is tried every kNetworkRetryMs.
 class Reconnector : public QObject
 {
     Q_OBJECT
