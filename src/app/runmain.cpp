@@ -25,7 +25,6 @@
 
 #include <optional>
 
-#include <glob.h>
 #include <memory>
 
 #include <algorithm>
@@ -52,19 +51,6 @@ bool WriteFile(const QString &path, const QByteArray &bytes)
         return false;
     }
     return true;
-}
-
-// Paths matching a shell pattern, in name order.
-QStringList GlobPorts(const QString &pattern)
-{
-    QStringList paths;
-    glob_t found {};
-    if (::glob(pattern.toLocal8Bit().constData(), 0, nullptr, &found) == 0) {
-        for (size_t i = 0; i < found.gl_pathc; ++i)
-            paths << QString::fromLocal8Bit(found.gl_pathv[i]);
-    }
-    ::globfree(&found);
-    return paths;
 }
 
 // --probe: the ports named, or the system's USB and ACM ports.
@@ -360,7 +346,7 @@ int main(int argc, char **argv)
             portNames << name.trimmed();
     }
     if (parser.isSet(portGlob)) {
-        const QStringList matched = GlobPorts(parser.value(portGlob));
+        const QStringList matched = PortsMatching(parser.value(portGlob));
         if (matched.isEmpty()) {
             Print(stderr, QStringLiteral("qrvterm-run: no port matches %1").arg(parser.value(portGlob)).toUtf8());
             return 2;

@@ -57,7 +57,14 @@ QString ModuleDirectory()
 
 bool UseUserDataModuleDirectory()
 {
-    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    // The user's own files: ~/.local/share on Linux; the documents folder on
+    // Windows, where users look for what a program keeps for them.
+#ifdef Q_OS_WIN
+    const auto where = QStandardPaths::DocumentsLocation;
+#else
+    const auto where = QStandardPaths::GenericDataLocation;
+#endif
+    const QString data = QStandardPaths::writableLocation(where);
     if (data.isEmpty())
         return false;
     const QString parent = data + QStringLiteral("/qrvterm");

@@ -6,6 +6,7 @@
 
 #include <QSerialPortInfo>
 #include <QAbstractItemView>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
 
@@ -32,11 +33,12 @@ protected:
 
 QStringList SystemPorts()
 {
+    // COM1 … COM8 lead the list already (on Linux as ttyS0 … ttyS7).
+    static const QRegularExpression firstEight(QStringLiteral("^COM[1-8]$"), QRegularExpression::CaseInsensitiveOption);
     QStringList names;
     const auto ports = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : ports) {
-        // ttyS ports are already there as COM1 … COM8.
-        if (!info.portName().startsWith(QLatin1String("ttyS")))
+        if (!info.portName().startsWith(QLatin1String("ttyS")) && !firstEight.match(info.portName()).hasMatch())
             names << info.portName();
     }
     return names;

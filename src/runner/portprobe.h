@@ -1,5 +1,6 @@
 #pragma once
 
+#include "runner/systemports.h"
 #include "serial/deviceidentity.h"
 #include "serial/serialsettings.h"
 
@@ -7,19 +8,6 @@
 #include <QList>
 #include <QString>
 
-// A serial port the system has, with what it is.
-struct ListedPort
-{
-    QString path;      // /dev/ttyUSB2
-    QString identity;  // "Maker Model, interface 2 (usb-…-if02-port0)", or empty
-    bool usb = false;  // behind a USB interface (ttyUSB, ttyACM and the like)
-    bool builtIn = false; // a ttyS port: on many machines one is the kernel console
-};
-
-// The ports the kernel reports hardware behind (the ttys of /sys/class/tty
-// with a device), in name order; a ttyS slot with no UART behind it (type 0)
-// is left out. Nothing is opened.
-QList<ListedPort> SystemSerialPorts(const DeviceRoots &roots = {});
 // "/dev/ttyUSB2  Maker Model, interface 2 (usb-…)": one line of --list.
 QByteArray PortListLine(const ListedPort &port);
 
