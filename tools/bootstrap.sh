@@ -6,6 +6,9 @@
 #   tools/bootstrap.sh test    install what is missing, build, run every test (CTest)
 #   tools/bootstrap.sh asan    the same tests built with AddressSanitizer + UBSan
 #   tools/bootstrap.sh fuzz    every libFuzzer target (clang), QRV_FUZZ_SECONDS each (30)
+#   tools/bootstrap.sh windows the Windows programs cross-built with MinGW-w64 (needs Qt for
+#                              MinGW-w64: QRV_TOOLCHAINS, else ../shared/toolchains), their
+#                              tests under Wine, the installer and the zip
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,6 +21,12 @@ packages=(build-essential cmake qt6-base-dev qt6-serialport-dev libgl-dev
 [ "$mode" = test ] && packages+=(xvfb xauth)
 
 [ "$mode" = fuzz ] && packages+=(clang-14 libclang-rt-14-dev)
+# The Windows build: Debian's MinGW-w64 compilers, Qt's host tools (moc, rcc,
+# uic) for the Windows Qt, Wine to run the programs, NSIS for the installer;
+# its end-to-end test puts the Linux qrvsim behind ser2net and compares with
+# the Linux runner, so the Linux build's packages too.
+[ "$mode" = windows ] && packages+=(ninja-build g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
+                                   mingw-w64-tools qt6-base-dev-tools wine wine64 fonts-wine nsis zip xz-utils ser2net python3)
 # The test suite builds the Debian package (CPack, dpkg-shlibdeps, file) and
 # validates its menu entry, its metainfo, its manual pages, and lintian judges it.
 case "$mode" in test|asan) packages+=(dpkg-dev desktop-file-utils file lintian appstream groff-base) ;; esac
@@ -86,8 +95,31 @@ case "$mode" in
     echo "fuzz: $passed passed, $failed failed"
     [ "$failed" -eq 0 ] && [ "$passed" -gt 0 ]
     ;;
+  windows)
+    toolchains=${QRV_TOOLCHAINS:-}
+    if [ -z "$toolchains" ]; then
+      for candidate in ../shared/toolchains /work/shared/toolchains; do
+        [ -f "$candidate/qt6.4.2-mingw-w64.tar.xz" ] && { toolchains=$(cd "$candidate" && pwd); break; }
+      done
+    fi
+    if [ -z "$toolchains" ] || [ ! -f "$toolchains/qt6.4.2-mingw-w64.tar.xz" ]; then
+      echo "No Qt for MinGW-w64 (qt6.4.2-mingw-w64.tar.xz): set QRV_TOOLCHAINS to its folder" >&2
+      exit 2
+    fi
+    # The Linux simulated module and runner, for the end-to-end test.
+    cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    cmake --build build -j"$jobs" --target qrvsim-cli qrvterm-run
+    mkdir -p build-win
+    [ -d build-win/qt6-mingw ] || tar -C build-win -xf "$toolchains/qt6.4.2-mingw-w64.tar.xz"
+    cmake -S . -B build-win/b -G Ninja -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_TOOLCHAIN_FILE="$toolchains/mingw-w64.cmake" -DCMAKE_PREFIX_PATH="$PWD/build-win/qt6-mingw" \
+      -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+      -DCMAKE_CROSSCOMPILING_EMULATOR="$PWD/tools/wine-run.sh" -DQRV_LINUX_BUILD="$PWD/build"
+    cmake --build build-win/b -j"$jobs"
+    ctest --test-dir build-win/b --output-on-failure
+    ;;
   *)
-    echo "usage: $0 run|test|asan|fuzz" >&2
+    echo "usage: $0 run|test|asan|fuzz|windows" >&2
     exit 2
     ;;
 esac
