@@ -1,27 +1,8 @@
 #include "serial/receivebatching.h"
 
+#include "serial/socketlowwater.h"
+
 #include <QAbstractSocket>
-
-#ifdef Q_OS_UNIX
-#include <sys/socket.h>
-#endif
-
-namespace {
-
-// Qt offers no option for the low-water mark; the descriptor is set
-// directly.
-bool SetLowWater(qintptr descriptor, int bytes)
-{
-#ifdef Q_OS_UNIX
-    return descriptor >= 0 && setsockopt(int(descriptor), SOL_SOCKET, SO_RCVLOWAT, &bytes, sizeof bytes) == 0;
-#else
-    Q_UNUSED(descriptor);
-    Q_UNUSED(bytes);
-    return false;
-#endif
-}
-
-} // namespace
 
 ReceiveBatching::ReceiveBatching(QObject *parent)
     : QObject(parent)
@@ -52,6 +33,6 @@ void ReceiveBatching::took(qint64 bytes)
 
 void ReceiveBatching::setLowWater(int bytes)
 {
-    if (m_socket && m_lowWater != bytes && SetLowWater(m_socket->socketDescriptor(), bytes))
+    if (m_socket && m_lowWater != bytes && SetReceiveLowWater(m_socket->socketDescriptor(), bytes))
         m_lowWater = bytes;
 }
