@@ -100,7 +100,7 @@ for line in sys.stdin:
     if len(f) == 6:
         rows.setdefault(f[0], []).append(f)
 print(f"medians of the rounds, {sys.argv[1]} MB over rfc2217 through ser2net")
-print(f"{\"build\":8} {\"MB/s\":>7} {\"cpu s/MB\":>9} {\"window s/MB\":>12} {\"x cpu\":>6}  bytes")
+print("%-8s %7s %9s %12s %6s  bytes" % ("build", "MB/s", "cpu s/MB", "window s/MB", "x cpu"))
 base = None
 for kind in ("linux", "wine"):
     r = rows.get(kind, [])
