@@ -2,7 +2,8 @@
 # Time from starting the terminal to its window on the screen, for the Linux
 # build and for the Windows build under Wine, on the same virtual display
 # (Xvfb, started here on a free display number) in the same run: each start
-# is timed until the window is mapped (xdotool), then the program is ended.
+# is timed until the window is mapped (xdotool, asked every 10 ms), then the
+# program is ended.
 # The Wine starts are timed with Wine's server already running (as for a
 # user's second program); the very first Wine start, which also starts the
 # server, is told apart.
@@ -36,7 +37,11 @@ start() {
     (cd "$work" && exec "$here/tools/wine-run.sh" "$windows" -platform windows --no-web-view) >/dev/null 2>&1 &
   fi
   pid=$!
-  xdotool search --sync --onlyvisible --name 'QRV' >/dev/null 2>&1
+  # (xdotool's own --sync looks only every 500 ms.)
+  for _ in $(seq 3000); do
+    xdotool search --onlyvisible --name 'QRV' >/dev/null 2>&1 && break
+    sleep 0.01
+  done
   end=$(date +%s%N)
   echo $(((end - begin) / 1000000))
   if [ "$kind" = linux ]; then
