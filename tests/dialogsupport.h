@@ -1,19 +1,11 @@
 #pragma once
 
 #include "console/terminaldialog.h"
+#include "findcontrol.h"
 #include "ptypair.h"
 
 #include <QComboBox>
 #include <QPushButton>
-
-// A named control of a window; a missing one ends the test run at once.
-template <typename T> T *FindControl(QWidget &w, const char *name)
-{
-    T *child = w.findChild<T *>(QLatin1String(name));
-    if (!child)
-        qFatal("no control %s", name);
-    return child;
-}
 
 // Points the Port box at `path`. A test must never fall back to a real port
 // (COM1 is the machine's console), so anything else ends the run at once.

@@ -1,8 +1,10 @@
 // The main window's layout: every control where the form's template puts
 // it at the default size, and the growth of a larger window going to the
 // receive view and the command list.
-#include "dialogsupport.h"
+#include "findcontrol.h"
 
+#include "console/terminaldialog.h"
+#include "session/sessionlog.h"
 #include "shell/aboutdialog.h"
 #include "widgets/dialogunits.h"
 

@@ -17,6 +17,9 @@
 # else build-win/qt6-mingw). Wine does not pass QT_* variables on to Windows
 # programs: the prefix sets QT_QPA_PLATFORM=offscreen in the user's
 # environment instead (a program given -platform windows shows on $DISPLAY).
+# The offscreen platform on Windows reads fonts from one folder
+# (QT_QPA_FONTDIR): the prefix's C:\qrvfonts holds links to the Linux fonts
+# the Linux tests measure with (DejaVu, WenQuanYi Micro Hei).
 # A Windows console program's output written to a pipe is lost under Wine,
 # so a test (test_*.exe) writes its results to a file that is printed here.
 set -uo pipefail
@@ -26,7 +29,8 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 qt=${QRV_QT_MINGW:-$here/build-win/qt6-mingw}
 
-if [ ! -f "$WINEPREFIX/.qrv-ready" ]; then
+ready=$WINEPREFIX/.qrv-ready-2
+if [ ! -f "$ready" ]; then
   mkdir -p "$WINEPREFIX"
   wineboot -i >/dev/null 2>&1
   for n in 1 2 3 4 5 6 7 8; do
@@ -35,6 +39,11 @@ if [ ! -f "$WINEPREFIX/.qrv-ready" ]; then
   # Headless by default: the programs' window (or a test's) needs no display.
   # A program started with -platform windows shows on $DISPLAY.
   wine reg add 'HKCU\Environment' /v QT_QPA_PLATFORM /t REG_SZ /d offscreen /f >/dev/null 2>&1
+  mkdir -p "$WINEPREFIX/drive_c/qrvfonts"
+  for font in /usr/share/fonts/truetype/dejavu/DejaVuSans*.ttf /usr/share/fonts/truetype/wqy/*.tt[cf]; do
+    [ -f "$font" ] && ln -sf "$font" "$WINEPREFIX/drive_c/qrvfonts/"
+  done
+  wine reg add 'HKCU\Environment' /v QT_QPA_FONTDIR /t REG_SZ /d 'C:\qrvfonts' /f >/dev/null 2>&1
   wineserver -w
   rm -f "$WINEPREFIX"/dosdevices/com[1-8]
   # Wine links the user's Documents, Desktop and the like to the Unix home:
@@ -46,7 +55,7 @@ if [ ! -f "$WINEPREFIX/.qrv-ready" ]; then
       mkdir -p "$link"
     fi
   done
-  touch "$WINEPREFIX/.qrv-ready"
+  touch "$ready"
 fi
 for n in 1 2 3 4; do
   if [ -L "$WINEPREFIX/dosdevices/com$n" ]; then
