@@ -1,11 +1,9 @@
 #pragma once
 
-#include <QHash>
 #include <QObject>
 #include <QStringList>
 
-class QSocketNotifier;
-class QTimer;
+#include <memory>
 
 // Tells when entries come, go or change in a few folders (/dev,
 // /dev/serial/by-id, the folder of a link), from the kernel's inotify
@@ -19,10 +17,12 @@ class QTimer;
 // does, and itself once it appears.
 //
 // On Windows there are no such folders: while it watches anything, the
-// system's list of ports (names and serial numbers) is looked at every
-// kPollMs, and a difference is a change. (Device notices need a window and
-// do not come under Wine; a look at the list costs well under a
-// millisecond.)
+// system's list of ports (names and serial numbers) is looked at when the
+// system announces a port's arrival or removal (WM_DEVICECHANGE, to a
+// message-only window registered for the COM port interface), and every
+// kPollMs for what is not announced (Wine announces nothing, nor do some
+// virtual port drivers; a look costs well under a millisecond). A
+// difference is a change.
 class DeviceWatch : public QObject
 {
     Q_OBJECT
@@ -46,14 +46,8 @@ signals:
     void changed();
 
 private:
-    void arm();
-    void onReadable();
-    void discardPending();
+    struct Platform; // the system's side, in devicewatch_<system>.cpp
 
-    int m_fd = -1;
-    QSocketNotifier *m_notifier = nullptr;
     QStringList m_folders;
-    QHash<int, QString> m_watches; // watch descriptor -> folder actually watched
-    QTimer *m_poll = nullptr;      // Windows: the port list's look
-    QStringList m_seen;            // Windows: the port list as last seen
+    std::unique_ptr<Platform> m_platform;
 };
