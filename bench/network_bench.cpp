@@ -31,10 +31,10 @@
 #include "ptypair.h"
 #include "ser2netcase.h"
 #include "ser2netprogram.h"
+#include "windowport.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
-#include <QComboBox>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
@@ -244,21 +244,8 @@ Figures RunCase(QApplication &app, const QString &name, const QByteArray &patter
 
     SessionLog log;
     TerminalDialog dialog(log);
-    dialog.SelectPort(port);
-    if (dialog.findChild<QComboBox *>(QStringLiteral("portList"))->currentText() != port) {
-        std::fprintf(stderr, "%s: the Port box did not take %s\n", qPrintable(name), qPrintable(port));
-        return f;
-    }
-    dialog.show();
-    dialog.StartStopClicked();
-    // A network port may open while the event loop runs.
-    QElapsedTimer opening;
-    opening.start();
-    while (!dialog.Session().isOpen() && opening.elapsed() < 10000)
-        app.processEvents(QEventLoop::AllEvents, 20);
-    if (!dialog.Session().isOpen()) {
-        std::fprintf(stderr, "%s: could not open %s: %s %s\n", qPrintable(name), qPrintable(port),
-                     qPrintable(dialog.Session().serial().OpenFailure().Explanation()), qPrintable(server.output()));
+    if (!StartOnPort(dialog, port)) {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(name), qPrintable(server.output()));
         return f;
     }
     // Settle: the window painted, the open's own traffic over.

@@ -15,9 +15,9 @@
 // and of the window's thread over the same time.
 #include "console/terminaldialog.h"
 #include "cputime.h"
+#include "windowport.h"
 
 #include <QApplication>
-#include <QComboBox>
 #include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -39,16 +39,11 @@ int main(int argc, char **argv)
 
     SessionLog log;
     TerminalDialog dialog(log);
-    dialog.SelectPort(port);
-    dialog.show();
-    dialog.StartStopClicked();
-    QElapsedTimer opening;
-    opening.start();
-    while (!dialog.Session().isOpen() && opening.elapsed() < 10000)
-        app.processEvents(QEventLoop::AllEvents, 20);
+    if (!StartOnPort(dialog, port))
+        return 1;
     QFile result(resultFile);
-    if (!dialog.Session().isOpen() || !result.open(QIODevice::WriteOnly)) {
-        std::fprintf(stderr, "cannot open %s\n", qPrintable(port));
+    if (!result.open(QIODevice::WriteOnly)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(resultFile));
         return 1;
     }
     const qint64 start = log.size();

@@ -55,12 +55,7 @@ void SimInProcessTransport::close()
 
 qint64 SimInProcessTransport::read(char *buffer, qint64 n)
 {
-    const qint64 take = std::min<qint64>(std::max<qint64>(n, 0), m_received.size());
-    if (take == 0)
-        return 0;
-    memcpy(buffer, m_received.constData(), size_t(take));
-    m_received.remove(0, take);
-    return take;
+    return TakeFront(m_received, buffer, n);
 }
 
 qint64 SimInProcessTransport::write(const char *data, qint64 n)

@@ -3,6 +3,7 @@
 #include "serial/portopenfailure.h"
 #include "serial/serialsettings.h"
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 
@@ -82,6 +83,11 @@ signals:
     void readyRead();
     void bytesWritten();
     void lost(const QString &reason);
+
+protected:
+    // read() for a transport that holds what it received: up to n bytes
+    // from the front of `held` into buffer; how many.
+    static qint64 TakeFront(QByteArray &held, char *buffer, qint64 n);
 };
 
 // Runs the event loop, user input held back (repaints and sockets go on),
