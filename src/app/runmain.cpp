@@ -190,7 +190,8 @@ int main(int argc, char **argv)
                                  QStringLiteral("file"));
     const QCommandLineOption userData(QStringLiteral("user-data"),
                                       QStringLiteral("Look for module types in the user's data folder "
-                                                     "($XDG_DATA_HOME/qrvterm/Module), where the terminal started "
+                                                     "($XDG_DATA_HOME/qrvterm/Module; on Windows "
+                                                     "Documents\\qrvterm\\Module), where the terminal started "
                                                      "from the menu keeps them, instead of ./Module."));
     parser.addOptions({port, portGlob, portFile, count, userData, speed, data, parity, stop, rts, dtr, end, timeout, keepGoing, json,
                        junit, csv, expect, simDelay, reconnect, maxOutages, deadline, log, list, probe});

@@ -37,8 +37,8 @@ void AddTerminalOptions(QCommandLineParser &parser)
                                      "for the device to come back.")});
     parser.addOption({QStringLiteral("user-data"),
                       QStringLiteral("Keep the command sets in the user's data folder ($XDG_DATA_HOME/qrvterm/Module, "
-                                     "~/.local/share/qrvterm/Module) instead of ./Module (the menu entry passes "
-                                     "this).")});
+                                     "~/.local/share/qrvterm/Module; on Windows Documents\\qrvterm\\Module) "
+                                     "instead of ./Module (the menu entry passes this).")});
 }
 
 bool PrintUsageWithoutDisplay(int argc, char **argv)

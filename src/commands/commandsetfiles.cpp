@@ -3,6 +3,7 @@
 #include "commands/inireader.h"
 
 #include <QDir>
+#include <QOperatingSystemVersion>
 #include <QStandardPaths>
 #include <QDirIterator>
 #include <QFileInfo>
@@ -59,11 +60,9 @@ bool UseUserDataModuleDirectory()
 {
     // The user's own files: ~/.local/share on Linux; the documents folder on
     // Windows, where users look for what a program keeps for them.
-#ifdef Q_OS_WIN
-    const auto where = QStandardPaths::DocumentsLocation;
-#else
-    const auto where = QStandardPaths::GenericDataLocation;
-#endif
+    const auto where = QOperatingSystemVersion::currentType() == QOperatingSystemVersion::Windows
+        ? QStandardPaths::DocumentsLocation
+        : QStandardPaths::GenericDataLocation;
     const QString data = QStandardPaths::writableLocation(where);
     if (data.isEmpty())
         return false;

@@ -21,7 +21,8 @@ constexpr qint64 kMaxCommandCount = 100000;
 
 // "Module" in the current directory, read afresh at every call; or, once
 // UseUserDataModuleDirectory() was called, the user's data folder's
-// ($XDG_DATA_HOME/qrvterm/Module, ~/.local/share/qrvterm/Module by default).
+// ($XDG_DATA_HOME/qrvterm/Module, ~/.local/share/qrvterm/Module by default;
+// on Windows Documents\qrvterm\Module).
 QString ModuleDirectory();
 // For a program started from the desktop menu, whose current directory is
 // the home folder: command sets are kept under the user's data folder. Makes

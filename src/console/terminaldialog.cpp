@@ -3,6 +3,7 @@
 #include "commands/commandlist.h"
 #include "shell/aboutdialog.h"
 #include "shell/helptext.h"
+#include "shell/systemmenu.h"
 #include "shell/webpanel.h"
 #include "text/codepage936.h"
 #include "ui_terminaldialog.h"
@@ -23,10 +24,6 @@
 #include <QSaveFile>
 #include <QSignalBlocker>
 #include <QStatusBar>
-
-#ifdef Q_OS_WIN
-#include <windows.h>
-#endif
 
 namespace {
 
@@ -250,25 +247,14 @@ void TerminalDialog::FillLineSettingLists()
 
 void TerminalDialog::AddSystemMenuItem()
 {
-#ifdef Q_OS_WIN
-    const QString text = QString::fromUtf8(kAboutMenuText);
-    if (HMENU menu = GetSystemMenu(HWND(winId()), FALSE); menu && !text.isEmpty()) {
-        AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-        AppendMenuW(menu, MF_STRING, kAboutCommand, reinterpret_cast<LPCWSTR>(text.utf16()));
-    }
-#else
-    // Only Windows lets an application extend the system menu; the About
-    // button opens the About box everywhere.
-    Q_UNUSED(kAboutMenuText);
-    Q_UNUSED(kAboutCommand);
-#endif
+    // Where the system has a menu for programs to add to (Windows); the
+    // About button opens the About box everywhere.
+    ::AddSystemMenuItem(this, QString::fromUtf8(kAboutMenuText), kAboutCommand);
 }
 
-#ifdef Q_OS_WIN
 bool TerminalDialog::nativeEvent(const QByteArray &eventType, void *message, qintptr *result)
 {
-    const MSG *msg = static_cast<const MSG *>(message);
-    if (msg->message == WM_SYSCOMMAND && (msg->wParam & 0xFFF0) == kAboutCommand) {
+    if (IsSystemMenuCommand(eventType, message, kAboutCommand)) {
         AboutDialog about(this);
         about.exec();
         *result = 0;
@@ -276,7 +262,6 @@ bool TerminalDialog::nativeEvent(const QByteArray &eventType, void *message, qin
     }
     return QDialog::nativeEvent(eventType, message, result);
 }
-#endif
 
 void TerminalDialog::UpdateDataFromControls()
 {

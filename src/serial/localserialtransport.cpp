@@ -1,6 +1,7 @@
 #include "serial/localserialtransport.h"
 
 #include "serial/driverqueue.h"
+#include "serial/systemdevice.h"
 
 #include <QFileInfo>
 #include <algorithm>
@@ -49,11 +50,9 @@ bool LocalSerialTransport::applySettings(const SerialSettings &s)
 {
     // termios has no 1.5 stop bits: QSerialPort accepts the value and applies
     // nothing, so it is refused here like any other setting the device rejects.
-    if (s.stopBits == SerialSettings::StopBits::OnePointFive) {
-#ifndef Q_OS_WIN
+    if (s.stopBits == SerialSettings::StopBits::OnePointFive && !DriverTakesOnePointFiveStopBits()) {
         m_lastError = tr("1.5 stop bits are not supported on this platform");
         return false;
-#endif
     }
     if (s.baudRate == 0 || !m_port->setBaudRate(qint32(std::min<quint32>(s.baudRate, 0x7FFFFFFF))))
         return false;

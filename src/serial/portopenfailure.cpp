@@ -1,16 +1,7 @@
 #include "serial/portopenfailure.h"
 
 #include <QCoreApplication>
-#include <QFile>
 
-#ifndef Q_OS_WIN
-#include <cerrno>
-#include <fcntl.h>
-#include <grp.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <vector>
-#endif
 
 namespace {
 
@@ -22,20 +13,6 @@ QString Tr(const char *text)
     return QCoreApplication::translate("PortOpenFailure", text);
 }
 
-#ifndef Q_OS_WIN
-QString GroupName(gid_t gid)
-{
-    long size = ::sysconf(_SC_GETGR_R_SIZE_MAX);
-    std::vector<char> buffer(size_t(size > 0 ? size : 4096));
-    group entry {};
-    group *found = nullptr;
-    int rc = 0;
-    while ((rc = ::getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &found)) == ERANGE
-           && buffer.size() < (size_t(1) << 20))
-        buffer.resize(buffer.size() * 2);
-    return rc == 0 && found ? QString::fromLocal8Bit(found->gr_name) : QString();
-}
-#endif
 
 } // namespace
 
@@ -63,66 +40,4 @@ QString PortOpenFailure::Explanation() const
     }
     return systemText.isEmpty() ? Tr("%1: the port could not be opened.").arg(devicePath)
                                 : QStringLiteral("%1: %2").arg(devicePath, systemText);
-}
-
-PortOpenFailure ClassifyPortOpenFailure(const QString &devicePath, QSerialPort::SerialPortError error,
-                                        const QString &errorText)
-{
-    using Cause = PortOpenFailure::Cause;
-    PortOpenFailure failure;
-    failure.devicePath = devicePath;
-    failure.systemText = errorText;
-    failure.cause = Cause::Other;
-#ifdef Q_OS_WIN
-    // Windows answers a port held by another program with "access denied".
-    if (error == QSerialPort::DeviceNotFoundError)
-        failure.cause = Cause::NoSuchDevice;
-    else if (error == QSerialPort::PermissionError)
-        failure.cause = Cause::InUse;
-    return failure;
-#else
-    const QByteArray path = QFile::encodeName(devicePath);
-    struct stat st {};
-    if (::stat(path.constData(), &st) != 0) {
-        const int e = errno;
-        if (e == ENOENT || e == ENOTDIR)
-            failure.cause = Cause::NoSuchDevice; // also a link whose target is gone
-        else if (e == EACCES)
-            failure.cause = Cause::PermissionDenied; // a folder on the way is closed
-        return failure;
-    }
-    // Serial ports are character devices; files, folders, pipes and block
-    // devices never are.
-    if (!S_ISCHR(st.st_mode)) {
-        failure.cause = Cause::NotSerialDevice;
-        return failure;
-    }
-    // The effective user, groups and capabilities are what open() checked.
-    if (::faccessat(AT_FDCWD, path.constData(), R_OK | W_OK, AT_EACCESS) != 0 && errno == EACCES) {
-        failure.cause = Cause::PermissionDenied;
-        const bool groupMay = (st.st_mode & S_IRGRP) && (st.st_mode & S_IWGRP);
-        if (groupMay && st.st_gid != 0)
-            failure.group = GroupName(st.st_gid);
-        return failure;
-    }
-    switch (error) {
-    case QSerialPort::UnsupportedOperationError:
-        // ENOTTY (or EINVAL) from the terminal ioctls: /dev/null, /dev/zero, …
-        failure.cause = Cause::NotSerialDevice;
-        break;
-    case QSerialPort::DeviceNotFoundError: // ENODEV, ENOENT
-    case QSerialPort::ResourceError:       // EIO: a node with no hardware behind it
-        failure.cause = Cause::NoSuchDevice;
-        break;
-    case QSerialPort::PermissionError:
-        // The user may open the device, so what refused it was the lock
-        // file of another program or its exclusive open (EBUSY).
-        failure.cause = Cause::InUse;
-        failure.holders = PortHolders(devicePath);
-        break;
-    default:
-        break;
-    }
-    return failure;
-#endif
 }

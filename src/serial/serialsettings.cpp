@@ -1,9 +1,8 @@
 #include "serial/serialsettings.h"
 
 #include "serial/networktransport.h"
+#include "serial/systemdevice.h"
 
-#include <QFileInfo>
-#include <QRegularExpression>
 
 SerialSettings::Parity SerialSettings::ParityFromIndex(int index)
 {
@@ -42,18 +41,5 @@ QString DevicePathForPort(const QString &portName)
     // A port on another computer is its address.
     if (NetworkPortAddress::IsNetworkName(path))
         return path;
-    static const QRegularExpression com(QStringLiteral("^COM([1-9][0-9]*)$"),
-                                        QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch m = com.match(path);
-#ifdef Q_OS_WIN
-    Q_UNUSED(m);
-    return path;
-#else
-    if (m.hasMatch())
-        path = QStringLiteral("/dev/ttyS%1").arg(m.captured(1).toInt() - 1);
-    else if (!path.startsWith(QLatin1Char('/')))
-        path.prepend(QStringLiteral("/dev/"));
-    const QString resolved = QFileInfo(path).canonicalFilePath();
-    return resolved.isEmpty() ? path : resolved;
-#endif
+    return SystemDevicePath(path);
 }

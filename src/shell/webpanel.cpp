@@ -1,5 +1,6 @@
 #include "shell/webpanel.h"
 
+#include "shell/superuser.h"
 #include "webview/webviewplugin.h"
 
 #include <QCoreApplication>
@@ -14,9 +15,6 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
 
 // Qt's global OpenGL share context, exported by Qt GUI but not declared in
 // its public headers. Qt WebEngine needs one when it loads; the attribute
@@ -31,16 +29,6 @@ void qt_gl_set_global_share_context(QOpenGLContext *context);
 
 namespace {
 bool s_webViewEnabled = false;
-
-// The web engine's sandbox does not run for root.
-bool RunsAsRoot()
-{
-#ifdef Q_OS_UNIX
-    return ::geteuid() == 0;
-#else
-    return false;
-#endif
-}
 
 // False where there is no OpenGL (the offscreen platform, a display
 // without GL): the view draws through it.
@@ -135,7 +123,8 @@ QString WebPanel::WhyNoWebView() const
 {
     if (!s_webViewEnabled)
         return QString(); // off by choice: the link is all
-    if (RunsAsRoot() && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
+    // The web engine's sandbox does not run for root.
+    if (RunsAsSuperuser() && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
         return QStringLiteral("The page is not shown while the terminal runs as root: the web engine's sandbox "
                               "cannot run then. Open the link in a browser.");
     // The view draws through OpenGL; whether there is any is known only

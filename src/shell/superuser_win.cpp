@@ -1,0 +1,6 @@
+#include "shell/superuser.h"
+
+bool RunsAsSuperuser()
+{
+    return false;
+}
