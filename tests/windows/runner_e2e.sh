@@ -2,7 +2,8 @@
 # qrvterm-run.exe under Wine, end to end, beside the Linux qrvterm-run:
 #  - on the simulated module served inside the program (no pty on Windows);
 #  - on the Linux qrvsim behind a real ser2net, over rfc2217://127.0.0.1:P
-#    (its own configuration on 127.0.0.1 and free ports, never the system's).
+#    (its own configuration on 127.0.0.1 and free ports, never the system's);
+#  - stopped by Ctrl+C, which must still write its report.
 # Each run must pass the example set, and its JSON report must equal the
 # Linux runner's on the same kind of port in each command's text, outcome,
 # final result and number of reply lines. Each run gets a fresh module: the
@@ -63,6 +64,37 @@ run() {
 QRV_SIM_IN_PROCESS=1 run linux-sim "$linux/src/qrvterm-run" "Simulated module"
 run windows-sim "$exe" "Simulated module"
 diff -u "$work/linux-sim.txt" "$work/windows-sim.txt" || fail "the simulated module's reports differ"
+
+# Ctrl+C in the console: Wine hands the process's SIGINT to its console
+# handlers as Ctrl+C. The run stops the command it waits for, writes its
+# report and ends with 130, as on Linux.
+mkdir -p "$work/ctrlc"
+(cd "$work/ctrlc" && exec "$here/tools/wine-run.sh" "$exe" --port "Simulated module" --sim-delay 1500 \
+   --json report.json example >/dev/null 2>&1) &
+runner=$!
+target=
+for _ in $(seq 200); do
+  for pid in $(pgrep -x qrvterm-run.exe); do
+    [ "$(readlink "/proc/$pid/cwd")" = "$work/ctrlc" ] && target=$pid
+  done
+  [ -n "$target" ] && break
+  sleep 0.05
+done
+[ -n "$target" ] || fail "the Windows runner did not start"
+sleep 4 # the first commands answered, one waiting
+kill -INT "$target"
+wait "$runner"
+status=$?
+[ "$status" -eq 130 ] || fail "Ctrl+C: exit $status, not 130"
+python3 - "$work/ctrlc/report.json" <<'PY' || fail "Ctrl+C: the report does not tell it"
+import json, sys
+report = json.load(open(sys.argv[1], encoding="utf-8"))
+outcomes = [c["outcome"] for c in report["commands"]]
+assert report["stopReason"] == "stopped by Ctrl+C", report["stopReason"]
+assert report["exitStatus"] == 130
+assert outcomes[0] == "passed" and "stopped" in outcomes, outcomes
+PY
+echo "ctrl-c: exit 130, report written ($(python3 -c "import json,sys; print(' '.join(c['outcome'] for c in json.load(open(sys.argv[1]))['commands']))" "$work/ctrlc/report.json"))"
 
 # Two fresh modules behind ser2net, one for each runner.
 "$linux/sim/qrvsim" --count 2 --link "$work/module" > "$work/qrvsim.out" 2>&1 &
