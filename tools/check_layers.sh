@@ -13,14 +13,15 @@ declare -A may=(
   [serial]=""
   [commands]="text"
   [at]=""
+  [atinfo]=""
   [session]="at serial text store"
-  [runner]="session at serial text"
-  [widgets]="session text store"
+  [runner]="session at atinfo serial text"
+  [widgets]="session atinfo text store"
   [webview]=""
   [shell]="widgets text webview"
-  [console]="shell widgets session commands at serial text"
-  [app]="console shell widgets runner session commands at serial text sim"
-  [sim]=""
+  [console]="shell widgets session commands at atinfo serial text"
+  [app]="console shell widgets runner session commands at atinfo serial text sim"
+  [sim]="atinfo"
 )
 
 status=0
