@@ -41,3 +41,14 @@ QString PortOpenFailure::Explanation() const
     return systemText.isEmpty() ? Tr("%1: the port could not be opened.").arg(devicePath)
                                 : QStringLiteral("%1: %2").arg(devicePath, systemText);
 }
+
+PortOpenFailure ClassifyPortOpenFailure(const QString &devicePath, QSerialPort::SerialPortError error,
+                                        const QString &errorText)
+{
+    PortOpenFailure failure;
+    failure.devicePath = devicePath;
+    failure.systemText = errorText;
+    failure.cause = PortOpenFailure::Cause::Other;
+    ClassifyOnThisSystem(failure, error);
+    return failure;
+}

@@ -44,3 +44,6 @@ struct PortOpenFailure
 // process's effective user, groups and capabilities.
 PortOpenFailure ClassifyPortOpenFailure(const QString &devicePath, QSerialPort::SerialPortError error,
                                         const QString &errorText);
+// Its system's part (one file for POSIX systems, one for Windows): sets the
+// cause (and the group or holders) of a failure that names its device.
+void ClassifyOnThisSystem(PortOpenFailure &failure, QSerialPort::SerialPortError error);

@@ -28,15 +28,10 @@ QString GroupName(gid_t gid)
 
 } // namespace
 
-PortOpenFailure ClassifyPortOpenFailure(const QString &devicePath, QSerialPort::SerialPortError error,
-                                        const QString &errorText)
+void ClassifyOnThisSystem(PortOpenFailure &failure, QSerialPort::SerialPortError error)
 {
     using Cause = PortOpenFailure::Cause;
-    PortOpenFailure failure;
-    failure.devicePath = devicePath;
-    failure.systemText = errorText;
-    failure.cause = Cause::Other;
-    const QByteArray path = QFile::encodeName(devicePath);
+    const QByteArray path = QFile::encodeName(failure.devicePath);
     struct stat st {};
     if (::stat(path.constData(), &st) != 0) {
         const int e = errno;
@@ -44,13 +39,13 @@ PortOpenFailure ClassifyPortOpenFailure(const QString &devicePath, QSerialPort::
             failure.cause = Cause::NoSuchDevice; // also a link whose target is gone
         else if (e == EACCES)
             failure.cause = Cause::PermissionDenied; // a folder on the way is closed
-        return failure;
+        return;
     }
     // Serial ports are character devices; files, folders, pipes and block
     // devices never are.
     if (!S_ISCHR(st.st_mode)) {
         failure.cause = Cause::NotSerialDevice;
-        return failure;
+        return;
     }
     // The effective user, groups and capabilities are what open() checked.
     if (::faccessat(AT_FDCWD, path.constData(), R_OK | W_OK, AT_EACCESS) != 0 && errno == EACCES) {
@@ -58,7 +53,7 @@ PortOpenFailure ClassifyPortOpenFailure(const QString &devicePath, QSerialPort::
         const bool groupMay = (st.st_mode & S_IRGRP) && (st.st_mode & S_IWGRP);
         if (groupMay && st.st_gid != 0)
             failure.group = GroupName(st.st_gid);
-        return failure;
+        return;
     }
     switch (error) {
     case QSerialPort::UnsupportedOperationError:
@@ -73,10 +68,9 @@ PortOpenFailure ClassifyPortOpenFailure(const QString &devicePath, QSerialPort::
         // The user may open the device, so what refused it was the lock
         // file of another program or its exclusive open (EBUSY).
         failure.cause = Cause::InUse;
-        failure.holders = PortHolders(devicePath);
+        failure.holders = PortHolders(failure.devicePath);
         break;
     default:
         break;
     }
-    return failure;
 }
