@@ -16,6 +16,7 @@ enum class Alphabet { Gsm7, Data8, Ucs2 };
 // Character set a data coding scheme octet selects.
 Alphabet alphabetOf(quint8 dcs);
 
+// The alphabet and the packing are atinfo's (Gsm7); these forward to it.
 // Maps text to GSM default alphabet septets (extension table characters
 // become ESC + code). Characters outside both tables become '?' and clear
 // *exact when given.
