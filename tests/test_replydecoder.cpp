@@ -377,6 +377,10 @@ void TestReplyDecoder::finalResults()
     QCOMPARE(Value(d, "result"), QVariant(QStringLiteral("ERROR")));
     QVERIFY(DecodeTransaction("AT", {}, "5").problem.contains(QLatin1String("numeric result code 5")));
     QVERIFY(DecodeTransaction("AT", {}, "FINE").problem.contains(QLatin1String("no result code")));
+    // An information line in the final line's place is not merged as one.
+    d = DecodeTransaction("AT+CSQ", {}, "+CSQ: 20,0");
+    QVERIFY(d.problem.contains(QLatin1String("no result code")));
+    QVERIFY(!d.field(u"rssi"_qs));
     d = DecodeTransaction("AT+CPIN?", {}, "+CME ERROR: 10");
     QCOMPARE(Value(d, "cme_error"), QVariant(10LL));
 }

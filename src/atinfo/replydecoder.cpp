@@ -491,18 +491,27 @@ Decoded DecodeTransaction(QByteArrayView command, const QList<QByteArray> &lines
     if (IsNumericResult(final)) {
         const auto code = table.ResultCode(final[0] - '0');
         if (code) {
-            result.fields.append(ResultDecoded(*code, QString::fromLatin1(final)).fields);
+            const Decoded decoded = ResultDecoded(*code, QString::fromLatin1(final));
+            result.fields.append(decoded.fields);
+            if (result.title.isEmpty())
+                result.title = decoded.title;
         } else {
             problems << QStringLiteral("final result: numeric result code %1 is not in V.250's table")
                             .arg(QString::fromLatin1(final));
         }
     } else if (!final.isEmpty()) {
         const Decoded decoded = DecodeReplyLine(final, command);
-        result.fields.append(decoded.fields);
+        const QString key = decoded.fields.isEmpty() ? QString() : decoded.fields.front().key;
+        if (key != QLatin1String("result") && key != QLatin1String("cme_error") && key != QLatin1String("cms_error")) {
+            problems << QStringLiteral("final result \"%1\" is no result code")
+                            .arg(QString::fromLatin1(final.first(qMin<qsizetype>(40, final.size()))));
+        } else {
+            result.fields.append(decoded.fields);
+            if (result.title.isEmpty())
+                result.title = decoded.title;
+        }
         if (!decoded.problem.isEmpty())
             problems << QStringLiteral("final result: %1").arg(decoded.problem);
-        if (decoded.isEmpty())
-            problems << QStringLiteral("final result \"%1\" is no result code").arg(QString::fromLatin1(final.first(qMin<qsizetype>(40, final.size()))));
     }
     result.problem = problems.join(QStringLiteral("; "));
     return result;
