@@ -429,6 +429,11 @@ void TestReplyDecoder::callsAndUssd()
     QCOMPARE(Value(d, "str"), QVariant(QStringLiteral("Balance: 10.00")));
     QCOMPARE(Text(d, "m"), QStringLiteral("1: further user action required"));
     QCOMPARE(Value(DecodeReplyLine("+CUSD: 2"), "m"), QVariant(2LL));
+    // GSM 7 bit given as packed septets in hex: "hellohello" in nine octets.
+    d = DecodeReplyLine("+CUSD: 0,\"E8329BFD4697D9EC37\",15");
+    QCOMPARE(Value(d, "str"), QVariant(QStringLiteral("hellohello")));
+    // Hex-looking text whose septets would be control codes stays as sent.
+    QCOMPARE(Value(DecodeReplyLine("+CUSD: 0,\"123456\",15"), "str"), QVariant(QStringLiteral("123456")));
 }
 
 void TestReplyDecoder::messages()
@@ -507,6 +512,20 @@ void TestReplyDecoder::transactionRecords()
                           "OK");
     QCOMPARE(Value(d, "index_2"), QVariant(2LL));
     QVERIFY(d.field(u"pdu_1"_qs));
+    // The PDU after a PDU-mode header is decoded with its <length>: the
+    // "hellohello" SMS-DELIVER (SMSC +27381000015, 28 octets of TPDU).
+    d = DecodeTransaction("AT+CMGR=1",
+                          {"+CMGR: 0,,28", "07917283010010F5040BC87238880900F10000993092516195800AE8329BFD4697D9EC37"},
+                          "OK");
+    QVERIFY2(d.problem.isEmpty(), qPrintable(d.problem));
+    QCOMPARE(Value(d, "stat"), QVariant(QStringLiteral("REC UNREAD")));
+    QCOMPARE(Value(d, "length"), QVariant(28LL));
+    QCOMPARE(Value(d, "text"), QVariant(QStringLiteral("hellohello")));
+    // A header whose <length> disagrees with the PDU gets the PDU's problem.
+    d = DecodeTransaction("AT+CMGR=1",
+                          {"+CMGR: 0,,30", "07917283010010F5040BC87238880900F10000993092516195800AE8329BFD4697D9EC37"},
+                          "OK");
+    QVERIFY(d.problem.startsWith(QLatin1String("line 2: ")));
 }
 
 void TestReplyDecoder::badInput_data()

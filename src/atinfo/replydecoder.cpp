@@ -1,6 +1,7 @@
 #include "atinfo/replydecoder.h"
 
 #include "atinfo/replydecoder_p.h"
+#include "atinfo/smspdu.h"
 
 #include <QRegularExpression>
 
@@ -468,9 +469,11 @@ Decoded DecodeTransaction(QByteArrayView command, const QList<QByteArray> &lines
             const QByteArrayView body = Trimmed(lines[i + 1]);
             ++i;
             if (pduMode) {
-                // The PDU's own decoder is the SMS PDU module's; until it is
-                // linked here the PDU is kept as hex.
                 decoded.fields.append({QStringLiteral("pdu"), QString::fromLatin1(body), QString::fromLatin1(body)});
+                const Decoded pdu = DecodeSmsPdu(body, length);
+                decoded.fields.append(pdu.fields);
+                if (!pdu.problem.isEmpty())
+                    decoded.problem = decoded.problem.isEmpty() ? pdu.problem : decoded.problem + QStringLiteral("; ") + pdu.problem;
             } else {
                 decoded.fields.append({QStringLiteral("data"), QString::fromUtf8(body), QString::fromUtf8(body)});
             }

@@ -1,6 +1,7 @@
 // The string of a USSD answer by its data coding scheme (TS 23.038 5, the
 // Cell Broadcast coding groups).
 
+#include "atinfo/gsm7.h"
 #include "atinfo/replydecoder_p.h"
 
 namespace ReplyDecoding {
@@ -43,6 +44,28 @@ bool IsHex(const QByteArray &text)
     return !text.isEmpty();
 }
 
+// A 7-bit string some modules give as the packed septets in hex (TS 23.038
+// 6.1.2.3): taken so only when it is hex, whole octets, and every septet is
+// a line end or of the alphabet's printable part 0x20..0x7F, since a string
+// in the module's character set may look like hex too ("1234" would unpack
+// to Greek capitals). A null QString when it is not such a string.
+QString PackedGsm7(const QByteArray &text)
+{
+    if (!IsHex(text) || text.size() % 2 != 0 || text.size() < 6)
+        return {};
+    const QByteArray packed = QByteArray::fromHex(text);
+    QByteArray septets = Gsm7::unpack(packed, int(packed.size() * 8 / 7));
+    // Seven spare bits at the end are filled with CR (6.1.2.3.1), or left zero.
+    if (packed.size() % 7 == 0 && !septets.isEmpty() && (septets.back() == 0x0d || septets.back() == 0))
+        septets.chop(1);
+    if (septets.isEmpty())
+        return {};
+    for (char septet : septets)
+        if (septet != 0x0a && septet != 0x0d && septet < 0x20)
+            return {};
+    return Gsm7::decode(septets);
+}
+
 } // namespace
 
 void DecodeUssdString(const Param &str, const Param &dcsParam, Fields &f)
@@ -77,6 +100,9 @@ void DecodeUssdString(const Param &str, const Param &dcsParam, Fields &f)
         f.Add(QStringLiteral("str"), text, text);
     } else if (alphabet == Alphabet::EightBit) {
         f.Add(QStringLiteral("str"), QString::fromLatin1(str.text), QStringLiteral("8 bit data: %1").arg(QString::fromLatin1(str.text)));
+    } else if (const QString unpacked = PackedGsm7(str.text); !unpacked.isNull()) {
+        f.Add(QStringLiteral("str"), unpacked,
+              QStringLiteral("%1 (packed GSM 7 bit: %2)").arg(unpacked, QString::fromLatin1(str.text)));
     } else {
         // Modules give 7-bit strings in the character set of +CSCS.
         f.Text(QStringLiteral("str"), str);
