@@ -17,6 +17,12 @@ QString hexOf(const QByteArray &octets)
     return QString::fromLatin1(octets.toHex().toUpper());
 }
 
+// "1 octet", "5 octets".
+QString octetCount(qsizetype n)
+{
+    return n == 1 ? QStringLiteral("1 octet") : QStringLiteral("%1 octets").arg(n);
+}
+
 QString hexOctet(int v)
 {
     return QStringLiteral("0x%1").arg(v, 2, 16, QChar(u'0')).toUpper().replace(u'X', u'x');
@@ -54,8 +60,8 @@ private:
     {
         if (m_pdu.size() - m_pos >= n)
             return true;
-        return fail(QStringLiteral("the PDU ends after %1 octets, in the %2 (%3 more needed)")
-                        .arg(m_pdu.size())
+        return fail(QStringLiteral("the PDU ends after %1, in the %2 (%3 more needed)")
+                        .arg(octetCount(m_pdu.size()))
                         .arg(what)
                         .arg(n - (m_pdu.size() - m_pos)));
     }
@@ -260,7 +266,7 @@ bool PduDecoder::header(const QByteArray &udh)
         const bool concat16 = iei == 0x08 && data.size() == 4;
         if (iei == 0x00 || iei == 0x08) {
             if (!concat8 && !concat16)
-                return fail(QStringLiteral("the concatenation element %1 has %2 octets").arg(hexOctet(iei)).arg(data.size()));
+                return fail(QStringLiteral("the concatenation element %1 has %2").arg(hexOctet(iei), octetCount(data.size())));
             const int reference = concat8 ? quint8(data.at(0)) : (quint8(data.at(0)) << 8 | quint8(data.at(1)));
             const int total = quint8(data.at(concat8 ? 1 : 2));
             const int part = quint8(data.at(concat8 ? 2 : 3));
@@ -302,11 +308,11 @@ bool PduDecoder::userData(bool hasHeader)
                         .arg(inSeptets ? kMaxSeptets : kMaxOctets));
     const qsizetype octets = inSeptets ? (udl * 7 + 7) / 8 : udl;
     if (m_pdu.size() - m_pos < octets)
-        return fail(QStringLiteral("the user data length says %1 %2 (%3 octets), only %4 octets follow")
+        return fail(QStringLiteral("the user data length says %1 %2 (%3), only %4 follow")
                         .arg(udl)
                         .arg(unit)
-                        .arg(octets)
-                        .arg(m_pdu.size() - m_pos));
+                        .arg(octetCount(octets))
+                        .arg(octetCount(m_pdu.size() - m_pos)));
     const QByteArray ud = take(octets);
 
     qsizetype udhOctets = 0;
@@ -344,7 +350,7 @@ bool PduDecoder::userData(bool hasHeader)
     }
     case Alphabet::Data8: {
         const QByteArray body = ud.mid(udhOctets);
-        add(key, hexOf(body), QStringLiteral("%1 octets of data: %2").arg(body.size()).arg(hexOf(body)));
+        add(key, hexOf(body), QStringLiteral("%1 of data: %2").arg(octetCount(body.size()), hexOf(body)));
         break;
     }
     case Alphabet::Ucs2: {
@@ -469,7 +475,7 @@ void PduDecoder::run(int tpduLength)
         break;
     }
     if (ok && m_pos < m_pdu.size())
-        fail(QStringLiteral("%1 octets follow the end of the message").arg(m_pdu.size() - m_pos));
+        fail(octetCount(m_pdu.size() - m_pos) + QStringLiteral(" after the end of the message"));
 }
 
 } // namespace

@@ -21,6 +21,11 @@
 // (SUBMIT), recipient (STATUS-REPORT), message_ref, pid, dcs, alphabet
 // ("gsm7", "8bit", "ucs2"), message_class, validity, timestamp,
 // discharge_time, status, udh, concat_ref, concat_part, concat_total, text.
+// Numbers are qint64, the rest QString: addresses with '+' when
+// international, time stamps "yy/MM/dd hh:mm:ss +zz" (zone in quarter
+// hours), validity in seconds when relative, udh the header's elements as
+// hex (its length octet left out), text of 8-bit data as hex. An absent
+// service centre (length octet 0) is a smsc field with a null value.
 // Whatever cannot be decoded is told in problem; fields decoded before it
 // stay.
 Decoded DecodeSmsPdu(QByteArrayView hexText, int tpduLength = -1);
