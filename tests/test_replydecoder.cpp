@@ -451,6 +451,11 @@ void TestReplyDecoder::messages()
     QCOMPARE(Value(d, "data"), QVariant(QStringLiteral("Hello")));
     QCOMPARE(Value(d, "result"), QVariant(QStringLiteral("OK")));
     // PDU mode: the header's last value is the TPDU length.
+    // A stored SMS-SUBMIT: <toda> where a received message has <scts>.
+    d = DecodeReplyLine("+CMGR: \"STO UNSENT\",\"+8613912345678\",,145,17,0,0,167,\"+8613800100500\",145,5");
+    QVERIFY2(d.problem.isEmpty(), qPrintable(d.problem));
+    QCOMPARE(Value(d, "type"), QVariant(145LL));
+    QVERIFY(!d.field(u"scts"_qs));
     d = DecodeReplyLine("+CMGR: 1,,24");
     QCOMPARE(Value(d, "stat"), QVariant(QStringLiteral("REC READ")));
     QCOMPARE(Value(d, "length"), QVariant(24LL));

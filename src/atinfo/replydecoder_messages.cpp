@@ -203,6 +203,11 @@ void DecodeMessageHeader(const QString &name, const QList<Param> &p, Decoded &d)
         else
             f.Text(QStringLiteral("alpha"), alpha);
     }
+    if (i < p.size() && !p[i].quoted && !p[i].isEmpty()) {
+        // A stored SMS-SUBMIT has no time stamp: <toda> follows <alpha>.
+        AddressType(f, QStringLiteral("type"), p[i]);
+        return;
+    }
     if (i < p.size()) {
         const Param &scts = p[i++];
         if (scts.isEmpty())
