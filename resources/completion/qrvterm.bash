@@ -70,7 +70,7 @@ _qrvterm()
 _qrvterm_run()
 {
     _qrvterm_complete --help --help-all --version --port --ports --port-file --count --user-data --speed --data --parity \
-        --stop --rts --dtr --end --timeout --keep-going --json --junit --csv --expect --sim-delay --reconnect \
+        --stop --rts --dtr --end --timeout --keep-going --json --decode --junit --csv --expect --sim-delay --reconnect \
         --max-outages --deadline --log --list --probe
 }
 

@@ -7,6 +7,7 @@
 #include "commands/commandsetfiles.h"
 #include "runner/checkfile.h"
 #include "runner/commandrunner.h"
+#include "runner/decodedanswer.h"
 #include "runner/portlistfile.h"
 #include "runner/portprobe.h"
 #include "serial/networktransport.h"
@@ -136,6 +137,9 @@ int main(int argc, char **argv)
                                        QStringLiteral("Run every command even after one failed or timed out."));
     const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Write a JSON report to <file>."),
                                   QStringLiteral("file"));
+    const QCommandLineOption decode(QStringLiteral("decode"),
+                                    QStringLiteral("Add each command's decoded answer to the JSON report (signal "
+                                                   "in dBm, registration, errors in words, SMS PDUs)."));
     const QCommandLineOption junit(QStringLiteral("junit"), QStringLiteral("Write a JUnit XML report to <file>."),
                                    QStringLiteral("file"));
     const QCommandLineOption simDelay(QStringLiteral("sim-delay"),
@@ -193,7 +197,7 @@ int main(int argc, char **argv)
                                                      "($XDG_DATA_HOME/qrvterm/Module; on Windows "
                                                      "Documents\\qrvterm\\Module), where the terminal started "
                                                      "from the menu keeps them, instead of ./Module."));
-    parser.addOptions({port, portGlob, portFile, count, userData, speed, data, parity, stop, rts, dtr, end, timeout, keepGoing, json,
+    parser.addOptions({port, portGlob, portFile, count, userData, speed, data, parity, stop, rts, dtr, end, timeout, keepGoing, json, decode,
                        junit, csv, expect, simDelay, reconnect, maxOutages, deadline, log, list, probe});
     parser.process(app);
 
@@ -256,6 +260,7 @@ int main(int argc, char **argv)
         return usage(QStringLiteral("invalid --timeout: ") + parser.value(timeout));
     options.timeoutMs = qint64(seconds * 1000);
     options.keepGoing = parser.isSet(keepGoing);
+    options.decode = parser.isSet(decode);
     if (parser.isSet(reconnect)) {
         const double wait = parser.value(reconnect).toDouble(&ok);
         if (!ok || wait <= 0 || wait > 86400)
@@ -317,7 +322,7 @@ int main(int argc, char **argv)
     }
     QHash<int, CommandCheck> checks;
     if (parser.isSet(expect)) {
-        const CheckFile read = ReadCheckFile(parser.value(expect));
+        const CheckFile read = ReadCheckFile(parser.value(expect), IsDecodedName);
         QString error = read.error;
         if (error.isEmpty()) {
             checks = ChecksForRows(read, set.commands, &error);

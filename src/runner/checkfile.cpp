@@ -20,7 +20,11 @@ constexpr double kMaxSeconds = 86400;
 class Reader
 {
 public:
-    Reader(const QString &fileName) : m_fileName(fileName) {}
+    Reader(const QString &fileName, const DecodedNames &decodedNames)
+        : m_fileName(fileName)
+        , m_decodedNames(decodedNames)
+    {
+    }
 
     bool Fail(int line, const QString &what)
     {
@@ -87,9 +91,11 @@ public:
         const bool known = std::any_of(check.matches.begin(), check.matches.end(), [&](const CommandCheck::Match &m) {
             return m.regex.namedCaptureGroups().contains(c->name);
         });
-        if (!known)
-            return Fail(line, QStringLiteral("check \"%1\": \"%2\" is no named group of a match above")
-                                  .arg(value, c->name));
+        c->decoded = !known && m_decodedNames && m_decodedNames(c->name);
+        if (!known && !c->decoded)
+            return Fail(line, QStringLiteral("check \"%1\": \"%2\" is no named group of a match above%3")
+                                  .arg(value, c->name,
+                                       m_decodedNames ? QStringLiteral(" nor a decoded field") : QString()));
         const std::optional<ExactNumber> number = ExactNumber::Parse(c->operand);
         c->numeric = number.has_value();
         if (number)
@@ -145,15 +151,16 @@ public:
 
 private:
     QString m_fileName;
+    DecodedNames m_decodedNames;
     QString m_error;
 };
 
 } // namespace
 
-CheckFile ParseCheckFile(const QByteArray &bytes, const QString &fileName)
+CheckFile ParseCheckFile(const QByteArray &bytes, const QString &fileName, const DecodedNames &decodedNames)
 {
     CheckFile file;
-    Reader reader(fileName);
+    Reader reader(fileName, decodedNames);
     // A byte-order mark, as some Windows editors save UTF-8, is no text.
     const QByteArray bom("\xEF\xBB\xBF");
     const QByteArray body = bytes.startsWith(bom) ? bytes.mid(bom.size()) : bytes;
@@ -225,7 +232,7 @@ CheckFile ParseCheckFile(const QByteArray &bytes, const QString &fileName)
     return file;
 }
 
-CheckFile ReadCheckFile(const QString &path)
+CheckFile ReadCheckFile(const QString &path, const DecodedNames &decodedNames)
 {
     CheckFile file;
     QFile f(path);
@@ -237,7 +244,7 @@ CheckFile ReadCheckFile(const QString &path)
     } else if (!f.open(QIODevice::ReadOnly)) {
         file.error = QStringLiteral("%1: %2").arg(path, f.errorString());
     } else {
-        return ParseCheckFile(f.readAll(), path);
+        return ParseCheckFile(f.readAll(), path, decodedNames);
     }
     return file;
 }
@@ -322,7 +329,8 @@ bool Holds(const Comparison &c, const QString &value, bool *numberMissing)
 
 } // namespace
 
-CheckOutcome EvaluateChecks(const CommandCheck &check, const QList<QByteArray> &replyLines)
+CheckOutcome EvaluateChecks(const CommandCheck &check, const QList<QByteArray> &replyLines,
+                            const DecodedValue &decoded)
 {
     CheckOutcome outcome;
     QList<QString> lines;
@@ -357,6 +365,18 @@ CheckOutcome EvaluateChecks(const CommandCheck &check, const QList<QByteArray> &
         }
     }
     for (const Comparison &c : check.comparisons) {
+        if (c.decoded && !values.contains(c.name)) {
+            const std::optional<QString> value = decoded ? decoded(c.name) : std::nullopt;
+            if (!value) {
+                outcome.passed = false;
+                outcome.message = QStringLiteral("line %1: check %2 failed: the answer gives no %3")
+                                      .arg(c.line)
+                                      .arg(Quoted(c.text), c.name);
+                return outcome;
+            }
+            values.insert(c.name, *value);
+            outcome.values.append({c.name, *value});
+        }
         const auto value = values.constFind(c.name);
         if (value == values.constEnd()) {
             outcome.passed = false;

@@ -8,6 +8,9 @@
 #include <QRegularExpression>
 #include <QString>
 
+#include <functional>
+#include <optional>
+
 // Checks on what a module answers, read from a check file kept beside a
 // command set (see README, "Checks on the answers"). The file is in INI form:
 // a section per command, named by its number in the set ("[3]") or by its
@@ -17,7 +20,9 @@
 //                        named groups (?<rssi>\d+) are recorded as values
 //   check = NAME OP N    compares a recorded value: < <= > >= == !=
 //                        (numbers, exactly, of any length; == and !=
-//                        compare text when N or the value is no number)
+//                        compare text when N or the value is no number);
+//                        NAME is a named group of a match above, or a
+//                        field of the decoded answer (rssi_dbm, stat, ...)
 //   timeout = SECONDS    the command's own time-out
 //   retries = N          sends it again up to N times when it fails
 //   pause = SECONDS      between retries (1)
@@ -41,6 +46,7 @@ struct Comparison
     ExactNumber number;
     QString text;              // as written, for messages
     int line = 0;
+    bool decoded = false;      // names a field of the decoded answer, not a group
 };
 
 struct CommandCheck
@@ -75,10 +81,15 @@ struct CheckFile
     QString error;             // "<file>:<line>: <what>"; empty when read
 };
 
+// Whether a name is a field the decoder can give for an answer; checks on
+// it compare the decoded value. Given by the caller, so reading and judging
+// checks needs no decoder; without it a check names groups only.
+using DecodedNames = std::function<bool(const QString &name)>;
+
 // The file's bytes (UTF-8) to checks; fileName is for messages only.
-CheckFile ParseCheckFile(const QByteArray &text, const QString &fileName);
+CheckFile ParseCheckFile(const QByteArray &text, const QString &fileName, const DecodedNames &decodedNames = {});
 // Reads and parses a check file.
-CheckFile ReadCheckFile(const QString &path);
+CheckFile ReadCheckFile(const QString &path, const DecodedNames &decodedNames = {});
 
 // The check of each row of a set (row index -> check); an error names the
 // section that names no command of the set, or two sections for one row.
@@ -91,8 +102,14 @@ struct CheckOutcome
     QString message;                           // why not
     QList<std::pair<QString, QString>> values; // named captures, in order (also when a comparison failed)
 };
+// A field of the decoded answer as text, by its name; nullopt when the
+// answer has no such field or it has no value. Asked only when a check
+// names a decoded field.
+using DecodedValue = std::function<std::optional<QString>(const QString &name)>;
 // Judges a reply's lines (information lines, then the final result's text).
-CheckOutcome EvaluateChecks(const CommandCheck &check, const QList<QByteArray> &lines);
+// A decoded field compared is recorded among the values as a group is.
+CheckOutcome EvaluateChecks(const CommandCheck &check, const QList<QByteArray> &lines,
+                            const DecodedValue &decoded = {});
 
 // Whether a command resets the module, dropping its line, when its check
 // does not say: AT+CFUN=1,1 (any case, spaces ignored).

@@ -1,6 +1,7 @@
 #include "runner/commandrunner.h"
 
 #include "at/commandframe.h"
+#include "runner/decodedanswer.h"
 #include "serial/serialsession.h"
 #include "text/codepage936.h"
 
@@ -40,6 +41,7 @@ CommandRunner::CommandRunner(SerialSession &session, QList<QByteArray> commands,
 {
     m_report.timeoutMs = m_options.timeoutMs;
     m_report.keepGoing = m_options.keepGoing;
+    m_report.decode = m_options.decode;
     // A limit the user set is kept to the millisecond: a coarse timer may
     // end a wait up to 5 % early.
     m_bound.setSingleShot(true);
@@ -494,7 +496,13 @@ void CommandRunner::Judge(Transaction &t)
         return;
     }
     if (check->HasChecks()) {
-        const CheckOutcome judged = EvaluateChecks(*check, t.info + QList<QByteArray>{t.final.text});
+        std::optional<Decoded> answer; // decoded once, when a check names a decoded field
+        const CheckOutcome judged = EvaluateChecks(*check, t.info + QList<QByteArray>{t.final.text},
+                                                   [&](const QString &name) {
+                                                       if (!answer)
+                                                           answer = DecodeAnswer(t);
+                                                       return DecodedValueText(*answer, name);
+                                                   });
         // What was captured is recorded even when a comparison fails it.
         t.values = judged.values;
         if (!judged.passed) {

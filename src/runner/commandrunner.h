@@ -72,6 +72,7 @@ public:
         QByteArray customHex;      // the hex text for END_CUSTOM
         qint64 timeoutMs = 10000;  // per command, from the last byte written
         bool keepGoing = false;
+        bool decode = false;       // the decoded answers in the report
         qint64 reconnectMs = 0;    // per outage; 0: a lost port ends the run
         int maxOutages = 10;       // more outages than this end the run
         qint64 settleMs = 1000;

@@ -1,5 +1,6 @@
 #include "runner/runreport.h"
 
+#include "runner/decodedanswer.h"
 #include "text/codepage936.h"
 
 #include <QJsonArray>
@@ -195,6 +196,13 @@ QJsonObject ReportObject(const RunReport &report)
         }
         if (!t.values.isEmpty())
             o.insert(QStringLiteral("values"), ValuesJson(t.values));
+        if (report.decode && t.outcome != Transaction::Outcome::NotRun) {
+            const Decoded answer = DecodeAnswer(t);
+            if (!answer.fields.isEmpty())
+                o.insert(QStringLiteral("decoded"), DecodedJson(answer));
+            if (!answer.problem.isEmpty())
+                o.insert(QStringLiteral("decodeProblem"), answer.problem);
+        }
         transactions.append(o);
     }
     QJsonArray urcs;

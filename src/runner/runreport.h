@@ -65,6 +65,7 @@ struct RunReport
     QString endChar;           // e.g. "CR"
     qint64 timeoutMs = 0;
     bool keepGoing = false;
+    bool decode = false;       // --decode: each command's decoded answer in the JSON report
     QDateTime started;
     qint64 durationMs = 0;
     QList<Transaction> transactions;
