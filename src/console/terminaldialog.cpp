@@ -7,6 +7,7 @@
 #include "shell/webpanel.h"
 #include "text/codepage936.h"
 #include "ui_terminaldialog.h"
+#include "widgets/answertips.h"
 #include "widgets/dialoglayout.h"
 
 #include <QCloseEvent>
@@ -102,6 +103,8 @@ void TerminalDialog::SetupReceiveView()
     m_reconnect->setToolTip(QStringLiteral("When the module goes away (reset, unplugged), wait for it and open it again"));
     connect(m_reconnect, &QAction::toggled, this, &TerminalDialog::setReconnect);
     view->addContextAction(m_reconnect);
+    // Opt-in: what the module's answers mean, as tooltips.
+    view->addContextAction((new AnswerTips(view))->action());
     // A long log keeps its older part in a temporary file; where that cannot
     // be written (a full disk), it keeps everything in memory, and says so.
     // Where the file cannot give back what it was given (an I/O error on its
