@@ -394,6 +394,9 @@ void TestSmsPdu::longTextIsConcatenated()
         {QString(71, QChar(0x4E2D)), 2, chinese67},
         // A surrogate pair is not cut in two.
         {QString(66, QChar(0x4E2D)) + QStringLiteral("😀") + QString(10, QChar(0x4E2D)), 2, QString(66, QChar(0x4E2D))},
+        // A zero-width no-break space (U+FEFF) is a character like any
+        // other, also first in a part.
+        {QString(67, QChar(0xFEFF)) + QChar(0xFEFF) + QString(4, QChar(0x4E2D)), 2, QString(67, QChar(0xFEFF))},
     };
     for (const Case &c : cases) {
         SmsSubmitMessage m;

@@ -120,7 +120,14 @@ QList<SmsSubmitPdu> EncodeSmsSubmitParts(const SmsSubmitMessage &message)
             piece.clear();
             used = 0;
         }
-        piece.append(QString::fromUcs4(&cp, 1));
+        // Appended as UTF-16 by hand: QString::fromUcs4 drops a U+FEFF at
+        // the start of what it converts, taking it for a byte-order mark.
+        if (QChar::requiresSurrogates(cp)) {
+            piece.append(QChar(QChar::highSurrogate(cp)));
+            piece.append(QChar(QChar::lowSurrogate(cp)));
+        } else {
+            piece.append(QChar(char16_t(cp)));
+        }
         used += cost;
     }
     pieces << piece;
