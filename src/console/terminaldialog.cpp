@@ -8,6 +8,7 @@
 #include "text/codepage936.h"
 #include "ui_terminaldialog.h"
 #include "widgets/answertips.h"
+#include "widgets/commandcompleter.h"
 #include "widgets/dialoglayout.h"
 
 #include <QCloseEvent>
@@ -166,6 +167,16 @@ void TerminalDialog::SetupWindow()
     connect(ui->commandEdit, &QLineEdit::returnPressed, this, &TerminalDialog::SendClicked);
     // A command of any length stays whole (QLineEdit cuts at 32767 by default).
     ui->commandEdit->setMaxLength(std::numeric_limits<int>::max());
+    // Ctrl+Space and F1: the commands the terminal knows, the set's and the
+    // history's.
+    new CommandCompleter(ui->commandEdit, [this] {
+        QStringList commands;
+        for (const QByteArray &command : CommandList::commands(*m_commands))
+            commands << FromCodePage936(command);
+        for (auto it = m_history.entries().crbegin(); it != m_history.entries().crend(); ++it)
+            commands << *it;
+        return commands;
+    });
     connect(ui->commandList, &QTableWidget::cellDoubleClicked, this, &TerminalDialog::CommandListDoubleClicked);
     connect(ui->sendAllButton, &QPushButton::clicked, this, &TerminalDialog::SendAllClicked);
     connect(ui->helpButton, &QPushButton::clicked, this, &TerminalDialog::HelpClicked);
