@@ -18,7 +18,9 @@ char hexDigit(int v)
     return "0123456789ABCDEF"[v & 0xF];
 }
 
-// Semi-octets of a dialling string, low nibble first, padded with F.
+// Semi-octets of a dialling string, low nibble first, padded with F. (The
+// terminal's own SMS code has its encoder; this one stays apart, so that
+// the round trips between the two check each against the other.)
 QByteArray semiOctets(const QString &digits)
 {
     QByteArray out;
