@@ -129,6 +129,7 @@ qint64 TerminalSession::Close()
     m_echoTimer.stop();
     m_reconnect.stop();
     const qint64 unsent = m_serial.Close();
+    m_transactions.EndCommand();
     stopLogFile();
     return unsent;
 }
@@ -165,6 +166,7 @@ void TerminalSession::onDeviceLost(const QString &reason)
     stopSendAll();
     if (runGoing)
         emit sendAllCut();
+    m_transactions.EndCommand();
     if (!m_reconnectOn || !m_reconnect.identity().mayComeBack()) {
         stopLogFile();
         emit deviceLost(device, reason);
@@ -198,7 +200,9 @@ void TerminalSession::ReceiveChunk()
     char buffer[kReceiveChunkMax + 1] = {};
     const qint64 n = m_serial.Read(buffer, kReceiveChunkMax);
     // Every byte goes into the log, zero bytes included.
+    const qint64 at = m_log.size();
     m_log.Append(buffer, n);
+    m_transactions.Received(at, buffer, n);
     emit logGrew(true);
     m_scanner.Scan(buffer, n, m_flags);
 }
@@ -210,10 +214,13 @@ bool TerminalSession::SendCommandText(const QByteArray &command, bool nullLineBr
     if (isWaiting() || isConnecting())
         return false;
     const CommandFrame frame = BuildCommandFrame(command, m_endChar, m_customEnd, nullLineBreak);
+    const qint64 at = m_log.size();
     if (frame.logLineBreak)
         m_log.AppendLineBreak();
     m_log.Append(frame.logText, SessionLog::Origin::Terminal);
     m_serial.Write(frame.bytes.constData(), frame.bytes.size());
+    if (m_serial.IsOpen())
+        m_transactions.CommandSent(command, at);
     emit commandSent(frame.bytes);
     if (m_endChar == END_NULL && m_serial.IsOpen()) {
         m_echoCommand = command;

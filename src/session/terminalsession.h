@@ -7,6 +7,7 @@
 #include "session/logfile.h"
 #include "session/portopener.h"
 #include "session/sessionlog.h"
+#include "session/transactionlog.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -98,6 +99,9 @@ public:
     QString logFilePath() const { return m_logFile.isOpen() ? m_logFile.path() : QString(); }
 
     SessionLog &log() { return m_log; }
+    // The AT transactions of everything sent and received since the log's
+    // last Clear.
+    TransactionLog &transactions() { return m_transactions; }
     ReplyFlags &flags() { return m_flags; }
     SerialSession &serial() { return m_serial; }
     const SerialSession &serial() const { return m_serial; }
@@ -151,6 +155,7 @@ private:
     void checkEcho();
 
     SessionLog &m_log;
+    TransactionLog m_transactions { m_log };
     SerialSession m_serial;
     Reconnector m_reconnect { m_serial };
     bool m_reconnectOn = true;

@@ -36,6 +36,19 @@ public:
             m_pages.back().first = record;
     }
 
+    // Replaces record i while its page is in memory; false once the page
+    // has gone to the file (records there do not change).
+    bool setAt(qsizetype i, const T &record)
+    {
+        Page &p = m_pages[size_t(i / kPerPage)];
+        if (!p.items)
+            return false;
+        p.items[i % kPerPage] = record;
+        if (i % kPerPage == 0)
+            p.first = record;
+        return true;
+    }
+
     void push_back(const T &record)
     {
         if (m_size % kPerPage == 0) {
