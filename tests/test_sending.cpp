@@ -1,5 +1,11 @@
 // Sending commands, the receive path into the log, saving the log, and a
 // conversation with the simulated module — all through the main window.
+#include "session/transactionlog.h"
+#include "widgets/transactionsmodel.h"
+#include "widgets/transactionspane.h"
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include "messageboxcatcher.h"
 #include "app/simulatedport.h"
 #include "dialogsupport.h"
@@ -399,6 +405,67 @@ private slots:
         chosen = dir.filePath(QStringLiteral("empty"));
         Find<QPushButton>(d, "saveLogButton")->click();
         QCOMPARE(readFile(dir.filePath(QStringLiteral("empty.txt"))), QByteArray());
+    }
+
+    // The window's Transactions: made when first turned on, following the
+    // session, saved as the runner's report.
+    void transactionsOfTheWindow()
+    {
+        SessionLog log;
+        TerminalDialog d(log);
+        QVERIFY(!d.findChild<TransactionsPane *>());
+        d.SelectPort(TerminalDialog::kSimulatedPortName);
+        Find<QComboBox>(d, "speedList")->setCurrentIndex(10); // 115200
+        Find<QPushButton>(d, "startStopButton")->click();
+        QVERIFY(d.Session().isOpen());
+        Find<QRadioButton>(d, "endCrRadio")->setChecked(true);
+        const auto send = [&](const char *command, const char *ending) {
+            const qsizetype before = log.size();
+            Find<QLineEdit>(d, "commandEdit")->setText(QString::fromLatin1(command));
+            Find<QPushButton>(d, "sendButton")->click();
+            QTRY_VERIFY(log.Text().mid(before).endsWith(ending));
+        };
+        send("AT+CSQ", "OK\r\n");
+        send("AT+CMGF=1", "OK\r\n");
+        send("AT+CMGS=\"+8613800000000\"", "> ");
+        Find<QRadioButton>(d, "endSubRadio")->setChecked(true);
+        send("hello", "OK\r\n");
+
+        d.transactionsAction()->setChecked(true);
+        TransactionsPane *pane = d.transactionsPane();
+        QVERIFY(pane && pane->isVisible());
+        // The commands, after what the module said as it started (URCs).
+        const TransactionLog &t = d.Session().transactions();
+        QCOMPARE(t.commandCount(), 4);
+        const int rows = pane->model()->rowCount();
+        QCOMPARE(rows, int(t.count()));
+        for (int r = 0; r < rows - 4; ++r)
+            QVERIFY(!pane->model()->index(r, TransactionsModel::Unsolicited).data().toString().isEmpty());
+        QCOMPARE(pane->model()->index(rows - 4, TransactionsModel::Command).data().toString(), QStringLiteral("AT+CSQ"));
+        QVERIFY(pane->model()->index(rows - 4, TransactionsModel::Meaning).data().toString().contains(QLatin1String("dBm")));
+        QCOMPARE(pane->model()->index(rows - 2, TransactionsModel::Result).data().toString(), QStringLiteral(">"));
+        // More comes while it is shown.
+        Find<QRadioButton>(d, "endCrRadio")->setChecked(true);
+        send("AT", "OK\r\n");
+        QTRY_COMPARE(pane->model()->rowCount(), rows + 1);
+        pane->close();
+        QVERIFY(!d.transactionsAction()->isChecked());
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("t.json"));
+        QVERIFY(d.SaveTransactionsTo(path));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QJsonObject root = QJsonDocument::fromJson(file.readAll()).object();
+        const QJsonArray commands = root.value(QStringLiteral("commands")).toArray();
+        QCOMPARE(commands.size(), 5);
+        QCOMPARE(commands.at(0).toObject().value(QStringLiteral("reply")).toArray().at(0).toString(),
+                 QStringLiteral("+CSQ: 20,99"));
+        QCOMPARE(commands.at(3).toObject().value(QStringLiteral("command")).toString(), QStringLiteral("hello\x1a").left(5));
+        QVERIFY(commands.at(3).toObject().value(QStringLiteral("body")).toBool());
+        QCOMPARE(root.value(QStringLiteral("port")).toString(), TerminalDialog::kSimulatedPortName);
+        QCOMPARE(root.value(QStringLiteral("lineSettings")).toString(), QStringLiteral("115200 8N1"));
+        QCOMPARE(root.value(QStringLiteral("exitStatus")).toInt(), 0);
     }
 
     void conversationWithTheSimulatedModule()

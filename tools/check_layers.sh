@@ -19,7 +19,7 @@ declare -A may=(
   [widgets]="session atinfo text store"
   [webview]=""
   [shell]="widgets text webview"
-  [console]="shell widgets session commands at atinfo serial text"
+  [console]="shell widgets runner session commands at atinfo serial text"
   [app]="console shell widgets runner session commands at atinfo serial text sim"
   [sim]="atinfo"
 )

@@ -106,6 +106,7 @@ void TerminalDialog::SetupReceiveView()
     view->addContextAction(m_reconnect);
     // Opt-in: what the module's answers mean, as tooltips.
     view->addContextAction((new AnswerTips(view))->action());
+    SetupTransactions();
     // A long log keeps its older part in a temporary file; where that cannot
     // be written (a full disk), it keeps everything in memory, and says so.
     // Where the file cannot give back what it was given (an I/O error on its

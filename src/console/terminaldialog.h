@@ -16,6 +16,7 @@ class QLabel;
 class QStatusBar;
 class CommandRows;
 namespace Ui { class TerminalDialog; }
+class TransactionsPane;
 
 // The main window: line settings, the port's Start/Stop, the receive view
 // over the session log, and sending commands.
@@ -58,6 +59,12 @@ public:
     // time of day), as "Save with Timestamps…" in the view's menu asks.
     bool SaveLogTo(const QString &chosenPath, bool withTimestamps = false);
     void SaveWithTimestampsClicked();
+    // Writes the session's transactions as the runner's JSON report (the
+    // transactions pane's "Save Transactions…"); says why when it cannot.
+    bool SaveTransactionsTo(const QString &path);
+    // "Transactions" in the receive view's menu; the pane, once made.
+    QAction *transactionsAction() const { return m_transactionsAction; }
+    TransactionsPane *transactionsPane() const { return m_transactionsPane; }
     QString AskSavePath();
     void SendClicked();
     // Command sets: the Module Type box and the AT command list.
@@ -106,6 +113,7 @@ private:
     void FillLineSettingLists();
     void SetupStatusBar();
     void SetupReceiveView();
+    void SetupTransactions();
     void SetupCommandList();
     void ShowPortStart();
     void FitPortListWidth();
@@ -152,6 +160,8 @@ private:
     std::function<QString()> m_askSavePath;
     LinkCipher m_linkCipher { kLinkKey };
     QAction *m_logToDisk = nullptr;
+    QAction *m_transactionsAction = nullptr;
+    TransactionsPane *m_transactionsPane = nullptr;
     QAction *m_reconnect = nullptr;
     DeviceWatch m_portWatch; // while the Port list is open
     CommandHistory m_history;

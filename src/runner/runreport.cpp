@@ -160,59 +160,71 @@ QJsonArray ValuesJson(const QList<std::pair<QString, QString>> &values)
     return out;
 }
 
+} // namespace
+
+QJsonObject TransactionJson(const Transaction &t, bool decode)
+{
+    QJsonObject o;
+    o.insert(QStringLiteral("index"), t.index);
+    o.insert(QStringLiteral("command"), Text(t.command));
+    o.insert(QStringLiteral("echo"), t.echoed ? QJsonValue(Text(t.echo)) : QJsonValue());
+    QJsonArray info;
+    for (const QByteArray &line : t.info)
+        info.append(Text(line));
+    o.insert(QStringLiteral("reply"), info);
+    o.insert(QStringLiteral("result"), t.final.code == AtFinalResult::Code::None
+                                           ? QJsonValue()
+                                           : QJsonValue(QString::fromLatin1(AtFinalResult::Name(t.final.code))));
+    o.insert(QStringLiteral("resultText"), t.final.code == AtFinalResult::Code::None ? QJsonValue()
+                                                                                    : QJsonValue(Text(t.final.text)));
+    if (t.final.number >= 0)
+        o.insert(QStringLiteral("errorCode"), t.final.number);
+    o.insert(QStringLiteral("outcome"), QString::fromLatin1(OutcomeName(t.outcome)));
+    o.insert(QStringLiteral("sentAtMs"), t.outcome == Transaction::Outcome::NotRun ? QJsonValue() : QJsonValue(t.sentAtMs));
+    o.insert(QStringLiteral("elapsedMs"), t.elapsedMs >= 0 ? QJsonValue(t.elapsedMs) : QJsonValue());
+    if (t.attempts > 1)
+        o.insert(QStringLiteral("attempts"), t.attempts);
+    if (t.body)
+        o.insert(QStringLiteral("body"), true);
+    if (!t.failure.isEmpty())
+        o.insert(QStringLiteral("checkFailed"), t.failure);
+    if (!t.why.isEmpty())
+        o.insert(QStringLiteral("why"), t.why);
+    if (t.late.code != AtFinalResult::Code::None) {
+        o.insert(QStringLiteral("lateResult"), Text(t.late.text));
+        o.insert(QStringLiteral("lateAtMs"), t.lateAtMs);
+    }
+    if (!t.values.isEmpty())
+        o.insert(QStringLiteral("values"), ValuesJson(t.values));
+    if (decode && t.outcome != Transaction::Outcome::NotRun) {
+        const Decoded answer = DecodeAnswer(t);
+        if (!answer.fields.isEmpty())
+            o.insert(QStringLiteral("decoded"), DecodedJson(answer));
+        if (!answer.problem.isEmpty())
+            o.insert(QStringLiteral("decodeProblem"), answer.problem);
+    }
+    return o;
+}
+
+QJsonObject UrcJson(const UrcRecord &u)
+{
+    QJsonObject o;
+    o.insert(QStringLiteral("atMs"), u.atMs);
+    o.insert(QStringLiteral("text"), Text(u.text));
+    o.insert(QStringLiteral("duringCommand"), u.duringCommand > 0 ? QJsonValue(u.duringCommand) : QJsonValue());
+    return o;
+}
+
+namespace {
+
 QJsonObject ReportObject(const RunReport &report)
 {
     QJsonArray transactions;
-    for (const Transaction &t : report.transactions) {
-        QJsonObject o;
-        o.insert(QStringLiteral("index"), t.index);
-        o.insert(QStringLiteral("command"), Text(t.command));
-        o.insert(QStringLiteral("echo"), t.echoed ? QJsonValue(Text(t.echo)) : QJsonValue());
-        QJsonArray info;
-        for (const QByteArray &line : t.info)
-            info.append(Text(line));
-        o.insert(QStringLiteral("reply"), info);
-        o.insert(QStringLiteral("result"), t.final.code == AtFinalResult::Code::None
-                                               ? QJsonValue()
-                                               : QJsonValue(QString::fromLatin1(AtFinalResult::Name(t.final.code))));
-        o.insert(QStringLiteral("resultText"), t.final.code == AtFinalResult::Code::None ? QJsonValue()
-                                                                                        : QJsonValue(Text(t.final.text)));
-        if (t.final.number >= 0)
-            o.insert(QStringLiteral("errorCode"), t.final.number);
-        o.insert(QStringLiteral("outcome"), QString::fromLatin1(OutcomeName(t.outcome)));
-        o.insert(QStringLiteral("sentAtMs"), t.outcome == Transaction::Outcome::NotRun ? QJsonValue() : QJsonValue(t.sentAtMs));
-        o.insert(QStringLiteral("elapsedMs"), t.elapsedMs >= 0 ? QJsonValue(t.elapsedMs) : QJsonValue());
-        if (t.attempts > 1)
-            o.insert(QStringLiteral("attempts"), t.attempts);
-        if (t.body)
-            o.insert(QStringLiteral("body"), true);
-        if (!t.failure.isEmpty())
-            o.insert(QStringLiteral("checkFailed"), t.failure);
-        if (!t.why.isEmpty())
-            o.insert(QStringLiteral("why"), t.why);
-        if (t.late.code != AtFinalResult::Code::None) {
-            o.insert(QStringLiteral("lateResult"), Text(t.late.text));
-            o.insert(QStringLiteral("lateAtMs"), t.lateAtMs);
-        }
-        if (!t.values.isEmpty())
-            o.insert(QStringLiteral("values"), ValuesJson(t.values));
-        if (report.decode && t.outcome != Transaction::Outcome::NotRun) {
-            const Decoded answer = DecodeAnswer(t);
-            if (!answer.fields.isEmpty())
-                o.insert(QStringLiteral("decoded"), DecodedJson(answer));
-            if (!answer.problem.isEmpty())
-                o.insert(QStringLiteral("decodeProblem"), answer.problem);
-        }
-        transactions.append(o);
-    }
+    for (const Transaction &t : report.transactions)
+        transactions.append(TransactionJson(t, report.decode));
     QJsonArray urcs;
-    for (const UrcRecord &u : report.urcs) {
-        QJsonObject o;
-        o.insert(QStringLiteral("atMs"), u.atMs);
-        o.insert(QStringLiteral("text"), Text(u.text));
-        o.insert(QStringLiteral("duringCommand"), u.duringCommand > 0 ? QJsonValue(u.duringCommand) : QJsonValue());
-        urcs.append(o);
-    }
+    for (const UrcRecord &u : report.urcs)
+        urcs.append(UrcJson(u));
     QJsonArray outages;
     for (const Outage &o : report.outages) {
         QJsonObject j;

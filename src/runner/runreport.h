@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QJsonObject>
 #include <QList>
 #include <QString>
 
@@ -99,6 +100,10 @@ void ListNotRun(RunReport &report, const QList<QByteArray> &commands, const QStr
 QByteArray SummaryLine(const RunReport &report, int total);
 // The whole run as JSON (UTF-8; module bytes read as code page 936).
 QByteArray ReportJson(const RunReport &report);
+// One command of the report as its JSON object (the report's "commands"
+// hold them; with decode, its decoded answer too), and one URC ("urcs").
+QJsonObject TransactionJson(const Transaction &t, bool decode);
+QJsonObject UrcJson(const UrcRecord &u);
 // The run as a JUnit XML test suite, one test case per command sent.
 QByteArray ReportJUnit(const RunReport &report);
 
