@@ -19,11 +19,14 @@
 //   --timestamps, with either: the view shows the lines' times beside them.
 //   --marks, with either: the view marks the terminal's own text, of which
 //   a line is added every 5 ms.
+//   --transactions, with either: the transactions pane is open.
 //   --web-view, with either: the web panel embeds its web view as in the
 //   program (when the build has Qt WebEngine).
 #include "console/terminaldialog.h"
 #include "shell/webpanel.h"
 #include "widgets/keywordrichedit.h"
+
+#include <QAction>
 
 #include <QApplication>
 #include <QComboBox>
@@ -213,6 +216,7 @@ int main(int argc, char **argv)
     };
     const bool webView = takeFlag("--web-view");
     const bool marks = takeFlag("--marks");
+    const bool transactionsPane = takeFlag("--transactions");
     // --timestamps (anywhere): the view shows each line's time beside it.
     const bool timestamps = takeFlag("--timestamps");
     // --save FILE (anywhere): the log saved afterwards.
@@ -267,6 +271,8 @@ int main(int argc, char **argv)
         return 1;
     }
     auto *view = dialog.findChild<KeywordRichEdit *>(QStringLiteral("receiveView"));
+    if (transactionsPane)
+        dialog.transactionsAction()->setChecked(true);
     if (timestamps)
         view->setTimestamps(LogView::Timestamps::SincePrevious);
     QTimer ownLines;
