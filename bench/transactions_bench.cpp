@@ -14,6 +14,7 @@
 //       shows its bytes, both painted).
 #include "session/sessionlog.h"
 #include "session/transactionlog.h"
+#include "widgets/lineindex.h"
 #include "widgets/logview.h"
 #include "widgets/transactionsmodel.h"
 #include "widgets/transactionspane.h"
@@ -129,6 +130,8 @@ int main(int argc, char **argv)
     view.show();
     wall.start();
     view.logChanged(true);
+    while (view.lineIndex().indexedSize() < log.size())
+        app.processEvents(QEventLoop::AllEvents, 20);
     PaintNow(app);
     std::printf("receive view             indexed and shown in %.2f s (the log's own cost)\n",
                 double(wall.elapsed()) / 1000);
@@ -149,7 +152,7 @@ int main(int argc, char **argv)
     pane.table()->scrollTo(pane.model()->index(middle, 0));
     PaintNow(app);
     const qint64 jumpMs = wall.elapsed();
-    std::printf("jump to row %-12d  %lld ms (view selection %lld..%lld)\n", middle, qlonglong(jumpMs),
+    std::printf("jump to row %-12d  %lld ms (the view selects %lld..%lld)\n", middle, qlonglong(jumpMs),
                 qlonglong(view.selectionStart()), qlonglong(view.selectionEnd()));
     std::printf("  the row                %s | %s\n",
                 qPrintable(pane.model()->index(middle, TransactionsModel::Command).data().toString()),

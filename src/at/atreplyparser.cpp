@@ -114,7 +114,7 @@ bool AtReplyParser::CommandPending() const
 
 void AtReplyParser::Feed(const char *data, qsizetype n)
 {
-    for (qsizetype i = 0; i < n; ++i) {
+    for (qsizetype i = 0; i < n;) {
         const char c = data[i];
         if (c == '\r' || c == '\n') {
             if (m_line.isEmpty()) {
@@ -126,11 +126,22 @@ void AtReplyParser::Feed(const char *data, qsizetype n)
             } else {
                 GiveOutHeld(1);
             }
+            ++i;
             continue;
         }
         if (m_line.size() == kMaxLineLength)
             CutHeld();
-        m_line.append(c);
+        // The bytes up to the line end go in at once, but never past the
+        // length limit, nor past the prompt's length at a line's start (it
+        // is looked for there).
+        qsizetype end = i + 1;
+        while (end < n && data[end] != '\r' && data[end] != '\n')
+            ++end;
+        qsizetype take = std::min(end - i, kMaxLineLength - m_line.size());
+        if (m_line.size() < kPrompt.size())
+            take = std::min(take, kPrompt.size() - m_line.size());
+        m_line.append(data + i, take);
+        i += take;
         // The prompt comes with no line end: it is taken as soon as it is held.
         if (m_line.size() == kPrompt.size() && m_line == kPrompt && m_pending && m_bodyAsked && !m_cut
             && !m_urcBodyNext) {

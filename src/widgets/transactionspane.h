@@ -22,7 +22,7 @@ class TransactionsPane : public QWidget
 {
     Q_OBJECT
 public:
-    static constexpr int kRefreshMs = 250;
+    static constexpr int kRefreshMs = 1000;
 
     TransactionsPane(const TransactionLog &log, LogView *view, QWidget *parent = nullptr);
 
