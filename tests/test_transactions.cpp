@@ -17,6 +17,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -292,6 +293,67 @@ private slots:
         for (const char *key : {"text", "duringCommand"})
             QCOMPARE(ub.at(0).toObject().value(QLatin1String(key)), ua.at(0).toObject().value(QLatin1String(key)));
         session.Close();
+    }
+
+    // A long session: the table is given the rows on screen only; the
+    // pane's bar, the keys and selectRow move over all of them.
+    void paneShowsAWindowOfALongSession()
+    {
+        SessionLog log;
+        TransactionLog t(log);
+        LogView view;
+        view.setLog(&log);
+        constexpr int kCount = 5000;
+        for (int i = 0; i < kCount; ++i) {
+            const QByteArray command = "AT+N=" + QByteArray::number(i);
+            t.CommandSent(command, log.size());
+            const QByteArray reply = command + "\r\r\nOK\r\n";
+            const qint64 at = log.size();
+            log.Append(reply);
+            t.Received(at, reply.constData(), reply.size());
+        }
+        view.logChanged(false);
+        TransactionsPane pane(t, &view);
+        pane.show();
+        TransactionsModel *model = pane.model();
+        const auto commandAt = [&](int row) { return model->index(row, TransactionsModel::Command).data().toString(); };
+        QCOMPARE(model->total(), kCount);
+        QVERIFY2(model->rowCount() < 100, QByteArray::number(model->rowCount()).constData());
+        const int visible = pane.scrollBar()->pageStep();
+        // Opened at the end, the last row wholly in view.
+        QCOMPARE(pane.scrollBar()->maximum(), kCount - visible);
+        QCOMPARE(model->first(), kCount - visible);
+        QCOMPARE(commandAt(visible - 1), QStringLiteral("AT+N=4999"));
+
+        pane.scrollBar()->setValue(2500);
+        QCOMPARE(commandAt(0), QStringLiteral("AT+N=2500"));
+        pane.selectRow(4000);
+        QCOMPARE(pane.selectedRow(), 4000);
+        QVERIFY(view.selectedText().startsWith(QLatin1String("AT+N=4000")));
+        QCOMPARE(commandAt(pane.table()->currentIndex().row()), QStringLiteral("AT+N=4000"));
+
+        pane.table()->setFocus();
+        QTest::keyClick(pane.table(), Qt::Key_End, Qt::ControlModifier);
+        QCOMPARE(pane.selectedRow(), kCount - 1);
+        QCOMPARE(model->first(), kCount - visible);
+        QTest::keyClick(pane.table(), Qt::Key_Down);
+        QCOMPARE(pane.selectedRow(), kCount - 1);
+        QTest::keyClick(pane.table(), Qt::Key_PageUp);
+        QCOMPARE(pane.selectedRow(), kCount - 1 - (visible - 1));
+        QTest::keyClick(pane.table(), Qt::Key_Home, Qt::ControlModifier);
+        QCOMPARE(pane.selectedRow(), 0);
+        QCOMPARE(model->first(), 0);
+        QTest::keyClick(pane.table(), Qt::Key_Up);
+        QCOMPARE(pane.selectedRow(), 0);
+        QCOMPARE(view.selectedText().section(QLatin1Char('\n'), 0, 0), QStringLiteral("AT+N=0"));
+
+        // Moved away from the end, new rows do not move it.
+        const QByteArray more = "AT+N=5000";
+        t.CommandSent(more, log.size());
+        pane.refresh();
+        QCOMPARE(model->first(), 0);
+        QCOMPARE(model->total(), kCount + 1);
+        QCOMPARE(pane.scrollBar()->maximum(), kCount + 1 - visible);
     }
 
     // The pane: rows follow the log, a URC in its own column, an error in

@@ -60,28 +60,63 @@ void TransactionsModel::refresh()
         beginResetModel();
         m_generation = m_log.generation();
         m_rows = 0;
+        m_total = 0;
+        m_first = 0;
         m_open = -1;
         m_cache.clear();
         endResetModel();
     }
     // The rows that were open may have changed (a result, a URC's second line).
     const qsizetype wasOpen = m_open;
-    const int count = int(std::min<qsizetype>(m_log.count(), std::numeric_limits<int>::max()));
-    if (count > m_rows) {
-        beginInsertRows(QModelIndex(), m_rows, count - 1);
-        m_rows = count;
-        endInsertRows();
-    }
+    m_total = m_log.count();
+    fitRows();
     m_open = m_log.openRow();
-    if (wasOpen >= 0 && wasOpen < m_rows) {
-        const int last = int(std::min<qsizetype>(m_rows - 1, std::max(wasOpen, m_open)));
-        for (int r = int(wasOpen); r <= last; ++r)
+    if (wasOpen >= 0 && wasOpen < m_total) {
+        const qsizetype last = std::min(m_total - 1, std::max(wasOpen, m_open));
+        for (qsizetype r = wasOpen; r <= last; ++r)
             m_cache.remove(r);
-        emit dataChanged(index(int(wasOpen), 0), index(last, ColumnCount - 1));
+        const qsizetype from = std::max(wasOpen, m_first) - m_first;
+        const qsizetype to = std::min<qsizetype>(last - m_first, m_rows - 1);
+        if (from <= to)
+            emit dataChanged(index(int(from), 0), index(int(to), ColumnCount - 1));
     }
 }
 
-std::pair<qint64, qint64> TransactionsModel::rangeOf(int row) const
+void TransactionsModel::fitRows()
+{
+    const int want = int(std::clamp<qsizetype>(m_total - m_first, 0, m_window));
+    if (want > m_rows) {
+        beginInsertRows(QModelIndex(), m_rows, want - 1);
+        m_rows = want;
+        endInsertRows();
+    } else if (want < m_rows) {
+        beginRemoveRows(QModelIndex(), want, m_rows - 1);
+        m_rows = want;
+        endRemoveRows();
+    }
+}
+
+void TransactionsModel::setFirst(qsizetype row)
+{
+    row = std::clamp<qsizetype>(row, 0, std::max<qsizetype>(0, m_total - 1));
+    if (row == m_first)
+        return;
+    m_first = row;
+    fitRows();
+    if (m_rows > 0)
+        emit dataChanged(index(0, 0), index(m_rows - 1, ColumnCount - 1));
+}
+
+void TransactionsModel::setWindowSize(int rows)
+{
+    rows = std::max(rows, 1);
+    if (rows == m_window)
+        return;
+    m_window = rows;
+    fitRows();
+}
+
+std::pair<qint64, qint64> TransactionsModel::rangeOf(qsizetype row) const
 {
     TransactionLog::Row r;
     if (!m_log.row(row, &r))
@@ -89,15 +124,15 @@ std::pair<qint64, qint64> TransactionsModel::rangeOf(int row) const
     return {r.from, r.to};
 }
 
-QString TransactionsModel::explain(int row) const
+QString TransactionsModel::explain(qsizetype row) const
 {
     const Texts *t = textsOf(row);
     return t ? t->tip : QString();
 }
 
-const TransactionsModel::Texts *TransactionsModel::textsOf(int row) const
+const TransactionsModel::Texts *TransactionsModel::textsOf(qsizetype row) const
 {
-    if (row < 0 || row >= m_rows)
+    if (row < 0 || row >= m_total)
         return nullptr;
     if (const Texts *cached = m_cache.object(row))
         return cached;
@@ -151,7 +186,7 @@ QVariant TransactionsModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid())
         return {};
-    const Texts *t = textsOf(index.row());
+    const Texts *t = textsOf(m_first + index.row());
     if (!t)
         return {};
     switch (role) {

@@ -6,6 +6,7 @@
 class LogView;
 class QLabel;
 class QPushButton;
+class QScrollBar;
 class QTableView;
 class TransactionLog;
 class TransactionsModel;
@@ -16,8 +17,13 @@ class TransactionsModel;
 // column of its own), in time order. Its owner makes it when first asked
 // for (the receive view's "Transactions"). Selecting a row selects its
 // bytes in the receive view and shows them. While shown it follows the
-// session four times a second; hidden, it costs nothing. "Save
-// Transactions…" asks its owner to write them (saveRequested).
+// session once a second (the end stays in view while it is there); hidden,
+// it costs nothing. "Save Transactions…" asks its owner to write them
+// (saveRequested).
+//
+// The table is given only the rows on screen (TransactionsModel's window);
+// the pane's own scroll bar, the wheel and the keys (Up, Down, Page Up,
+// Page Down, Ctrl+Home, Ctrl+End) move over all of them.
 class TransactionsPane : public QWidget
 {
     Q_OBJECT
@@ -28,8 +34,13 @@ public:
 
     QTableView *table() const { return m_table; }
     TransactionsModel *model() const { return m_model; }
+    QScrollBar *scrollBar() const { return m_bar; }
     // Takes what the session got since the last refresh (the timer does).
     void refresh();
+    // Selects the log's row `row`, scrolled to the middle, and shows its
+    // bytes in the view; -1 while none is selected.
+    void selectRow(qsizetype row);
+    qsizetype selectedRow() const { return m_selected; }
 
 signals:
     void saveRequested();
@@ -39,15 +50,28 @@ signals:
 protected:
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void showRow(int row);
+    void showRow(qsizetype row);
+    // Rows wholly on screen.
+    int visibleRows() const;
+    void fitWindow();
+    void updateBar();
+    void scrollTo(qsizetype first);
+    // The table's selection made that of m_selected in the window.
+    void markSelected();
+    bool moveByKey(int key, Qt::KeyboardModifiers modifiers);
 
     const TransactionLog &m_log;
     LogView *m_view;
     TransactionsModel *m_model;
     QTableView *m_table;
+    QScrollBar *m_bar;
     QLabel *m_counts;
     QPushButton *m_save;
     QTimer m_refresh;
+    qsizetype m_selected = -1;
+    bool m_marking = false;
+    bool m_followEnd = true; // the end is in view: new rows keep it there
 };
