@@ -2,6 +2,8 @@
 
 #include <QDateTime>
 
+#include <algorithm>
+#include <limits>
 #include <utility>
 
 TransactionLog::TransactionLog(const SessionLog &log)

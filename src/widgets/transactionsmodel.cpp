@@ -7,6 +7,9 @@
 #include <QDateTime>
 #include <QPalette>
 
+#include <algorithm>
+#include <limits>
+
 namespace {
 
 // The fields of a decoded answer on one line: "-79 dBm; ber < 0.2 %".

@@ -18,6 +18,9 @@
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
+#include <algorithm>
+#include <limits>
+
 TransactionsPane::TransactionsPane(const TransactionLog &log, LogView *view, QWidget *parent)
     : QWidget(parent, Qt::Window)
     , m_log(log)
@@ -43,7 +46,7 @@ TransactionsPane::TransactionsPane(const TransactionLog &log, LogView *view, QWi
     m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 4);
     m_table->horizontalHeader()->setStretchLastSection(true);
     const int cell = m_table->fontMetrics().horizontalAdvance(QLatin1Char('0'));
-    const int widths[TransactionsModel::ColumnCount] = { 13, 18, 5, 24, 18, 6, 36, 24 };
+    const int widths[TransactionsModel::ColumnCount] = { 12, 16, 4, 22, 16, 5, 34, 24 };
     for (int c = 0; c < TransactionsModel::ColumnCount; ++c)
         m_table->setColumnWidth(c, widths[c] * cell + 8);
     m_table->setAccessibleName(QStringLiteral("Transactions"));
@@ -78,7 +81,7 @@ TransactionsPane::TransactionsPane(const TransactionLog &log, LogView *view, QWi
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(rows, 1);
     layout->addLayout(bottom);
-    resize(110 * cell, 30 * m_table->verticalHeader()->defaultSectionSize());
+    resize(145 * cell, 30 * m_table->verticalHeader()->defaultSectionSize());
 
     m_refresh.setInterval(kRefreshMs);
     connect(&m_refresh, &QTimer::timeout, this, &TransactionsPane::refresh);
