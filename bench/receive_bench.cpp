@@ -22,6 +22,7 @@
 //   --transactions, with either: the transactions pane is open.
 //   --web-view, with either: the web panel embeds its web view as in the
 //   program (when the build has Qt WebEngine).
+#include "residentmemory.h"
 #include "console/terminaldialog.h"
 #include "shell/webpanel.h"
 #include "widgets/keywordrichedit.h"
@@ -85,18 +86,6 @@ qint64 PeakResidentBytes()
 
 // What the feeder wrote to the pty, in order.
 QCryptographicHash s_fed(QCryptographicHash::Sha256);
-
-qint64 ResidentBytes()
-{
-    FILE *f = std::fopen("/proc/self/statm", "r");
-    long pages = 0, resident = 0;
-    if (f) {
-        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
-            resident = 0;
-        std::fclose(f);
-    }
-    return qint64(resident) * sysconf(_SC_PAGESIZE);
-}
 
 // About 1 MB of what a module sends: replies, SMS listings with Chinese text,
 // network scans, long hex dumps.

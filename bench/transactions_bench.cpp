@@ -12,6 +12,7 @@
 //       after the pane opened, the time to open the pane (shown and
 //       painted) and to select the row in the middle (the view selects and
 //       shows its bytes, both painted).
+#include "residentmemory.h"
 #include "session/sessionlog.h"
 #include "session/transactionlog.h"
 #include "widgets/lineindex.h"
@@ -28,18 +29,6 @@
 #include <unistd.h>
 
 namespace {
-
-qint64 ResidentBytes()
-{
-    FILE *f = std::fopen("/proc/self/statm", "r");
-    long pages = 0, resident = 0;
-    if (f) {
-        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
-            resident = 0;
-        std::fclose(f);
-    }
-    return qint64(resident) * sysconf(_SC_PAGESIZE);
-}
 
 struct Step
 {
