@@ -221,18 +221,23 @@ private slots:
         QVERIFY(urcs.at(1).toObject().value(QStringLiteral("duringCommand")).isNull());
     }
 
-    // The window's session and qrvterm-run against the same module: the
+    // The window's session and qrvterm-run against the same module (echo on
+    // and off, a URC during a command, a prompt and its body, an error): the
     // same commands, echoes, replies, results and URCs.
     void sameAsTheRunner()
     {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
-        const QList<QByteArray> set = { "ATE1", "AT+CSQ", "ATE0", "AT+CGMI", "AT+CPIN?", "AT" };
+        const QList<QByteArray> set = { "ATE1", "AT+CSQ", "AT+CMGS=\"10086\"", "hello", "ATE0", "AT+CGMI", "AT+CPIN?", "AT" };
         const auto play = [](FaultyModule &m, const QByteArray &line, bool &echo) {
             const QByteArray command = QByteArray(line).replace('\r', QByteArray());
             QByteArray answer = "\r\nOK\r\n";
             if (command == "AT+CSQ")
                 answer = "\r\n+CREG: 5\r\n\r\n+CSQ: 17,99\r\n\r\nOK\r\n";
+            else if (command == "AT+CMGS=\"10086\"")
+                answer = "\r\n> ";
+            else if (command == "hello")
+                answer = "\r\n+CMGS: 12\r\n\r\nOK\r\n";
             else if (command == "AT+CGMI")
                 answer = "\r\nQRV\r\n\r\nOK\r\n";
             else if (command == "AT+CPIN?")
@@ -268,6 +273,8 @@ private slots:
         session.setEndChar(1);
         TransactionLog &t = session.transactions();
         for (qsizetype i = 0; i < set.size(); ++i) {
+            // The body after the prompt goes with Ctrl+Z, as the runner sends it.
+            session.setEndChar(set[i] == "hello" ? 4 : 1);
             QVERIFY(session.SendCommandText(set[i], false));
             const qsizetype row = t.count() - 1;
             TransactionLog::Row r;
@@ -281,9 +288,15 @@ private slots:
 
         const QJsonArray a = ran.value(QStringLiteral("commands")).toArray();
         const QJsonArray b = seen.value(QStringLiteral("commands")).toArray();
+        QCOMPARE(a.size(), set.size());
         QCOMPARE(b.size(), a.size());
+        QCOMPARE(a.at(2).toObject().value(QStringLiteral("result")).toString(), QStringLiteral("PROMPT"));
+        QVERIFY(a.at(3).toObject().value(QStringLiteral("body")).toBool());
+        QCOMPARE(a.at(6).toObject().value(QStringLiteral("errorCode")).toInt(), 10);
+        QVERIFY(a.at(5).toObject().value(QStringLiteral("echo")).isNull());
         for (qsizetype i = 0; i < a.size(); ++i)
-            for (const char *key : {"index", "command", "echo", "reply", "result", "resultText", "errorCode", "outcome"})
+            for (const char *key :
+                 {"index", "command", "echo", "reply", "result", "resultText", "errorCode", "outcome", "body"})
                 QVERIFY2(a.at(i).toObject().value(QLatin1String(key)) == b.at(i).toObject().value(QLatin1String(key)),
                          qPrintable(QStringLiteral("command %1, %2").arg(i + 1).arg(QLatin1String(key))));
         const QJsonArray ua = ran.value(QStringLiteral("urcs")).toArray();
