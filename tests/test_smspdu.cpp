@@ -101,6 +101,10 @@ void TestSmsPdu::gsm7Alphabet()
     QVERIFY(!exact);
     QVERIFY(Gsm7::fits(QStringLiteral("ÄÖÑÜ§¿äöñüà")));
     QVERIFY(!Gsm7::fits(QStringLiteral("ç")));
+    // U+FFFF only fills the escape's slot of the table: no septet is it, so
+    // a text with it goes as UCS2 and comes back whole.
+    QVERIFY(!Gsm7::fits(QStringLiteral("è") + QChar(0xFFFF)));
+    QCOMPARE(Gsm7::septetsOf(U'\uFFFF'), 0);
     QCOMPARE(Gsm7::septetsOf(U'€'), 2);
     QCOMPARE(Gsm7::septetsOf(U'😀'), 0);
 }
@@ -397,6 +401,7 @@ void TestSmsPdu::longTextIsConcatenated()
         // A zero-width no-break space (U+FEFF) is a character like any
         // other, also first in a part.
         {QString(67, QChar(0xFEFF)) + QChar(0xFEFF) + QString(4, QChar(0x4E2D)), 2, QString(67, QChar(0xFEFF))},
+        {QStringLiteral("è") + QString(4, QChar(0xFFFF)), 1, QStringLiteral("è") + QString(4, QChar(0xFFFF))},
     };
     for (const Case &c : cases) {
         SmsSubmitMessage m;

@@ -47,8 +47,10 @@ constexpr std::array<Extension, 10> kExtension = {{
 QByteArray septetsFor(char32_t cp)
 {
     if (cp < 0x10000) {
+        // The escape's slot holds U+FFFF only to fill the table: that code
+        // point has no septet.
         for (size_t i = 0; i < kBasic.size(); ++i)
-            if (kBasic[i] == cp)
+            if (kBasic[i] == cp && char(i) != kEscape)
                 return QByteArray(1, char(i));
         for (const Extension &e : kExtension)
             if (e.ch == cp)
