@@ -431,6 +431,9 @@ private slots:
         Find<QRadioButton>(d, "endSubRadio")->setChecked(true);
         send("hello", "OK\r\n");
 
+        // Nothing of it is read while no pane asks.
+        QCOMPARE(d.Session().transactions().count(), 0);
+        QVERIFY(d.Session().transactions().unreadBytes() > 0);
         d.transactionsAction()->setChecked(true);
         TransactionsPane *pane = d.transactionsPane();
         QVERIFY(pane && pane->isVisible());

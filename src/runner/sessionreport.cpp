@@ -38,8 +38,9 @@ Transaction TransactionOf(const TransactionLog::Row &row, const TransactionLog::
 
 } // namespace
 
-bool WriteSessionReport(QIODevice &out, const TransactionLog &log, const SessionReportInfo &info, QString *error)
+bool WriteSessionReport(QIODevice &out, TransactionLog &log, const SessionReportInfo &info, QString *error)
 {
+    log.CatchUp();
     const qsizetype count = log.count();
     TransactionLog::Row first;
     TransactionLog::Row last;

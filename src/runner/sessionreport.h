@@ -20,8 +20,9 @@ struct SessionReportInfo
 // same tools: "commands" and "urcs" with the same fields, each command's
 // answer decoded ("decoded", "decodeProblem"), times from the first row.
 // A command without a final result has the outcome "pending" and says why.
+// What the log has not read yet of the session is read first (CatchUp).
 // The report has "session": true, "setFile" empty, "timeoutMs" 0 and no
 // outages. Written row by row, so a session of millions of rows takes no
 // more memory than one. False when a write fails, or when a row cannot be
 // read back (*error says which).
-bool WriteSessionReport(QIODevice &out, const TransactionLog &log, const SessionReportInfo &info, QString *error);
+bool WriteSessionReport(QIODevice &out, TransactionLog &log, const SessionReportInfo &info, QString *error);

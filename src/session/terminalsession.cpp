@@ -129,7 +129,7 @@ qint64 TerminalSession::Close()
     m_echoTimer.stop();
     m_reconnect.stop();
     const qint64 unsent = m_serial.Close();
-    m_transactions.EndCommand();
+    m_transactions.EndCommand(m_log.size());
     stopLogFile();
     return unsent;
 }
@@ -166,7 +166,7 @@ void TerminalSession::onDeviceLost(const QString &reason)
     stopSendAll();
     if (runGoing)
         emit sendAllCut();
-    m_transactions.EndCommand();
+    m_transactions.EndCommand(m_log.size());
     if (!m_reconnectOn || !m_reconnect.identity().mayComeBack()) {
         stopLogFile();
         emit deviceLost(device, reason);
@@ -200,9 +200,7 @@ void TerminalSession::ReceiveChunk()
     char buffer[kReceiveChunkMax + 1] = {};
     const qint64 n = m_serial.Read(buffer, kReceiveChunkMax);
     // Every byte goes into the log, zero bytes included.
-    const qint64 at = m_log.size();
     m_log.Append(buffer, n);
-    m_transactions.Received(at, buffer, n);
     emit logGrew(true);
     m_scanner.Scan(buffer, n, m_flags);
 }

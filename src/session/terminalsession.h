@@ -100,7 +100,8 @@ public:
 
     SessionLog &log() { return m_log; }
     // The AT transactions of everything sent and received since the log's
-    // last Clear.
+    // last Clear: told of the commands sent; the received bytes are read
+    // from the log when its reader catches up.
     TransactionLog &transactions() { return m_transactions; }
     ReplyFlags &flags() { return m_flags; }
     SerialSession &serial() { return m_serial; }

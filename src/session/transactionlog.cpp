@@ -1,6 +1,7 @@
 #include "session/transactionlog.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 
 #include <algorithm>
 #include <limits>
@@ -13,6 +14,7 @@ TransactionLog::TransactionLog(const SessionLog &log)
     , m_parser([this](const AtReplyParser::Event &event) { onEvent(event); })
 {
     m_texts.setMemoryLimit(qsizetype(4) * 1024 * 1024);
+    m_marks.setMemoryLimit(qsizetype(1) * 1024 * 1024);
 }
 
 void TransactionLog::sync()
@@ -23,47 +25,132 @@ void TransactionLog::sync()
     m_parser = AtReplyParser([this](const AtReplyParser::Event &event) { onEvent(event); });
     m_rows.clear();
     m_texts.Clear();
+    m_marks.clear();
+    m_nextMark = 0;
+    m_read = 0;
     m_chunks.clear();
     m_current = -1;
     m_openUrc = -1;
     m_commands = 0;
 }
 
-void TransactionLog::Received(qint64 logPos, const char *data, qsizetype n)
-{
-    sync();
-    if (n <= 0)
-        return;
-    m_chunks.emplace_back(logPos, n);
-    m_parser.Feed(data, n);
-}
-
 void TransactionLog::CommandSent(const QByteArray &command, qint64 logPos)
 {
     sync();
+    Mark mark;
+    mark.logPos = logPos;
+    mark.atMs = m_clock();
+    mark.textAt = m_texts.size();
+    mark.textLength = qint32(std::min<qsizetype>(command.size(), std::numeric_limits<qint32>::max()));
+    m_texts.Append(command.left(mark.textLength));
+    m_marks.push_back(mark);
+}
+
+void TransactionLog::EndCommand(qint64 logPos)
+{
+    sync();
+    Mark mark;
+    mark.logPos = logPos;
+    m_marks.push_back(mark);
+}
+
+void TransactionLog::apply(const Mark &mark)
+{
+    if (mark.textAt < 0) {
+        m_parser.EndCommand();
+        if (m_current >= 0)
+            update(m_current, [](Row &r) { r.ended = true; });
+        m_current = -1;
+        return;
+    }
     // A line held without its end is what came before the command.
-    m_parser.BeginCommand(command);
+    bool whole = true;
+    m_parser.BeginCommand(m_texts.Slice(mark.textAt, mark.textLength, &whole));
     if (m_current >= 0)
         update(m_current, [](Row &r) { r.ended = true; });
     Row row;
     row.kind = Kind::Command;
-    row.from = row.to = logPos;
-    row.atMs = m_clock();
-    row.textAt = m_texts.size();
-    row.textLength = qint32(std::min<qsizetype>(command.size(), std::numeric_limits<qint32>::max()));
+    row.from = row.to = mark.logPos;
+    row.atMs = mark.atMs;
+    row.textAt = mark.textAt;
+    row.textLength = mark.textLength;
     row.number = ++m_commands;
-    m_texts.Append(command.left(row.textLength));
     m_rows.push_back(row);
     m_current = m_rows.size() - 1;
 }
 
-void TransactionLog::EndCommand()
+void TransactionLog::read(qint64 from, qint64 to)
+{
+    const auto feed = [this](qint64 at, qint64 end) {
+        if (end <= at)
+            return;
+        bool whole = true;
+        const QByteArray bytes = m_log.Slice(at, end - at, &whole);
+        // A part of the log that cannot be read back gives what came before
+        // it; the lines across it are read as one.
+        if (bytes.isEmpty())
+            return;
+        m_chunks.emplace_back(at, bytes.size());
+        m_parser.Feed(bytes);
+    };
+    qint64 at = from;
+    for (const SessionLog::Range &range : m_log.TerminalRanges(from, to)) {
+        feed(at, range.from);
+        at = range.to;
+    }
+    feed(at, to);
+}
+
+bool TransactionLog::CatchUp(qint64 budgetMs)
 {
     sync();
-    m_parser.EndCommand();
-    if (m_current >= 0)
-        update(m_current, [](Row &r) { r.ended = true; });
-    m_current = -1;
+    // Slices small enough to stop near the budget, large enough that the
+    // log's lock and the terminal's ranges are looked up seldom.
+    constexpr qint64 kSlice = 64 * 1024;
+    QElapsedTimer timer;
+    timer.start();
+    const qint64 end = m_log.size();
+    bool sliced = false;
+    for (;;) {
+        Mark mark;
+        bool marked = false;
+        while (m_nextMark < m_marks.size()) {
+            if (!m_marks.at(m_nextMark, &mark)) {
+                // Lost on the disk: the commands from here are not known.
+                m_nextMark = m_marks.size();
+                break;
+            }
+            if (mark.logPos > m_read) {
+                marked = true;
+                break;
+            }
+            apply(mark);
+            ++m_nextMark;
+        }
+        if (!marked && m_nextMark > 0) {
+            // All applied: their memory (and file) goes.
+            m_marks.clear();
+            m_nextMark = 0;
+        }
+        if (m_read >= end)
+            return true;
+        // Each call reads a slice at least, so that it gets on.
+        if (sliced && budgetMs >= 0 && timer.elapsed() >= budgetMs)
+            return false;
+        qint64 to = std::min(end, m_read + kSlice);
+        if (marked)
+            to = std::min(to, mark.logPos);
+        read(m_read, to);
+        m_read = to;
+        sliced = true;
+    }
+}
+
+qint64 TransactionLog::unreadBytes() const
+{
+    if (m_log.generation() != m_generation)
+        return m_log.size();
+    return std::max<qint64>(m_log.size() - m_read, 0);
 }
 
 std::pair<qint64, qint64> TransactionLog::consume(qsizetype bytes)
@@ -113,7 +200,7 @@ void TransactionLog::onEvent(const AtReplyParser::Event &event)
         row.kind = Kind::Urc;
         row.from = from;
         row.to = to;
-        row.atMs = m_clock();
+        row.atMs = m_log.TimeAt(from);
         row.number = m_current >= 0 ? m_commands : 0;
         m_rows.push_back(row);
         for (const char *name : {"+CMT:", "+CDS:", "+CBM:"})
@@ -131,12 +218,14 @@ void TransactionLog::onEvent(const AtReplyParser::Event &event)
         return;
     case AtReplyParser::Kind::Final:
         if (m_current >= 0) {
-            const qint64 now = m_clock();
+            // When the result's line came, as the log has it.
+            const qint64 now = m_log.TimeAt(to - 1);
             update(m_current, [&, to = to](Row &r) {
                 r.to = to;
                 r.finalCode = event.final.code;
                 r.errorNumber = event.final.number;
-                r.resultMs = qint32(std::clamp<qint64>(now - r.atMs, 0, std::numeric_limits<qint32>::max()));
+                if (now >= 0)
+                    r.resultMs = qint32(std::clamp<qint64>(now - r.atMs, 0, std::numeric_limits<qint32>::max()));
                 r.ended = true;
             });
         }
@@ -235,9 +324,11 @@ TransactionLog::Details TransactionLog::details(qsizetype i) const
 void TransactionLog::setMemoryLimit(qsizetype bytes)
 {
     m_rows.setMemoryLimit(bytes);
+    m_marks.setMemoryLimit(std::min<qsizetype>(bytes, qsizetype(1) * 1024 * 1024));
 }
 
 qsizetype TransactionLog::memoryUsage() const
 {
-    return m_rows.memoryUsage() + m_texts.residentBytes() + qsizetype(m_chunks.size() * sizeof(m_chunks.front()));
+    return m_rows.memoryUsage() + m_marks.memoryUsage() + m_texts.residentBytes()
+        + qsizetype(m_chunks.size() * sizeof(m_chunks.front()));
 }

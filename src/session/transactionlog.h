@@ -11,9 +11,17 @@
 
 // The session's AT transactions as AtReplyParser reads them: each command
 // sent, with its echo, information lines and final result code, and the
-// lines the module sent on its own (URCs), in time order. Fed by the
-// session with every received chunk (and where it went in the log) and
-// every command sent.
+// lines the module sent on its own (URCs), in time order.
+//
+// The session tells it only of each command sent and of each close, where
+// the log stood at the time: a few bytes each, nothing on the receive path.
+// The received bytes are read from the session log itself, from where the
+// last reading stopped, when its reader asks (CatchUp), in slices of a time
+// it chooses: a session whose transactions nobody looks at pays nothing for
+// them, and one looked at after hours is read in the background of the
+// pane. The terminal's own bytes in the log (its copy of a command, a
+// lost/back line) are left out, as they are no module's. A line's time is
+// the log's time for it.
 //
 // A long session has millions of them, so a row keeps no text: only where
 // its bytes are in the session log, its times and its result, in fixed-size
@@ -33,7 +41,7 @@ public:
     {
         qint64 from = 0;        // log offset where it begins (a command: the log's end when it was sent)
         qint64 to = 0;          // log offset after its last line
-        qint64 atMs = 0;        // sent (a command) or received (a URC), by the clock
+        qint64 atMs = 0;        // sent (a command, by the clock) or received (a URC, the log's time)
         qint64 textAt = -1;     // a command: where its text is in the text store
         qint32 textLength = 0;
         qint32 resultMs = -1;   // a command: sent to final result; -1 without one
@@ -60,13 +68,18 @@ public:
 
     explicit TransactionLog(const SessionLog &log);
 
-    // Received bytes that went into the log at offset logPos.
-    void Received(qint64 logPos, const char *data, qsizetype n);
     // A command was sent (its text without the end character), when the log
     // ended at logPos.
     void CommandSent(const QByteArray &command, qint64 logPos);
-    // The port closed or went away: the waiting command gets no more lines.
-    void EndCommand();
+    // The port closed or went away when the log ended at logPos: the
+    // command waiting then gets no more lines.
+    void EndCommand(qint64 logPos);
+
+    // Reads the log on from where the last reading stopped, for about
+    // budgetMs (all of it when negative); true once all of it is read.
+    bool CatchUp(qint64 budgetMs = -1);
+    // Bytes of the log not read yet.
+    qint64 unreadBytes() const;
 
     qsizetype count() const;
     qsizetype commandCount() const { return count() ? m_commands : 0; }
@@ -79,12 +92,27 @@ public:
     // Changes whenever the rows start again (the log was cleared).
     quint64 generation() const { return m_log.generation(); }
 
+    // The clock a command's time is taken by when it is sent.
     void setClock(Clock clock) { m_clock = std::move(clock); }
+    // Bytes of rows kept in memory (8 MB unless set); the commands sent and
+    // not read yet keep at most 1 MB, or this if less.
     void setMemoryLimit(qsizetype bytes);
     qsizetype memoryUsage() const;
 
 private:
+    // A command sent or a close, where the log ended then.
+    struct Mark
+    {
+        qint64 logPos = 0;
+        qint64 atMs = 0;
+        qint64 textAt = -1;     // -1: a close
+        qint32 textLength = 0;
+    };
+
     void sync();
+    void apply(const Mark &mark);
+    // Gives the parser the module's bytes of [from, to).
+    void read(qint64 from, qint64 to);
     void onEvent(const AtReplyParser::Event &event);
     void update(qsizetype i, const std::function<void(Row &)> &change);
     // Where the next `bytes` parsed bytes are in the log: [from, to).
@@ -97,7 +125,10 @@ private:
     AtReplyParser m_parser;
     SpilledRecords<Row, 1024> m_rows;
     SessionLog m_texts;          // the commands' texts, one after another
-    std::deque<std::pair<qint64, qsizetype>> m_chunks; // received bytes not yet given out by the parser
+    SpilledRecords<Mark, 1024> m_marks;
+    qsizetype m_nextMark = 0;    // the first mark not applied
+    qint64 m_read = 0;           // the log is read up to here
+    std::deque<std::pair<qint64, qsizetype>> m_chunks; // bytes read not yet given out by the parser
     qsizetype m_current = -1;    // the command that waits
     qsizetype m_openUrc = -1;    // the URC a continuation line belongs to
     qint32 m_commands = 0;

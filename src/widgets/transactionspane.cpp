@@ -10,6 +10,7 @@
 #include <QHideEvent>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLocale>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QShowEvent>
@@ -21,7 +22,7 @@
 #include <algorithm>
 #include <limits>
 
-TransactionsPane::TransactionsPane(const TransactionLog &log, LogView *view, QWidget *parent)
+TransactionsPane::TransactionsPane(TransactionLog &log, LogView *view, QWidget *parent)
     : QWidget(parent, Qt::Window)
     , m_log(log)
     , m_view(view)
@@ -85,6 +86,10 @@ TransactionsPane::TransactionsPane(const TransactionLog &log, LogView *view, QWi
 
     m_refresh.setInterval(kRefreshMs);
     connect(&m_refresh, &QTimer::timeout, this, &TransactionsPane::refresh);
+    // A short pause between slices lets the window take input and paint.
+    m_catchUp.setSingleShot(true);
+    m_catchUp.setInterval(10);
+    connect(&m_catchUp, &QTimer::timeout, this, &TransactionsPane::refresh);
 }
 
 int TransactionsPane::visibleRows() const
@@ -119,8 +124,11 @@ void TransactionsPane::scrollTo(qsizetype first)
     markSelected();
 }
 
-void TransactionsPane::refresh()
+bool TransactionsPane::refresh()
 {
+    const bool caughtUp = m_log.CatchUp(kSliceMs);
+    if (!caughtUp && isVisible())
+        m_catchUp.start();
     // New rows follow the end while the end is in view, as the log does.
     m_model->refresh();
     if (m_followEnd)
@@ -131,7 +139,11 @@ void TransactionsPane::refresh()
         m_selected = -1;
     const qsizetype rows = m_log.count();
     const qsizetype commands = m_log.commandCount();
-    m_counts->setText(QStringLiteral("%1 commands, %2 unsolicited").arg(commands).arg(rows - commands));
+    QString counts = QStringLiteral("%1 commands, %2 unsolicited").arg(commands).arg(rows - commands);
+    if (!caughtUp)
+        counts += QStringLiteral(" (reading the session: %1 left)").arg(QLocale::system().formattedDataSize(m_log.unreadBytes()));
+    m_counts->setText(counts);
+    return caughtUp;
 }
 
 void TransactionsPane::markSelected()
@@ -238,5 +250,6 @@ void TransactionsPane::hideEvent(QHideEvent *event)
     if (event->spontaneous())
         return;
     m_refresh.stop();
+    m_catchUp.stop();
     emit shownChanged(false);
 }

@@ -18,8 +18,10 @@ class TransactionsModel;
 // for (the receive view's "Transactions"). Selecting a row selects its
 // bytes in the receive view and shows them. While shown it follows the
 // session once a second (the end stays in view while it is there); hidden,
-// it costs nothing. "Save Transactions…" asks its owner to write them
-// (saveRequested).
+// it costs nothing. The transactions are read from the session log while it
+// is shown: a backlog (the pane opened after hours) in slices of kSliceMs,
+// the window answering between them, its progress told. "Save
+// Transactions…" asks its owner to write them (saveRequested).
 //
 // The table is given only the rows on screen (TransactionsModel's window);
 // the pane's own scroll bar, the wheel and the keys (Up, Down, Page Up,
@@ -29,14 +31,16 @@ class TransactionsPane : public QWidget
     Q_OBJECT
 public:
     static constexpr int kRefreshMs = 1000;
+    static constexpr int kSliceMs = 25;
 
-    TransactionsPane(const TransactionLog &log, LogView *view, QWidget *parent = nullptr);
+    TransactionsPane(TransactionLog &log, LogView *view, QWidget *parent = nullptr);
 
     QTableView *table() const { return m_table; }
     TransactionsModel *model() const { return m_model; }
     QScrollBar *scrollBar() const { return m_bar; }
-    // Takes what the session got since the last refresh (the timer does).
-    void refresh();
+    // Reads what the session got since the last refresh, for a slice at
+    // most (the timer does); true when nothing is left to read.
+    bool refresh();
     // Selects the log's row `row`, scrolled to the middle, and shows its
     // bytes in the view; -1 while none is selected.
     void selectRow(qsizetype row);
@@ -63,7 +67,7 @@ private:
     void markSelected();
     bool moveByKey(int key, Qt::KeyboardModifiers modifiers);
 
-    const TransactionLog &m_log;
+    TransactionLog &m_log;
     LogView *m_view;
     TransactionsModel *m_model;
     QTableView *m_table;
@@ -71,6 +75,7 @@ private:
     QLabel *m_counts;
     QPushButton *m_save;
     QTimer m_refresh;
+    QTimer m_catchUp; // the next slice of a backlog
     qsizetype m_selected = -1;
     bool m_marking = false;
     bool m_followEnd = true; // the end is in view: new rows keep it there
