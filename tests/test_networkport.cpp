@@ -393,6 +393,77 @@ private slots:
         session.Close();
     }
 
+    // The server's modem state notices become the session's status lines
+    // (a ring counted where it ends, also one too short to be seen on);
+    // DTR, RTS and a break reach the server as SET-CONTROL, the break's end
+    // after its time.
+    void rfc2217ModemLinesAndBreak()
+    {
+        Rfc2217Double s;
+        struct Request
+        {
+            quint8 command;
+            QByteArray value;
+            qint64 atMs;
+        };
+        QList<Request> requests;
+        QElapsedTimer clock;
+        clock.start();
+        s.answerFor = [&](quint8 command, const QByteArray &value) {
+            requests.append({command, value, clock.elapsed()});
+            return value;
+        };
+        const auto asked = [&](quint8 command, const QByteArray &value) {
+            for (const Request &r : requests)
+                if (r.command == command && r.value == value)
+                    return r.atMs;
+            return qint64(-1);
+        };
+        SerialSession session;
+        QVERIFY(!session.SendBreak(100));
+        QCOMPARE(session.Open(NetworkSettings(s.url())), SerialSession::OpenResult::Opened);
+        QVERIFY(session.ReportsModemLines());
+        // Every line and its changes asked for (SET-MODEMSTATE-MASK 255, its
+        // 0xFF doubled on the wire).
+        QVERIFY(asked(11, QByteArray("\xFF\xFF")) >= 0);
+
+        QSignalSpy changed(&session, &SerialSession::ModemLinesChanged);
+        const auto notify = [&](quint8 bits) {
+            s.client->write(QByteArray("\xFF\xFA\x2C\x6B", 4) + char(bits) + QByteArray("\xFF\xF0"));
+            s.client->flush();
+        };
+        notify(0xB0); // CTS, DSR, DCD
+        QTRY_COMPARE(changed.size(), 1);
+        SerialSession::ModemLines lines = session.GetModemLines();
+        QVERIFY(lines.cts && lines.dsr && lines.dcd && !lines.ri);
+        notify(0xF0); // RI on
+        QTRY_COMPARE(changed.size(), 2);
+        QVERIFY(session.GetModemLines().ri);
+        QCOMPARE(session.GetModemLines().rings, 0u);
+        notify(0xB4); // RI off, the ring's end
+        QTRY_COMPARE(changed.size(), 3);
+        QCOMPARE(session.GetModemLines().rings, 1u);
+        notify(0xB4); // a ring that ended before RI was seen on
+        QTRY_COMPARE(changed.size(), 4);
+        QCOMPARE(session.GetModemLines().rings, 2u);
+        notify(0xB0); // nothing changed: not told
+        notify(0x30); // DCD off
+        QTRY_COMPARE(changed.size(), 5);
+        QVERIFY(!session.GetModemLines().dcd);
+
+        session.SetDtr(false);
+        session.SetRts(true);
+        QTRY_VERIFY(asked(5, "\x09") >= 0 && asked(5, "\x0B") >= 0);
+        const qint64 before = clock.elapsed();
+        QVERIFY(session.SendBreak(150));
+        QTRY_VERIFY(asked(5, "\x06") >= 0);
+        const qint64 on = asked(5, "\x05");
+        QVERIFY(on >= before);
+        QVERIFY2(asked(5, "\x06") - on >= 140, qPrintable(QString::number(asked(5, "\x06") - on)));
+        session.Close();
+        QVERIFY(!session.ReportsModemLines());
+    }
+
     // Typed in the window's Port box: it opens in the background (Stop
     // shows meanwhile), then says the settings are the server's.
     void fromTheWindow()

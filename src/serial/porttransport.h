@@ -69,6 +69,30 @@ public:
     // The modem control lines; a port without them ignores the request.
     virtual void setDataTerminalReady(bool on) = 0;
     virtual void setRequestToSend(bool on) = 0;
+    // Holds the line in the break condition for ms, then lets it go; false
+    // where the port cannot send one (nothing is sent then).
+    virtual bool sendBreak(int ms)
+    {
+        Q_UNUSED(ms);
+        return false;
+    }
+
+    // The modem status lines as the port last told them, and the rings it
+    // told since it opened (a ring may end before a notice shows RI on: the
+    // count catches it).
+    struct ModemLines
+    {
+        bool cts = false;
+        bool dsr = false;
+        bool dcd = false;
+        bool ri = false;
+        quint32 rings = 0;
+        bool operator==(const ModemLines &) const = default;
+    };
+    // Whether this port tells its status lines as they change
+    // (modemLinesChanged); one that does not has none to show.
+    virtual bool reportsModemLines() const { return false; }
+    virtual ModemLines modemLines() const { return {}; }
 
     // Why the last open failed, in terms a user can act on, and the
     // system's own text for it.
@@ -83,6 +107,8 @@ signals:
     void readyRead();
     void bytesWritten();
     void lost(const QString &reason);
+    // A status line changed, or a ring ended.
+    void modemLinesChanged(const PortTransport::ModemLines &lines);
 
 protected:
     // read() for a transport that holds what it received: up to n bytes

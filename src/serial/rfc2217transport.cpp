@@ -1,5 +1,9 @@
 #include "serial/rfc2217transport.h"
 
+#include <QTimer>
+
+#include <algorithm>
+
 namespace {
 
 Rfc2217Codec::Parity ParityOf(SerialSettings::Parity parity)
@@ -69,6 +73,9 @@ void Rfc2217Transport::startSession(const SerialSettings &settings, std::functio
     m_note.clear();
     m_codec = Rfc2217Codec();
     m_heard = false;
+    m_modemStateAsked = false;
+    m_lines = {};
+    ++m_breakGeneration;
     sendRaw(m_codec.start());
     // A Telnet server's first bytes are its own offers: bytes that are not
     // mean no Telnet, with no need to wait longer.
@@ -101,6 +108,10 @@ void Rfc2217Transport::startSession(const SerialSettings &settings, std::functio
             requests += m_codec.setControl(Rfc2217Codec::Control::RtsOn);
         if (settings.dtrHandshake)
             requests += m_codec.setControl(Rfc2217Codec::Control::DtrOn);
+        // Every status line and its changes, the ring's end included: the
+        // server tells them as they happen (no poll).
+        requests += m_codec.setModemStateMask(0xFF);
+        m_modemStateAsked = true;
         sendRaw(requests);
         const auto lineAnswered = [this] {
             return m_codec.baudRate() && m_codec.dataSize() && m_codec.parity() && m_codec.stopSize();
@@ -184,7 +195,47 @@ QByteArray Rfc2217Transport::decode(const QByteArray &fromServer)
     m_heard = m_heard || !fromServer.isEmpty();
     const QByteArray data = m_codec.feed(fromServer);
     sendRaw(m_codec.takeOutgoing());
+    takeModemState();
     return data;
+}
+
+void Rfc2217Transport::takeModemState()
+{
+    for (const Rfc2217Codec::Notice &notice : m_codec.takeNotices()) {
+        if (notice.kind != Rfc2217Codec::Notice::Kind::ModemState)
+            continue;
+        ModemLines lines;
+        lines.cts = notice.bits & Rfc2217Codec::Cts;
+        lines.dsr = notice.bits & Rfc2217Codec::Dsr;
+        lines.dcd = notice.bits & Rfc2217Codec::Dcd;
+        lines.ri = notice.bits & Rfc2217Codec::Ri;
+        // A ring is counted where RI goes off, or where the server says one
+        // ended without having shown RI on.
+        lines.rings = m_lines.rings;
+        if ((m_lines.ri && !lines.ri) || (!m_lines.ri && (notice.bits & Rfc2217Codec::RingTrailingEdge)))
+            ++lines.rings;
+        if (lines == m_lines)
+            continue;
+        m_lines = lines;
+        emit modemLinesChanged(m_lines);
+    }
+}
+
+bool Rfc2217Transport::comPortAgreed() const
+{
+    return isOpen() && m_codec.comPortState() == Rfc2217Codec::ComPortState::Agreed;
+}
+
+bool Rfc2217Transport::sendBreak(int ms)
+{
+    if (!comPortAgreed())
+        return false;
+    sendRaw(m_codec.setControl(Rfc2217Codec::Control::BreakOn));
+    QTimer::singleShot(std::max(ms, 0), this, [this, generation = m_breakGeneration] {
+        if (generation == m_breakGeneration && comPortAgreed())
+            sendRaw(m_codec.setControl(Rfc2217Codec::Control::BreakOff));
+    });
+    return true;
 }
 
 QByteArray Rfc2217Transport::encode(QByteArrayView data)
@@ -206,12 +257,12 @@ void Rfc2217Transport::purge(Direction direction)
 
 void Rfc2217Transport::setDataTerminalReady(bool on)
 {
-    if (isOpen() && m_codec.comPortState() == Rfc2217Codec::ComPortState::Agreed)
+    if (comPortAgreed())
         sendRaw(m_codec.setControl(on ? Rfc2217Codec::Control::DtrOn : Rfc2217Codec::Control::DtrOff));
 }
 
 void Rfc2217Transport::setRequestToSend(bool on)
 {
-    if (isOpen() && m_codec.comPortState() == Rfc2217Codec::ComPortState::Agreed)
+    if (comPortAgreed())
         sendRaw(m_codec.setControl(on ? Rfc2217Codec::Control::RtsOn : Rfc2217Codec::Control::RtsOff));
 }

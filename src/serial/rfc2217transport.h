@@ -29,6 +29,12 @@ public:
     void purge(Direction direction) override;
     void setDataTerminalReady(bool on) override;
     void setRequestToSend(bool on) override;
+    // SET-CONTROL BREAK on, then off after ms.
+    bool sendBreak(int ms) override;
+    // From the server's NOTIFY-MODEMSTATE, asked for (every line and its
+    // changes) once the port is set up.
+    bool reportsModemLines() const override { return m_modemStateAsked; }
+    ModemLines modemLines() const override { return m_lines; }
 
     const Rfc2217Codec &codec() const { return m_codec; }
 
@@ -40,8 +46,14 @@ protected:
 private:
     // The answers to the line settings, against what was asked.
     Started judgeSettings(const SerialSettings &settings);
+    // Takes the server's modem state notices into m_lines, and tells.
+    void takeModemState();
+    bool comPortAgreed() const;
 
     Rfc2217Codec m_codec;
     bool m_heard = false; // the server sent anything at all
     QString m_note;
+    bool m_modemStateAsked = false;
+    ModemLines m_lines;
+    quint64 m_breakGeneration = 0; // a break's end belongs to the open it began in
 };

@@ -136,6 +136,7 @@ SerialSession::OpenResult SerialSession::Adopt(std::unique_ptr<PortTransport> tr
     connect(m_port, &PortTransport::readyRead, this, &SerialSession::ReceiveReady);
     connect(m_port, &PortTransport::lost, this, &SerialSession::OnLost);
     connect(m_port, &PortTransport::bytesWritten, this, &SerialSession::OnBytesWritten);
+    connect(m_port, &PortTransport::modemLinesChanged, this, &SerialSession::ModemLinesChanged);
     return OpenResult::Opened;
 }
 
@@ -319,4 +320,16 @@ void SerialSession::OnLost(const QString &reason)
     // DTR and the pause of the normal close sequence mean nothing now.
     Release();
     emit DeviceLost(reason);
+}
+
+void SerialSession::SetDtr(bool on)
+{
+    if (m_port)
+        m_port->setDataTerminalReady(on);
+}
+
+void SerialSession::SetRts(bool on)
+{
+    if (m_port)
+        m_port->setRequestToSend(on);
 }

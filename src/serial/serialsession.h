@@ -75,6 +75,14 @@ public:
     qint64 WireMs(qint64 n) const { return n * m_bitsPerChar * 1000 / m_baudRate; }
 
     bool IsOpen() const { return m_port != nullptr; }
+    // The open port's status lines, when it tells them; DTR and RTS set at
+    // once; a break held for ms (false where the port has none, or closed).
+    using ModemLines = PortTransport::ModemLines;
+    bool ReportsModemLines() const { return m_port && m_port->reportsModemLines(); }
+    ModemLines GetModemLines() const { return m_port ? m_port->modemLines() : ModemLines {}; }
+    void SetDtr(bool on);
+    void SetRts(bool on);
+    bool SendBreak(int ms) { return m_port && m_port->sendBreak(ms); }
     qint64 BytesAvailable() const;
     qint64 BytesToWrite() const;
     QString DevicePath() const { return m_devicePath; }
@@ -106,6 +114,8 @@ signals:
     void WriteTimedOut(qint64 droppedBytes);
     // Everything queued has been handed to the device.
     void AllWritten();
+    // The open port's status lines changed (or a ring ended).
+    void ModemLinesChanged(const SerialSession::ModemLines &lines);
 
 private:
     void OnLost(const QString &reason);
