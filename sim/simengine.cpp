@@ -20,8 +20,15 @@ void appendBounded(QByteArray &buffer, const QByteArray &bytes, qsizetype max)
 
 // The timers are children so that they follow the object to its thread.
 SimEngine::SimEngine(SimLine &line, QObject *parent)
-    : QObject(parent), m_line(line), m_replyTimer(new QTimer(this)), m_paceTimer(new QTimer(this))
+    : QObject(parent)
+    , m_line(line)
+    , m_replyTimer(new QTimer(this))
+    , m_paceTimer(new QTimer(this))
+    , m_ringTimer(new QTimer(this))
 {
+    m_ringTimer->setSingleShot(true);
+    m_ringTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_ringTimer, &QTimer::timeout, this, [this] { setRing(false); });
     m_replyTimer->setSingleShot(true);
     m_replyTimer->setTimerType(Qt::PreciseTimer);
     connect(m_replyTimer, &QTimer::timeout, this, &SimEngine::releaseReply);
@@ -66,6 +73,8 @@ void SimEngine::clear()
     m_input.clear();
     m_heldReply.clear();
     m_paced.clear();
+    m_ringTimer->stop();
+    setRing(false);
 }
 
 void SimEngine::powerOn()
@@ -90,8 +99,28 @@ bool SimEngine::holdsOutput() const
 
 void SimEngine::sendUnsolicited(const QByteArray &bytes)
 {
-    if (m_line.lineUp())
-        transmit(bytes);
+    if (!m_line.lineUp())
+        return;
+    transmit(bytes);
+    if (bytes.contains("RING"))
+        pulseRing(kRingPulseMs);
+    else if (bytes.contains("+CMTI:") || bytes.contains("+CMT:"))
+        pulseRing(kMessagePulseMs);
+}
+
+void SimEngine::pulseRing(int ms)
+{
+    setRing(true);
+    // A pulse during a pulse lasts from the later one.
+    m_ringTimer->start(ms);
+}
+
+void SimEngine::setRing(bool on)
+{
+    if (on == m_ri)
+        return;
+    m_ri = on;
+    m_line.lineStatusChanged();
 }
 
 void SimEngine::takeInput(const QByteArray &bytes)

@@ -21,6 +21,9 @@ public:
     virtual bool lineDrained() const = 0;
     // The module restarts (AT+CFUN=1,1), its reply out: the line drops.
     virtual void lineReset() = 0;
+    // The module's status lines changed (SimEngine::ringIndicator()); a
+    // line without them (a pseudo-terminal) lets it pass.
+    virtual void lineStatusChanged() {}
 
 protected:
     ~SimLine() = default;
@@ -83,6 +86,13 @@ public:
     // Says the boot messages in ms, unless powered on since generation.
     void bootIn(int ms, quint64 generation);
 
+    // The ring indicator: on for kRingPulseMs when the module sends RING,
+    // for kMessagePulseMs when it sends a message's +CMTI or +CMT, as
+    // modules pulse it to wake a host; off again after, and at clear().
+    static constexpr int kRingPulseMs = 1000;
+    static constexpr int kMessagePulseMs = 120;
+    bool ringIndicator() const { return m_ri; }
+
     bool resetPending() const { return m_resetPending; }
     // True while a reply is waiting for the delay or for the line to carry it.
     bool holdsOutput() const;
@@ -92,6 +102,8 @@ private:
     void releaseReply();
     void transmit(const QByteArray &bytes);
     void onPaceTick();
+    void pulseRing(int ms);
+    void setRing(bool on);
 
     SimLine &m_line;
     SimulatedModule m_module;
@@ -113,4 +125,7 @@ private:
     int m_resetBootMs = kResetBootMs;
 
     quint64 m_generation = 0;
+
+    QTimer *m_ringTimer;
+    bool m_ri = false;
 };

@@ -133,3 +133,9 @@ bool SimInProcessPort::lineDrained() const
 {
     return !m_terminal || m_terminal->allRead();
 }
+
+void SimInProcessPort::lineStatusChanged()
+{
+    if (m_terminal)
+        m_terminal->statusLines(m_engine->ringIndicator());
+}

@@ -18,6 +18,8 @@ public:
     // The line dropped (the module restarts, or goes): the terminal is no
     // longer attached.
     virtual void hangUp(const QString &reason) = 0;
+    // The module's status lines as they are now.
+    virtual void statusLines(bool ringIndicator) { Q_UNUSED(ringIndicator); }
 
 protected:
     ~SimTerminalEnd() = default;
@@ -57,6 +59,7 @@ public:
     // before carried over; an attached terminal stays attached.
     void powerOn() { m_engine->powerOn(); }
     void sendUnsolicited(const QByteArray &bytes) { m_engine->sendUnsolicited(bytes); }
+    bool ringIndicator() const { return m_engine->ringIndicator(); }
 
     // A reset, as AT+CFUN=1,1 asks for once its OK has been read: the
     // terminal is hung up, the port takes none for downMs, and the module
@@ -87,6 +90,7 @@ private:
     void lineWrite(const QByteArray &bytes) override;
     bool lineDrained() const override;
     void lineReset() override { reset(); }
+    void lineStatusChanged() override;
 
     QString m_name;
     SimEngine *m_engine;

@@ -10,6 +10,7 @@
 #include "serial/serialsession.h"
 #include "session/portopener.h"
 #include "sim/simengine.h"
+#include "sim/siminprocessport.h"
 #include "sim/simmodule.h"
 
 #include <QElapsedTimer>
@@ -136,6 +137,58 @@ private slots:
         QVERIFY2(text.startsWith("AT+CMGF=1;+CMGR=1\r"), text.constData());
         QCOMPARE(text.count("+CMGR: \"REC UNREAD\",\"+8613800000000\""), 1);
         QVERIFY(w.Stop());
+    }
+
+    // The module's status lines: on and ready, its ring indicator pulsed
+    // for a RING (1 s) and for a message's +CMTI (120 ms), each ring
+    // counted where it ends.
+    void ringIndicatorPulses()
+    {
+        SimInProcessPort module(QStringLiteral("sim:lines"));
+        module.setLineRate(115200);
+        module.start();
+        SerialSession session;
+        SerialSettings settings;
+        settings.portName = module.name();
+        settings.baudRate = 115200;
+        QCOMPARE(session.Open(settings), SerialSession::OpenResult::Opened);
+        QVERIFY(session.ReportsModemLines());
+        const SerialSession::ModemLines at = session.GetModemLines();
+        QVERIFY(at.cts && at.dsr && !at.dcd && !at.ri);
+        struct Change
+        {
+            bool ri;
+            quint32 rings;
+            qint64 ms;
+        };
+        QList<Change> changes;
+        QElapsedTimer clock;
+        clock.start();
+        connect(&session, &SerialSession::ModemLinesChanged, this, [&](const SerialSession::ModemLines &lines) {
+            changes.append({lines.ri, lines.rings, clock.elapsed()});
+        });
+        const auto ask = [&](const QByteArray &line) {
+            QCOMPARE(session.Write(line.constData(), line.size()), line.size());
+        };
+        ask("AT+QSIMURC=10,\"RING\"\r");
+        QTRY_COMPARE_WITH_TIMEOUT(changes.size(), 2, 4000);
+        QVERIFY(changes[0].ri && !changes[1].ri);
+        QCOMPARE(changes[1].rings, 1u);
+        qint64 held = changes[1].ms - changes[0].ms;
+        QVERIFY2(held >= SimEngine::kRingPulseMs - 50 && held < SimEngine::kRingPulseMs + 3000,
+                 qPrintable(QString::number(held)));
+        QVERIFY(ReadSome(session, 40, 2000).contains("\r\nRING\r\n"));
+
+        ask("AT+QSIMURC=10,\"+CMTI: \\22SM\\22,3\"\r");
+        QTRY_COMPARE_WITH_TIMEOUT(changes.size(), 4, 4000);
+        QVERIFY(changes[2].ri && !changes[3].ri);
+        QCOMPARE(changes[3].rings, 2u);
+        held = changes[3].ms - changes[2].ms;
+        QVERIFY2(held >= SimEngine::kMessagePulseMs - 20 && held < SimEngine::kMessagePulseMs + 3000,
+                 qPrintable(QString::number(held)));
+        QCOMPARE(session.GetModemLines().rings, 2u);
+        session.Close();
+        QVERIFY(!session.ReportsModemLines());
     }
 
     // AT+CFUN=1,1: the line drops once the OK is read, the window waits and

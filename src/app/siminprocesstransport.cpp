@@ -40,6 +40,9 @@ PortTransport::OpenResult SimInProcessTransport::open(const SerialSettings &)
     }
     m_openFailure = {};
     m_port = port;
+    m_lines = {};
+    m_lines.cts = m_lines.dsr = true;
+    m_lines.ri = port->ringIndicator();
     return OpenResult::Opened;
 }
 
@@ -132,6 +135,23 @@ void SimInProcessTransport::hangUp(const QString &reason)
                 emit readyRead();
             m_received.clear();
             emit lost(reason);
+        },
+        Qt::QueuedConnection);
+}
+
+void SimInProcessTransport::statusLines(bool ringIndicator)
+{
+    // Told once the module's turn is over, as its bytes are; each change
+    // in its order, a short pulse too.
+    QMetaObject::invokeMethod(
+        this,
+        [this, ringIndicator] {
+            if (!m_port || ringIndicator == m_lines.ri)
+                return;
+            m_lines.ri = ringIndicator;
+            if (!ringIndicator)
+                ++m_lines.rings;
+            emit modemLinesChanged(m_lines);
         },
         Qt::QueuedConnection);
 }

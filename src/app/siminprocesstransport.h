@@ -13,8 +13,10 @@
 // line; the module's output arrives at the pace of its line, announced by
 // readyRead. The line settings are taken as they are (the module's pace is
 // set where the port is prepared), and DTR and RTS are accepted and mean
-// nothing. The module's reset hangs the port up (lost), and the name opens
-// again once the module is back.
+// nothing. The module's status lines are those of a module switched on and
+// ready (CTS and DSR on) with its ring indicator, pulsed on RING and on an
+// incoming message. The module's reset hangs the port up (lost), and the
+// name opens again once the module is back.
 class SimInProcessTransport : public PortTransport, private SimTerminalEnd
 {
     Q_OBJECT
@@ -38,6 +40,8 @@ public:
     void purge(Direction direction) override;
     void setDataTerminalReady(bool) override {}
     void setRequestToSend(bool) override {}
+    bool reportsModemLines() const override { return isOpen(); }
+    ModemLines modemLines() const override { return m_lines; }
     PortOpenFailure openFailure() const override { return m_openFailure; }
     QString errorString() const override { return m_lastError; }
 
@@ -45,6 +49,7 @@ private:
     void deliver(const QByteArray &bytes) override;
     bool allRead() const override { return m_received.isEmpty(); }
     void hangUp(const QString &reason) override;
+    void statusLines(bool ringIndicator) override;
     void sendNow();
 
     QString m_name;
@@ -54,6 +59,7 @@ private:
     bool m_sendQueued = false;
     bool m_announceQueued = false;
     bool m_lossQueued = false;
+    ModemLines m_lines;
     QString m_lastError;
     PortOpenFailure m_openFailure;
 };
