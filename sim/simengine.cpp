@@ -75,6 +75,7 @@ void SimEngine::clear()
     m_paced.clear();
     m_ringTimer->stop();
     setRing(false);
+    updateCarrier();
 }
 
 void SimEngine::powerOn()
@@ -82,6 +83,7 @@ void SimEngine::powerOn()
     ++m_generation;
     clear();
     m_module.powerOn();
+    updateCarrier();
 }
 
 void SimEngine::bootIn(int ms, quint64 generation)
@@ -123,6 +125,22 @@ void SimEngine::setRing(bool on)
     m_line.lineStatusChanged();
 }
 
+void SimEngine::updateCarrier()
+{
+    if (m_module.inDataCall() == m_dcd)
+        return;
+    m_dcd = !m_dcd;
+    m_line.lineStatusChanged();
+}
+
+void SimEngine::setTerminalReady(bool on)
+{
+    if (on)
+        return;
+    transmit(m_module.dropDataCall());
+    updateCarrier();
+}
+
 void SimEngine::takeInput(const QByteArray &bytes)
 {
     appendBounded(m_input, bytes, kMaxPendingInput);
@@ -151,6 +169,7 @@ void SimEngine::processInput()
         const SimulatedModule::Output out = m_module.step(m_input);
         m_input.remove(0, out.consumed);
         transmit(out.echo);
+        updateCarrier();
         for (const auto &urc : out.unsolicited)
             QTimer::singleShot(urc.delayMs, this, [this, bytes = urc.bytes, generation = m_generation] {
                 if (generation == m_generation)

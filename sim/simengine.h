@@ -92,6 +92,11 @@ public:
     static constexpr int kRingPulseMs = 1000;
     static constexpr int kMessagePulseMs = 120;
     bool ringIndicator() const { return m_ri; }
+    // The carrier (DCD): on during a packet data call (SimulatedModule::
+    // inDataCall()).
+    bool carrier() const { return m_dcd; }
+    // The terminal's DTR: dropped during a data call, it ends the call.
+    void setTerminalReady(bool on);
 
     bool resetPending() const { return m_resetPending; }
     // True while a reply is waiting for the delay or for the line to carry it.
@@ -104,6 +109,7 @@ private:
     void onPaceTick();
     void pulseRing(int ms);
     void setRing(bool on);
+    void updateCarrier();
 
     SimLine &m_line;
     SimulatedModule m_module;
@@ -128,4 +134,5 @@ private:
 
     QTimer *m_ringTimer;
     bool m_ri = false;
+    bool m_dcd = false;
 };

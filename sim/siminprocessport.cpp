@@ -137,5 +137,5 @@ bool SimInProcessPort::lineDrained() const
 void SimInProcessPort::lineStatusChanged()
 {
     if (m_terminal)
-        m_terminal->statusLines(m_engine->ringIndicator());
+        m_terminal->statusLines(m_engine->ringIndicator(), m_engine->carrier());
 }

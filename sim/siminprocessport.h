@@ -19,7 +19,11 @@ public:
     // longer attached.
     virtual void hangUp(const QString &reason) = 0;
     // The module's status lines as they are now.
-    virtual void statusLines(bool ringIndicator) { Q_UNUSED(ringIndicator); }
+    virtual void statusLines(bool ringIndicator, bool carrier)
+    {
+        Q_UNUSED(ringIndicator);
+        Q_UNUSED(carrier);
+    }
 
 protected:
     ~SimTerminalEnd() = default;
@@ -60,6 +64,9 @@ public:
     void powerOn() { m_engine->powerOn(); }
     void sendUnsolicited(const QByteArray &bytes) { m_engine->sendUnsolicited(bytes); }
     bool ringIndicator() const { return m_engine->ringIndicator(); }
+    bool carrier() const { return m_engine->carrier(); }
+    // The terminal's DTR (a drop ends a data call).
+    void setTerminalReady(bool on) { m_engine->setTerminalReady(on); }
 
     // A reset, as AT+CFUN=1,1 asks for once its OK has been read: the
     // terminal is hung up, the port takes none for downMs, and the module

@@ -141,6 +141,15 @@ bool SimulatedModule::Impl::consume(char c, Output &o)
     case State::MessageText:
     case State::MessagePdu:
         return consumeMessageByte(c, o);
+    case State::Data:
+        // Data goes to the network unseen; "+++" ends the call (without
+        // the guard times a real module wants around it).
+        escapePluses = c == '+' ? escapePluses + 1 : 0;
+        if (escapePluses < 3)
+            return false;
+        state = State::Idle;
+        o.reply = formatResult(noCarrier());
+        return true;
     }
     return false;
 }
@@ -215,6 +224,12 @@ QByteArray SimulatedModule::Impl::formatResult(const Result &r) const
     if (r.kind == Result::Ok) {
         text = "OK";
         code = 0;
+    } else if (r.kind == Result::Connect) {
+        text = "CONNECT";
+        code = 1;
+    } else if (r.kind == Result::NoCarrier) {
+        text = "NO CARRIER";
+        code = 3;
     } else if ((r.kind == Result::Cme || r.kind == Result::Cms) && settings.cmee != 0) {
         text = r.kind == Result::Cme ? "+CME ERROR: " : "+CMS ERROR: ";
         QByteArray detail = number(r.code);
@@ -297,6 +312,24 @@ const QMap<int, SimulatedModule::StoredMessage> &SimulatedModule::storage() cons
 const QList<SimulatedModule::SentMessage> &SimulatedModule::sentMessages() const
 {
     return d->sent;
+}
+
+QByteArray SimulatedModule::dropDataCall()
+{
+    return d->dropDataCall();
+}
+
+QByteArray SimulatedModule::Impl::dropDataCall()
+{
+    if (state != State::Data)
+        return {};
+    state = State::Idle;
+    return formatResult(noCarrier());
+}
+
+bool SimulatedModule::inDataCall() const
+{
+    return d->state == Impl::State::Data;
 }
 
 bool SimulatedModule::isEnteringMessage() const

@@ -41,6 +41,11 @@
 // 200 ms after the OK with +CUSD: 0,"<text>",15, other codes with
 // +CUSD: 4, both only while the result code presentation is on.
 //
+// A packet data call, ATD*99# (or *99***<cid>#), answers CONNECT and puts
+// the line in data mode: what follows is swallowed as data, until "+++"
+// ends the call with NO CARRIER (no guard times) or the terminal drops DTR
+// (dropDataCall()). Other dial strings answer ERROR.
+//
 // Character sets (+CSCS): "IRA" carries text as ASCII and "GSM" as 8-bit
 // Latin-1 (characters that do not fit become '?'); "UCS2" carries every
 // string as hex UTF-16.
@@ -129,6 +134,12 @@ public:
     const QList<SentMessage> &sentMessages() const;
     // True between the "> " prompt of +CMGS and the Ctrl-Z / ESC that ends it.
     bool isEnteringMessage() const;
+    // True between the CONNECT of a packet data call (ATD*99#) and the
+    // "+++" that ends it with NO CARRIER; the carrier (DCD) is on then.
+    bool inDataCall() const;
+    // DTR dropped during a data call (as with AT&D2): the call ends;
+    // returns the NO CARRIER to send, empty when there was no call.
+    QByteArray dropDataCall();
 
 private:
     class Impl;

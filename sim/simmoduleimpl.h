@@ -84,7 +84,7 @@ struct Settings
 
 struct Result
 {
-    enum Kind { Ok, Error, Cme, Cms, Prompt };
+    enum Kind { Ok, Error, Cme, Cms, Prompt, Connect, NoCarrier };
     Kind kind = Ok;
     int code = 0;
 };
@@ -94,6 +94,8 @@ inline Result error() { return {Result::Error, 0}; }
 inline Result cme(int code) { return {Result::Cme, code}; }
 inline Result cms(int code) { return {Result::Cms, code}; }
 inline Result prompt() { return {Result::Prompt, 0}; }
+inline Result connect() { return {Result::Connect, 0}; }
+inline Result noCarrier() { return {Result::NoCarrier, 0}; }
 
 inline QByteArray quoted(const QByteArray &s)
 {
@@ -128,7 +130,11 @@ public:
     QList<Output::Unsolicited> scheduled; // asked for by the line being run
     bool resetAsked = false;               // by the line being run
 
-    enum class State { Idle, GotA, Line, MessageText, MessagePdu };
+    enum class State { Idle, GotA, Line, MessageText, MessagePdu, Data };
+    // The '+' bytes in a row during a data call (three end it).
+    int escapePluses = 0;
+    // Ends a data call from outside; its NO CARRIER, or nothing.
+    QByteArray dropDataCall();
     State state = State::Idle;
 
 private:

@@ -108,6 +108,11 @@ QByteArray SimulatedModule::Impl::execute(const QByteArray &raw)
             }
             return out + messagePrompt();
         }
+        if (r.kind == Result::Connect) {
+            state = State::Data;
+            escapePluses = 0;
+            return out + formatResult(r);
+        }
         if (r.kind != Result::Ok)
             return out + formatResult(r);
     }
@@ -202,6 +207,16 @@ Result SimulatedModule::Impl::runBasic(const QByteArray &cmd, qsizetype &pos, QL
         return ok();
     }
 
+    if (c == 'D') {
+        // A packet data call (*99#, *99***<cid>#) connects and takes the
+        // line into data mode; nothing may follow it on the line.
+        const qsizetype end = cmd.indexOf(';', pos);
+        const QByteArray number = cmd.mid(pos, end < 0 ? -1 : end - pos);
+        pos = cmd.size();
+        if (end < 0 && number.startsWith("*99") && number.endsWith('#'))
+            return connect();
+        return error();
+    }
     // A missing number means 0.
     const bool hasDigits = pos < cmd.size() && cmd[pos] >= '0' && cmd[pos] <= '9';
     const auto value = hasDigits ? readDigits(cmd, pos) : std::optional<int>(0);

@@ -43,6 +43,7 @@ PortTransport::OpenResult SimInProcessTransport::open(const SerialSettings &)
     m_lines = {};
     m_lines.cts = m_lines.dsr = true;
     m_lines.ri = port->ringIndicator();
+    m_lines.dcd = port->carrier();
     return OpenResult::Opened;
 }
 
@@ -139,18 +140,27 @@ void SimInProcessTransport::hangUp(const QString &reason)
         Qt::QueuedConnection);
 }
 
-void SimInProcessTransport::statusLines(bool ringIndicator)
+void SimInProcessTransport::setDataTerminalReady(bool on)
+{
+    // What was written before goes to the module first, as on a wire.
+    sendNow();
+    if (SimInProcessPort *port = m_port)
+        port->setTerminalReady(on);
+}
+
+void SimInProcessTransport::statusLines(bool ringIndicator, bool carrier)
 {
     // Told once the module's turn is over, as its bytes are; each change
     // in its order, a short pulse too.
     QMetaObject::invokeMethod(
         this,
-        [this, ringIndicator] {
-            if (!m_port || ringIndicator == m_lines.ri)
+        [this, ringIndicator, carrier] {
+            if (!m_port || (ringIndicator == m_lines.ri && carrier == m_lines.dcd))
                 return;
-            m_lines.ri = ringIndicator;
-            if (!ringIndicator)
+            if (m_lines.ri && !ringIndicator)
                 ++m_lines.rings;
+            m_lines.ri = ringIndicator;
+            m_lines.dcd = carrier;
             emit modemLinesChanged(m_lines);
         },
         Qt::QueuedConnection);

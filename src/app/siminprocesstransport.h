@@ -38,7 +38,7 @@ public:
     bool waitForBytesWritten(int ms) override;
     bool failedForGood() const override { return !isOpen(); }
     void purge(Direction direction) override;
-    void setDataTerminalReady(bool) override {}
+    void setDataTerminalReady(bool on) override;
     void setRequestToSend(bool) override {}
     bool reportsModemLines() const override { return isOpen(); }
     ModemLines modemLines() const override { return m_lines; }
@@ -49,7 +49,7 @@ private:
     void deliver(const QByteArray &bytes) override;
     bool allRead() const override { return m_received.isEmpty(); }
     void hangUp(const QString &reason) override;
-    void statusLines(bool ringIndicator) override;
+    void statusLines(bool ringIndicator, bool carrier) override;
     void sendNow();
 
     QString m_name;

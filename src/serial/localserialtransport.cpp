@@ -4,6 +4,7 @@
 #include "serial/systemdevice.h"
 
 #include <QFileInfo>
+#include <QTimer>
 #include <algorithm>
 
 LocalSerialTransport::LocalSerialTransport(const QString &devicePath, QObject *parent)
@@ -158,6 +159,17 @@ void LocalSerialTransport::setRequestToSend(bool on)
 {
     if (m_port)
         m_port->setRequestToSend(on);
+}
+
+bool LocalSerialTransport::sendBreak(int ms)
+{
+    if (!m_port || !m_port->setBreakEnabled(true))
+        return false;
+    // The port is the timer's context: a port closed before then takes its
+    // break with it.
+    QSerialPort *port = m_port;
+    QTimer::singleShot(std::max(ms, 1), Qt::PreciseTimer, port, [port] { port->setBreakEnabled(false); });
+    return true;
 }
 
 void LocalSerialTransport::onError(QSerialPort::SerialPortError error)

@@ -28,6 +28,7 @@ public:
     void purge(Direction direction) override;
     void setDataTerminalReady(bool on) override;
     void setRequestToSend(bool on) override;
+    bool sendBreak(int ms) override;
     PortOpenFailure openFailure() const override { return m_openFailure; }
     QString errorString() const override { return m_lastError; }
 

@@ -6,6 +6,9 @@
 
 #include <QDateTime>
 
+#include <algorithm>
+#include <utility>
+
 TerminalSession::TerminalSession(SessionLog &log, QObject *parent)
     : QObject(parent)
     , m_log(log)
@@ -23,6 +26,21 @@ TerminalSession::TerminalSession(SessionLog &log, QObject *parent)
     connect(&m_serial, &SerialSession::DeviceLost, this, &TerminalSession::onDeviceLost);
     connect(&m_serial, &SerialSession::WriteTimedOut, this, &TerminalSession::writeTimedOut);
     connect(&m_reconnect, &Reconnector::back, this, &TerminalSession::onDeviceBack);
+    connect(&m_serial, &SerialSession::ModemLinesChanged, this, &TerminalSession::onModemLines);
+    connect(&m_serial, &SerialSession::AllWritten, &m_writer, &PacedWriter::portDrained);
+    connect(&m_writer, &PacedWriter::progress, this, &TerminalSession::sendProgress);
+    connect(&m_writer, &PacedWriter::finished, this, &TerminalSession::sendingEnded);
+    for (Line line : { Line::Dtr, Line::Rts }) {
+        QTimer &pulse = m_pulseTimer[int(line)];
+        pulse.setSingleShot(true);
+        pulse.setTimerType(Qt::PreciseTimer);
+        connect(&pulse, &QTimer::timeout, this, [this, line] { applyLine(line, line == Line::Dtr ? m_dtr : m_rts); });
+    }
+    m_repeatTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_repeatTimer, &QTimer::timeout, this, [this] {
+        if (!m_writer.busy())
+            SendCommandText(m_repeatCommand, m_repeatNullLineBreak);
+    });
     // Queued: a write that fails may be one made for the log's tee, with the
     // log's lock held.
     connect(
@@ -114,6 +132,10 @@ SerialSession::OpenResult TerminalSession::finishOpen(const SerialSettings &sett
         return result;
     }
     m_scanner.Reset();
+    m_dtr = settings.dtrHandshake;
+    m_rts = settings.rtsHandshake;
+    m_lines = {};
+    onModemLines(m_serial.GetModemLines());
     m_portEntry = settings.portName;
     m_reconnect.remember(device);
     startLogFile();
@@ -126,9 +148,11 @@ qint64 TerminalSession::Close()
     // A run in progress ends with the port: nothing is framed or logged
     // during the close sequence, and a closed port could answer nothing.
     stopSendAll();
+    endPortWork();
     m_echoTimer.stop();
     m_reconnect.stop();
     const qint64 unsent = m_serial.Close();
+    onModemLines({});
     m_transactions.EndCommand(m_log.size());
     stopLogFile();
     return unsent;
@@ -166,6 +190,8 @@ void TerminalSession::onDeviceLost(const QString &reason)
     stopSendAll();
     if (runGoing)
         emit sendAllCut();
+    endPortWork();
+    onModemLines({});
     m_transactions.EndCommand(m_log.size());
     if (!m_reconnectOn || !m_reconnect.identity().mayComeBack()) {
         stopLogFile();
@@ -216,7 +242,7 @@ bool TerminalSession::SendCommandText(const QByteArray &command, bool nullLineBr
     if (frame.logLineBreak)
         m_log.AppendLineBreak();
     m_log.Append(frame.logText, SessionLog::Origin::Terminal);
-    m_serial.Write(frame.bytes.constData(), frame.bytes.size());
+    writeFrame(frame.bytes);
     if (m_serial.IsOpen())
         m_transactions.CommandSent(command, at);
     emit commandSent(frame.bytes);
@@ -281,4 +307,125 @@ void TerminalSession::setSendAllTiming(int pollMs, qint64 timeLimitMs)
 {
     m_sendAllTimer.setInterval(pollMs);
     m_sendAll.SetTimeLimit(timeLimitMs);
+}
+
+void TerminalSession::writeFrame(const QByteArray &bytes)
+{
+    if (!m_pacing.paced() && !m_writer.busy())
+        m_serial.Write(bytes.constData(), bytes.size());
+    else if (m_serial.IsOpen())
+        m_writer.enqueue(bytes, m_pacing);
+}
+
+bool TerminalSession::sendBytes(const QByteArray &bytes, const QByteArray &what)
+{
+    if (!m_serial.IsOpen() || isWaiting())
+        return false;
+    m_log.AppendLineBreak();
+    m_log.Append("----- " + what + ' ' + QByteArray::number(bytes.size()) + " bytes "
+                     + QDateTime::currentDateTime().toString(QStringLiteral("hh:mm:ss.zzz")).toLatin1() + " -----\r\n",
+                 SessionLog::Origin::Terminal);
+    emit logGrew(true);
+    m_echoTimer.stop();
+    m_writer.enqueue(bytes, m_pacing);
+    return true;
+}
+
+void TerminalSession::endPortWork()
+{
+    stopRepeat();
+    m_writer.cancel();
+    for (QTimer &pulse : m_pulseTimer)
+        pulse.stop();
+}
+
+void TerminalSession::applyLine(Line line, bool on)
+{
+    if (line == Line::Dtr)
+        m_serial.SetDtr(on);
+    else
+        m_serial.SetRts(on);
+}
+
+void TerminalSession::setDtr(bool on)
+{
+    m_dtr = on;
+    m_pulseTimer[int(Line::Dtr)].stop();
+    applyLine(Line::Dtr, on);
+}
+
+void TerminalSession::setRts(bool on)
+{
+    m_rts = on;
+    m_pulseTimer[int(Line::Rts)].stop();
+    applyLine(Line::Rts, on);
+}
+
+bool TerminalSession::pulseLine(Line line, int ms)
+{
+    if (!m_serial.IsOpen())
+        return false;
+    applyLine(line, !(line == Line::Dtr ? m_dtr : m_rts));
+    m_pulseTimer[int(line)].start(std::clamp(ms, kPulseMinMs, kPulseMaxMs));
+    return true;
+}
+
+bool TerminalSession::sendBreak(int ms)
+{
+    return m_serial.SendBreak(ms);
+}
+
+QByteArray TerminalSession::LineChangeMark(const char *line, const char *what, const QDateTime &time)
+{
+    return QByteArray("----- ") + line + ' ' + what + ' '
+           + time.toString(QStringLiteral("hh:mm:ss.zzz")).toLatin1() + " -----\r\n";
+}
+
+void TerminalSession::onModemLines(const SerialSession::ModemLines &lines)
+{
+    if (lines == m_lines)
+        return;
+    const SerialSession::ModemLines before = std::exchange(m_lines, lines);
+    // Marks only for the changes of an open port: not the lines it shows
+    // as it opens, nor their going dark as it closes.
+    if (m_markLineChanges && m_serial.IsOpen()) {
+        const QDateTime now = QDateTime::currentDateTime();
+        QByteArray marks;
+        const auto mark = [&](bool was, bool is, const char *name) {
+            if (was != is)
+                marks += LineChangeMark(name, is ? "on" : "off", now);
+        };
+        mark(before.cts, lines.cts, "CTS");
+        mark(before.dsr, lines.dsr, "DSR");
+        mark(before.dcd, lines.dcd, "DCD");
+        mark(before.ri, lines.ri, "RI");
+        // A ring that ended before RI was seen on.
+        if (lines.rings > before.rings && before.ri == lines.ri && !lines.ri)
+            marks += LineChangeMark("RI", "ring", now);
+        if (!marks.isEmpty()) {
+            m_log.AppendLineBreak();
+            m_log.Append(marks, SessionLog::Origin::Terminal);
+            emit logGrew(true);
+        }
+    }
+    emit modemLinesChanged(lines);
+}
+
+bool TerminalSession::startRepeat(const QByteArray &command, bool nullLineBreak, int intervalMs)
+{
+    if (!m_serial.IsOpen() || isWaiting())
+        return false;
+    m_repeatCommand = command;
+    m_repeatNullLineBreak = nullLineBreak;
+    m_repeatTimer.start(std::clamp(intervalMs, kRepeatMinMs, kRepeatMaxMs));
+    SendCommandText(command, nullLineBreak);
+    return true;
+}
+
+void TerminalSession::stopRepeat()
+{
+    if (!m_repeatTimer.isActive())
+        return;
+    m_repeatTimer.stop();
+    emit repeatEnded();
 }

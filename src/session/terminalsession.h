@@ -5,6 +5,7 @@
 #include "serial/reconnector.h"
 #include "serial/serialsession.h"
 #include "session/logfile.h"
+#include "session/pacedwriter.h"
 #include "session/portopener.h"
 #include "session/sessionlog.h"
 #include "session/transactionlog.h"
@@ -88,6 +89,59 @@ public:
     // Replaces the poll interval and the run's time limit (tests).
     void setSendAllTiming(int pollMs, qint64 timeLimitMs);
 
+    // Pacing of what is sent (Send, double-click, Send All, a repeat, a
+    // file): a pause after each character and after each line end. Off by
+    // default; then a command's frame is written whole, as always.
+    void setPacing(PacedWriter::Pacing pacing) { m_pacing = pacing; }
+    PacedWriter::Pacing pacing() const { return m_pacing; }
+    // Sends bytes as they are (a file's), paced as set, behind anything
+    // still going; the log gets a line that says what went. False while
+    // the port is not open.
+    bool sendBytes(const QByteArray &bytes, const QByteArray &what);
+    // A paced send or a file is still going out.
+    bool isSending() const { return m_writer.busy(); }
+    // Drops what has not yet gone of a paced send or a file; sendingEnded
+    // tells how much went. Returns the bytes dropped.
+    qint64 stopSending() { return m_writer.cancel(); }
+
+    // The DTR and RTS boxes: set at once while the port is open (and asked
+    // for at the next open through the line settings).
+    void setDtr(bool on);
+    void setRts(bool on);
+    bool dtr() const { return m_dtr; }
+    bool rts() const { return m_rts; }
+    enum class Line { Dtr, Rts };
+    static constexpr int kPulseMinMs = 100;
+    static constexpr int kPulseMaxMs = 5000;
+    // Turns the line over from what its box says for ms (clamped to the
+    // bounds above), then puts it back. False while the port is not open.
+    bool pulseLine(Line line, int ms);
+    static constexpr int kBreakDefaultMs = 250;
+    // Holds the line in the break condition for ms; false where the port
+    // has none or is not open.
+    bool sendBreak(int ms);
+    // The port's status lines (CTS, DSR, DCD, RI and the rings since open),
+    // where the port tells them; nothing while it is closed.
+    bool reportsModemLines() const { return m_serial.IsOpen() && m_serial.ReportsModemLines(); }
+    SerialSession::ModemLines modemLines() const { return m_lines; }
+    // On: each change of a status line is marked in the log where it came,
+    // e.g. "----- RI on 10:03:07.512 -----".
+    void setMarkLineChanges(bool on) { m_markLineChanges = on; }
+    bool markLineChanges() const { return m_markLineChanges; }
+    static QByteArray LineChangeMark(const char *line, const char *what, const QDateTime &time);
+
+    // Repeat: sends command every intervalMs (kRepeatMinMs … kRepeatMaxMs),
+    // the first at once, each framed and logged as Send does, until
+    // stopRepeat, Close or the device goes; repeatEnded tells it ended. A
+    // tick that finds the last paced send still going is skipped. False
+    // while the port is not open.
+    static constexpr int kRepeatMinMs = 100;
+    static constexpr int kRepeatMaxMs = 3600 * 1000;
+    bool startRepeat(const QByteArray &command, bool nullLineBreak, int intervalMs);
+    void stopRepeat();
+    bool isRepeating() const { return m_repeatTimer.isActive(); }
+    QByteArray repeatCommand() const { return m_repeatCommand; }
+
     // The log on disk: while a folder is set and the port is open, every
     // byte the session log gets also goes to a new file in it (LogFile),
     // one file per open. Empty turns it off. Set while open, a file starts
@@ -140,6 +194,13 @@ signals:
     // does); told once per file.
     void logFileStarted(const QString &path);
     void logFileFailed(const QString &reason);
+    // A paced send or a file is going out: handed of total bytes.
+    void sendProgress(qint64 handed, qint64 total);
+    // It ended: all went (complete), or it was stopped or cut after handed.
+    void sendingEnded(qint64 handed, qint64 total, bool complete);
+    // The status lines changed (or a ring ended), or the port closed.
+    void modemLinesChanged(const SerialSession::ModemLines &lines);
+    void repeatEnded();
 
 private:
     // Tells how an open ended; the bookkeeping of one that worked.
@@ -154,6 +215,14 @@ private:
     void startLogFile();
     void stopLogFile();
     void checkEcho();
+    // Writes a frame: at once, or through the paced writer when pacing is
+    // on or a paced send is still going (bytes stay in order).
+    void writeFrame(const QByteArray &bytes);
+    void onModemLines(const SerialSession::ModemLines &lines);
+    // Ends what runs on the open port (a paced send, a repeat, pulses) as
+    // it closes or goes.
+    void endPortWork();
+    void applyLine(Line line, bool on);
 
     SessionLog &m_log;
     TransactionLog m_transactions { m_log };
@@ -174,6 +243,17 @@ private:
     QString m_portEntry; // as the user named the open port
     LogFile m_logFile;
     // The last command sent under NULL, and where the log stood after it.
+    PacedWriter::Pacing m_pacing;
+    PacedWriter m_writer { [this](const char *data, qint64 n) { return m_serial.Write(data, n); },
+                           [this] { return m_serial.BytesToWrite(); } };
+    bool m_dtr = false;
+    bool m_rts = false;
+    QTimer m_pulseTimer[2];
+    SerialSession::ModemLines m_lines;
+    bool m_markLineChanges = false;
+    QTimer m_repeatTimer;
+    QByteArray m_repeatCommand;
+    bool m_repeatNullLineBreak = true;
     QTimer m_echoTimer;
     QByteArray m_echoCommand;
     qsizetype m_echoFrom = 0;

@@ -1,0 +1,264 @@
+// The serial line under the engineer's hands, below the window: paced sends
+// measured on a pty's wire, a file's bytes exact, repeat and its stop rules,
+// and the status lines of the simulated module (RI, DCD in a data call, a
+// DTR pulse that ends it) with their marks in the log.
+
+#include "app/simulatedport.h"
+#include "at/commandframe.h"
+#include "ptypair.h"
+#include "session/terminalsession.h"
+#include "sim/siminprocessport.h"
+
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <poll.h>
+#include <unistd.h>
+
+namespace {
+
+struct Arrival
+{
+    char byte;
+    qint64 us;
+};
+
+// Reads the terminal's bytes from the pty's master as they come, each with
+// the time it was read, until count arrived or timeoutMs passed; the event
+// loop runs meanwhile.
+QList<Arrival> ReadTimed(PtyPair &pty, qsizetype count, int timeoutMs)
+{
+    QList<Arrival> got;
+    QElapsedTimer clock;
+    clock.start();
+    while (got.size() < count && clock.elapsed() < timeoutMs) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        pollfd p { pty.masterFd(), POLLIN, 0 };
+        if (::poll(&p, 1, 0) <= 0)
+            continue;
+        char buffer[4096];
+        const ssize_t n = ::read(pty.masterFd(), buffer, sizeof buffer);
+        const qint64 us = clock.nsecsElapsed() / 1000;
+        for (ssize_t i = 0; i < n; ++i)
+            got.append({ buffer[i], us });
+    }
+    return got;
+}
+
+QByteArray BytesOf(const QList<Arrival> &arrivals)
+{
+    QByteArray bytes;
+    for (const Arrival &a : arrivals)
+        bytes += a.byte;
+    return bytes;
+}
+
+SerialSettings PtySettings(const PtyPair &pty)
+{
+    SerialSettings settings;
+    settings.portName = pty.slavePath();
+    settings.baudRate = 115200;
+    return settings;
+}
+
+} // namespace
+
+class TestLineControl : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { UseSimulatedModule(0, false, SimulatedModuleLine::InProcess); }
+
+    // A pause after each character, the line's pause after each line end,
+    // a second command behind the first; every byte as framed.
+    void pacedGapsOnTheWire()
+    {
+        PtyPair pty;
+        QVERIFY(pty.isValid());
+        SessionLog log;
+        TerminalSession session(log);
+        QCOMPARE(session.Open(PtySettings(pty)), SerialSession::OpenResult::Opened);
+        session.setEndChar(END_CR);
+        session.setPacing({ 5, 40 });
+        QSignalSpy ended(&session, &TerminalSession::sendingEnded);
+        QVERIFY(session.SendCommandText("AT+CSQ", true));
+        QVERIFY(session.SendCommandText("ATI", true));
+        // Both handed over at once; the wire gets them at the pace.
+        QVERIFY(session.isSending());
+        const QList<Arrival> got = ReadTimed(pty, 11, 3000);
+        QCOMPARE(BytesOf(got), QByteArray("AT+CSQ\rATI\r"));
+        for (qsizetype i = 1; i < got.size(); ++i) {
+            const qint64 gapUs = got[i].us - got[i - 1].us;
+            const qint64 wantUs = got[i - 1].byte == '\r' ? 40000 : 5000;
+            QVERIFY2(gapUs >= wantUs - 1000 && gapUs < wantUs + 30000,
+                     qPrintable(QStringLiteral("gap %1 after byte %2: %3 us").arg(i).arg(int(got[i - 1].byte)).arg(gapUs)));
+        }
+        QTRY_COMPARE(ended.size(), 1);
+        QCOMPARE(ended[0][0].toLongLong(), 11);
+        QCOMPARE(ended[0][2].toBool(), true);
+
+        // Only a line pause: each line goes whole, then the pause.
+        session.setPacing({ 0, 60 });
+        QVERIFY(session.sendBytes("AT\rAT\r", "test"));
+        const QList<Arrival> lines = ReadTimed(pty, 6, 3000);
+        QCOMPARE(BytesOf(lines), QByteArray("AT\rAT\r"));
+        QVERIFY2(lines[3].us - lines[2].us >= 59000, qPrintable(QString::number(lines[3].us - lines[2].us)));
+        session.Close();
+    }
+
+    // Stopped part way: what went is told, nothing more reaches the wire;
+    // the port's close stops a paced send too.
+    void stoppingAPacedSend()
+    {
+        PtyPair pty;
+        QVERIFY(pty.isValid());
+        SessionLog log;
+        TerminalSession session(log);
+        QCOMPARE(session.Open(PtySettings(pty)), SerialSession::OpenResult::Opened);
+        session.setPacing({ 20, 0 });
+        QSignalSpy ended(&session, &TerminalSession::sendingEnded);
+        const QByteArray bytes(50, 'x');
+        QVERIFY(session.sendBytes(bytes, "test"));
+        QTRY_VERIFY(session.isSending());
+        QTest::qWait(150);
+        QVERIFY(session.stopSending() > 0);
+        QCOMPARE(ended.size(), 1);
+        const qint64 went = ended[0][0].toLongLong();
+        QCOMPARE(ended[0][1].toLongLong(), 50);
+        QCOMPARE(ended[0][2].toBool(), false);
+        QVERIFY2(went > 2 && went < 50, qPrintable(QString::number(went)));
+        QCOMPARE(pty.readFor(300), QByteArray(int(went), 'x'));
+
+        QVERIFY(session.sendBytes(bytes, "test"));
+        QTest::qWait(60);
+        session.Close();
+        QCOMPARE(ended.size(), 2);
+        QCOMPARE(ended[1][2].toBool(), false);
+        QVERIFY(!session.isSending());
+        QVERIFY(!session.sendBytes(bytes, "test"));
+    }
+
+    // A file's bytes, every value, more than one slice: exact on the wire,
+    // in order with a command sent while it goes.
+    void fileBytesExactOnTheWire()
+    {
+        PtyPair pty;
+        QVERIFY(pty.isValid());
+        SessionLog log;
+        TerminalSession session(log);
+        QCOMPARE(session.Open(PtySettings(pty)), SerialSession::OpenResult::Opened);
+        session.setEndChar(END_CR);
+        QByteArray file(300 * 1024, 0);
+        for (qsizetype i = 0; i < file.size(); ++i)
+            file[i] = char(QRandomGenerator::global()->bounded(256));
+        QSignalSpy progress(&session, &TerminalSession::sendProgress);
+        QSignalSpy ended(&session, &TerminalSession::sendingEnded);
+        QVERIFY(session.sendBytes(file, "file data.bin"));
+        QVERIFY(session.SendCommandText("AT", true));
+        const QByteArray wire = pty.read(int(file.size()) + 3, 10000);
+        QCOMPARE(wire.size(), file.size() + 3);
+        QVERIFY(wire.first(file.size()) == file);
+        QCOMPARE(wire.sliced(file.size()), QByteArray("AT\r"));
+        QTRY_COMPARE(ended.size(), 1);
+        QCOMPARE(ended[0][2].toBool(), true);
+        QVERIFY(progress.size() > 10);
+        QVERIFY(log.Slice(0, log.size()).contains("----- file data.bin 307200 bytes "));
+        session.Close();
+    }
+
+    // Every interval until stopped, the first at once; a close ends it;
+    // the interval is kept within its bounds.
+    void repeatAndItsStops()
+    {
+        PtyPair pty;
+        QVERIFY(pty.isValid());
+        SessionLog log;
+        TerminalSession session(log);
+        QVERIFY(!session.startRepeat("AT", true, 100));
+        QCOMPARE(session.Open(PtySettings(pty)), SerialSession::OpenResult::Opened);
+        session.setEndChar(END_CR);
+        QSignalSpy ended(&session, &TerminalSession::repeatEnded);
+        QVERIFY(session.startRepeat("AT+CSQ", true, 10)); // 100 ms at least
+        QVERIFY(session.isRepeating());
+        const QList<Arrival> got = ReadTimed(pty, 7 * 4, 2000);
+        QCOMPARE(BytesOf(got), QByteArray("AT+CSQ\r").repeated(4));
+        for (int i = 1; i < 4; ++i) {
+            const qint64 gapUs = got[i * 7].us - got[i * 7 - 7].us;
+            QVERIFY2(gapUs >= 99000 && gapUs < 200000, qPrintable(QString::number(gapUs)));
+        }
+        session.stopRepeat();
+        QCOMPARE(ended.size(), 1);
+        QCOMPARE(pty.readFor(250), QByteArray());
+
+        QVERIFY(session.startRepeat("AT", true, 100));
+        QCOMPARE(pty.read(3), QByteArray("AT\r"));
+        session.Close();
+        QCOMPARE(ended.size(), 2);
+        QVERIFY(!session.isRepeating());
+    }
+
+    // The simulated module's lines through a session: RI for a RING, DCD for
+    // a data call that "+++" ends, a DTR pulse that ends the next one; each
+    // change marked in the log when marking is on, and only then.
+    void statusLinesOfTheSimulatedModule()
+    {
+        SimInProcessPort module(QStringLiteral("sim:linecontrol"));
+        module.start();
+        SessionLog log;
+        TerminalSession session(log);
+        SerialSettings settings;
+        settings.portName = module.name();
+        settings.baudRate = 115200;
+        settings.dtrHandshake = true;
+        QCOMPARE(session.Open(settings), SerialSession::OpenResult::Opened);
+        QVERIFY(session.reportsModemLines());
+        QVERIFY(session.modemLines().cts && session.modemLines().dsr && !session.modemLines().dcd);
+        session.setEndChar(END_CR);
+        const auto logText = [&] { return log.Slice(0, log.size()); };
+
+        QVERIFY(session.SendCommandText("AT+QSIMURC=10,\"RING\"", true));
+        QTRY_COMPARE_WITH_TIMEOUT(session.modemLines().rings, 1u, 4000);
+        QVERIFY(!logText().contains("----- RI"));
+
+        session.setMarkLineChanges(true);
+        QVERIFY(session.SendCommandText("ATD*99#", true));
+        QTRY_VERIFY(session.modemLines().dcd);
+        QTRY_VERIFY(logText().contains("CONNECT\r\n"));
+        QVERIFY(QRegularExpression(QStringLiteral("\r\n----- DCD on \\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d -----\r\n"))
+                    .match(QString::fromLatin1(logText()))
+                    .hasMatch());
+        session.setEndChar(END_NULL);
+        QVERIFY(session.SendCommandText("+++", false));
+        QTRY_VERIFY(!session.modemLines().dcd);
+        QTRY_VERIFY(logText().contains("NO CARRIER"));
+        QVERIFY(logText().contains("----- DCD off "));
+
+        session.setEndChar(END_CR);
+        QVERIFY(session.SendCommandText("ATD*99***1#", true));
+        QTRY_VERIFY(session.modemLines().dcd);
+        const qsizetype before = logText().count("NO CARRIER");
+        // DTR is up (the box): the pulse drops it, which ends the call.
+        QVERIFY(session.pulseLine(TerminalSession::Line::Dtr, 100));
+        QTRY_VERIFY(!session.modemLines().dcd);
+        QTRY_COMPARE(logText().count("NO CARRIER"), before + 1);
+
+        QVERIFY(session.SendCommandText("AT+QSIMURC=10,\"RING\"", true));
+        QTRY_VERIFY_WITH_TIMEOUT(logText().contains("----- RI off "), 4000);
+        QVERIFY(logText().indexOf("----- RI on ") < logText().indexOf("----- RI off "));
+        QCOMPARE(session.modemLines().rings, 2u);
+        // Closed, the lamps go dark, unmarked.
+        QSignalSpy lines(&session, &TerminalSession::modemLinesChanged);
+        const qsizetype marks = logText().count("----- ");
+        session.Close();
+        QCOMPARE(lines.size(), 1);
+        QVERIFY(!session.reportsModemLines());
+        QCOMPARE(logText().count("----- "), marks);
+        QVERIFY(!session.pulseLine(TerminalSession::Line::Rts, 100));
+    }
+};
+
+QTEST_MAIN(TestLineControl)
+#include "test_linecontrol.moc"
