@@ -5,13 +5,21 @@
 
 #include "app/simulatedport.h"
 #include "at/commandframe.h"
+#include "dialogsupport.h"
+#include "messageboxcatcher.h"
 #include "ptypair.h"
 #include "session/terminalsession.h"
 #include "sim/siminprocessport.h"
+#include "widgets/modemlinesstrip.h"
 
+#include <QAccessible>
+#include <QCheckBox>
 #include <QElapsedTimer>
+#include <QLineEdit>
+#include <QRadioButton>
 #include <QRandomGenerator>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <poll.h>
@@ -70,7 +78,11 @@ class TestLineControl : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { UseSimulatedModule(0, false, SimulatedModuleLine::InProcess); }
+    void initTestCase()
+    {
+        TerminalDialog::SetPortLister([] { return QStringList(); });
+        UseSimulatedModule(0, false, SimulatedModuleLine::InProcess);
+    }
 
     // A pause after each character, the line's pause after each line end,
     // a second command behind the first; every byte as framed.
@@ -257,6 +269,123 @@ private slots:
         QVERIFY(!session.reportsModemLines());
         QCOMPARE(logText().count("----- "), marks);
         QVERIFY(!session.pulseLine(TerminalSession::Line::Rts, 100));
+    }
+
+    // The window: the strip is off until asked for, then its lamps follow
+    // the module (RI for a ring, DCD for a data call) and tell accessibility;
+    // the DTR box acts at once while open (its drop ends the call).
+    void lampsAndTheDtrBoxInTheWindow()
+    {
+        SessionLog log;
+        TerminalDialog d(log);
+        d.SelectPort(TerminalDialog::kSimulatedPortName);
+        FindControl<QRadioButton>(d, "endCrRadio")->setChecked(true);
+        FindControl<QCheckBox>(d, "dtrCheck")->setChecked(true);
+        d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
+        ModemLinesStrip *strip = d.modemLinesStrip();
+        QVERIFY(!strip->isVisible());
+        FindControl<QPushButton>(d, "startStopButton")->click();
+        QVERIFY(d.Session().isOpen());
+        QVERIFY(!strip->isVisible());
+        d.lineAction(QStringLiteral("modemLinesAction"))->trigger();
+        QVERIFY(strip->isVisible());
+        QVERIFY(strip->reported());
+        QVERIFY(strip->lampOn(ModemLinesStrip::Cts) && strip->lampOn(ModemLinesStrip::Dsr));
+        QVERIFY(!strip->lampOn(ModemLinesStrip::Dcd));
+        QCOMPARE(strip->accessibleDescription(), QStringLiteral("CTS on, DSR on, DCD off, RI off, 0 rings"));
+        QAccessibleInterface *lamp = QAccessible::queryAccessibleInterface(strip->findChild<QWidget *>("lampRI"));
+        QVERIFY(lamp);
+        QCOMPARE(lamp->text(QAccessible::Name), QStringLiteral("RI"));
+        QCOMPARE(lamp->text(QAccessible::Description), QStringLiteral("off"));
+
+        auto *edit = FindControl<QLineEdit>(d, "commandEdit");
+        const auto send = [&](const QString &command) {
+            edit->setText(command);
+            FindControl<QPushButton>(d, "sendButton")->click();
+        };
+        send(QStringLiteral("AT+QSIMURC=10,\"RING\""));
+        QTRY_VERIFY_WITH_TIMEOUT(strip->lampOn(ModemLinesStrip::Ri), 3000);
+        QCOMPARE(lamp->text(QAccessible::Description), QStringLiteral("on"));
+        QTRY_VERIFY_WITH_TIMEOUT(!strip->lampOn(ModemLinesStrip::Ri), 3000);
+        QCOMPARE(strip->accessibleDescription(), QStringLiteral("CTS on, DSR on, DCD off, RI off, 1 ring"));
+
+        send(QStringLiteral("ATD*99#"));
+        QTRY_VERIFY(strip->lampOn(ModemLinesStrip::Dcd));
+        FindControl<QCheckBox>(d, "dtrCheck")->setChecked(false);
+        QTRY_VERIFY(!strip->lampOn(ModemLinesStrip::Dcd));
+        QTRY_VERIFY(log.Text().contains("NO CARRIER"));
+        // Nothing marked: marking was not asked for.
+        QVERIFY(!log.Text().contains("----- DCD"));
+
+        FindControl<QPushButton>(d, "startStopButton")->click();
+        QVERIFY(!strip->reported());
+        QCOMPARE(strip->accessibleDescription(), QStringLiteral("The port tells no modem lines"));
+    }
+
+    // Send File and Send Hex File from the window: the bytes exact on a
+    // pty's wire; hex text that is not, an unreadable file, and a closed
+    // port are told and send nothing.
+    void filesFromTheWindow()
+    {
+        PtyDialog rig;
+        auto &[pty, log, d] = rig;
+        QVERIFY(d.Session().isOpen());
+        QTemporaryDir dir;
+        const auto write = [&](const QString &name, const QByteArray &bytes) {
+            QFile file(dir.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(bytes);
+        };
+        QByteArray binary;
+        for (int i = 0; i < 256 * 8; ++i)
+            binary += char(i * 7);
+        write(QStringLiteral("data.bin"), binary);
+        write(QStringLiteral("pdu.hex"), "41 54 0d\r\n00ff 7E\n");
+        write(QStringLiteral("bad.hex"), "41 54 0X");
+        QVERIFY(d.SendFile(dir.filePath(QStringLiteral("data.bin")), false));
+        QCOMPARE(pty.read(int(binary.size()), 5000), binary);
+        QVERIFY(d.SendFile(dir.filePath(QStringLiteral("pdu.hex")), true));
+        QCOMPARE(pty.read(6), QByteArray("AT\r\x00\xff\x7e", 6));
+        QTRY_VERIFY(!d.Session().isSending());
+
+        MessageBoxCatcher boxes;
+        QVERIFY(!d.SendFile(dir.filePath(QStringLiteral("bad.hex")), true));
+        QVERIFY(!d.SendFile(dir.filePath(QStringLiteral("missing.bin")), false));
+        QCOMPARE(boxes.texts.size(), 2);
+        QVERIFY2(boxes.texts[0].contains(QStringLiteral("byte 8 (0x58) is not a hex digit")), qPrintable(boxes.texts[0]));
+        QVERIFY(boxes.texts[1].startsWith(QStringLiteral("Cannot read ")));
+        QCOMPARE(pty.readFor(200), QByteArray());
+        rig.ClickStartStop();
+        QVERIFY(!d.SendFile(dir.filePath(QStringLiteral("data.bin")), false));
+        QCOMPARE(boxes.texts.size(), 2);
+    }
+
+    // Repeat from the window: the box's command on its interval, stopped by
+    // editing the box, and by Esc (Stop Sending).
+    void repeatFromTheWindow()
+    {
+        PtyDialog rig;
+        auto &[pty, log, d] = rig;
+        FindControl<QRadioButton>(d, "endCrRadio")->setChecked(true);
+        auto *edit = FindControl<QLineEdit>(d, "commandEdit");
+        QVERIFY(!d.StartRepeat(200)); // nothing typed
+        edit->setText(QStringLiteral("AT+CSQ"));
+        QVERIFY(d.StartRepeat(100));
+        QVERIFY(d.lineAction(QStringLiteral("repeatAction"))->isChecked());
+        QCOMPARE(pty.read(7 * 3, 2000), QByteArray("AT+CSQ\r").repeated(3));
+        QTest::keyClick(edit, Qt::Key_X);
+        QVERIFY(!d.Session().isRepeating());
+        QVERIFY(!d.lineAction(QStringLiteral("repeatAction"))->isChecked());
+        pty.readFor(150);
+
+        edit->setText(QStringLiteral("AT"));
+        QVERIFY(d.StartRepeat(100));
+        QVERIFY(d.lineAction(QStringLiteral("stopSendingAction"))->isEnabled());
+        d.lineAction(QStringLiteral("stopSendingAction"))->trigger();
+        QVERIFY(!d.Session().isRepeating());
+        pty.readFor(150);
+        QCOMPARE(pty.readFor(300), QByteArray());
     }
 };
 

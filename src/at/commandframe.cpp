@@ -20,6 +20,40 @@ quint8 HexPairToByte(char high, char low)
     return quint8(HexDigit(high) * 16 + HexDigit(low));
 }
 
+std::optional<QByteArray> HexTextToBytes(const QByteArray &text, QString *why)
+{
+    QByteArray bytes;
+    bytes.reserve(text.size() / 2);
+    int high = -1;
+    qsizetype highAt = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n')
+            continue;
+        const bool digit = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+        if (!digit) {
+            if (why)
+                *why = QStringLiteral("byte %1 (0x%2) is not a hex digit")
+                           .arg(i + 1)
+                           .arg(quint8(c), 2, 16, QLatin1Char('0'));
+            return std::nullopt;
+        }
+        if (high < 0) {
+            high = HexDigit(c);
+            highAt = i;
+        } else {
+            bytes.append(char(high * 16 + HexDigit(c)));
+            high = -1;
+        }
+    }
+    if (high >= 0) {
+        if (why)
+            *why = QStringLiteral("the hex digit at byte %1 has no second digit").arg(highAt + 1);
+        return std::nullopt;
+    }
+    return bytes;
+}
+
 CommandFrame BuildCommandFrame(const QByteArray &command, int endChar, const QByteArray &customHex,
                                bool nullLineBreak)
 {

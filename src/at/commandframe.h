@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
+#include <optional>
 
 // End-character choices of the "End Char" radio group, in its order.
 enum EndChar : int {
@@ -15,6 +17,13 @@ enum EndChar : int {
 // One hexadecimal digit pair to a byte. 0-9, A-F and a-f are digits; any
 // other character counts as the digit 0.
 quint8 HexPairToByte(char high, char low);
+
+// Hex text as the bytes it stands for: pairs of hex digits, with spaces,
+// tabs and line ends anywhere between them ignored. Unlike the custom box,
+// which sends what it can of a half-typed end, nothing is guessed: a
+// character that is not a hex digit, or an odd count of digits, gives
+// nothing, with *why saying where (1-based offsets).
+std::optional<QByteArray> HexTextToBytes(const QByteArray &text, QString *why);
 
 // The bytes that go out for one command, and what sending it adds to the log.
 struct CommandFrame

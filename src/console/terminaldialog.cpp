@@ -158,6 +158,7 @@ void TerminalDialog::SetupWindow()
     ListModuleTypes();
 
     SetupStatusBar();
+    SetupLineActions();
     // Everything in place now, before the window is first shown.
     m_layout->activate();
 

@@ -17,6 +17,8 @@ class QStatusBar;
 class CommandRows;
 namespace Ui { class TerminalDialog; }
 class TransactionsPane;
+class ModemLinesStrip;
+class QProgressDialog;
 
 // The main window: line settings, the port's Start/Stop, the receive view
 // over the session log, and sending commands.
@@ -82,6 +84,24 @@ public:
     // Sends the whole command list in sequence (the session's Send All).
     void SendAllClicked();
     void HelpClicked();
+
+    // The serial line under the user's hands (the receive view's menu).
+    // Each asks for its time or file in a dialog, then calls the handler
+    // below that does the work (tests call those).
+    QAction *lineAction(const QString &objectName) const;
+    ModemLinesStrip *modemLinesStrip() const { return m_linesStrip; }
+    void PulseLine(TerminalSession::Line line, int ms);
+    void SendBreak(int ms);
+    void SetPacing(int charDelayMs, int lineDelayMs);
+    // Repeats the AT Command box's command every intervalMs; false when
+    // nothing could start (an empty box, a closed port).
+    bool StartRepeat(int intervalMs);
+    // Sends a file's bytes as they are, or its text read as hex (the
+    // custom box's rule: pairs of hex digits, spaces and line ends
+    // between them ignored). Says why when it cannot; a file over
+    // kAskAboveBytes is sent only after the user agrees.
+    static constexpr qint64 kAskAboveBytes = 16 * 1024 * 1024;
+    bool SendFile(const QString &path, bool asHex);
     // The web panel's address, enciphered, and the key that deciphers it.
     static const char kStoredLink[];
     static const char kLinkKey[9];
@@ -115,6 +135,11 @@ private:
     void SetupReceiveView();
     void SetupTransactions();
     void SetupCommandList();
+    void SetupLineActions();
+    void ShowModemLines();
+    void OnSendProgress(qint64 handed, qint64 total);
+    void OnSendingEnded(qint64 handed, qint64 total, bool complete);
+    void OnRepeatEnded();
     void ShowPortStart();
     void FitPortListWidth();
     // A typed entry that opened stays in the Port list for this run.
@@ -163,6 +188,15 @@ private:
     QAction *m_transactionsAction = nullptr;
     TransactionsPane *m_transactionsPane = nullptr;
     QAction *m_reconnect = nullptr;
+    ModemLinesStrip *m_linesStrip = nullptr;
+    QAction *m_repeatAction = nullptr;
+    QAction *m_stopSending = nullptr;
+    QProgressDialog *m_fileProgress = nullptr; // while a file goes
+    QString m_fileSending;                     // its name
+    qint64 m_fileStartMs = 0;
+    int m_pulseMs[2] = { 500, 500 };
+    int m_breakMs = TerminalSession::kBreakDefaultMs;
+    int m_repeatMs = 1000;
     DeviceWatch m_portWatch; // while the Port list is open
     CommandHistory m_history;
     QString m_lastLogDirectory;
