@@ -25,7 +25,11 @@ SimEngine::SimEngine(SimLine &line, QObject *parent)
     , m_replyTimer(new QTimer(this))
     , m_paceTimer(new QTimer(this))
     , m_ringTimer(new QTimer(this))
+    , m_carrierTimer(new QTimer(this))
 {
+    m_carrierTimer->setSingleShot(true);
+    m_carrierTimer->setInterval(kPaceIntervalMs);
+    connect(m_carrierTimer, &QTimer::timeout, this, &SimEngine::updateCarrier);
     m_ringTimer->setSingleShot(true);
     m_ringTimer->setTimerType(Qt::PreciseTimer);
     connect(m_ringTimer, &QTimer::timeout, this, [this] { setRing(false); });
@@ -129,6 +133,14 @@ void SimEngine::updateCarrier()
 {
     if (m_module.inDataCall() == m_dcd)
         return;
+    // The carrier changes once what the module said before (CONNECT, NO
+    // CARRIER) is out and read, as on a wire where the result code comes
+    // with it.
+    if (m_line.lineUp() && (holdsOutput() || !m_line.lineDrained())) {
+        if (!m_carrierTimer->isActive())
+            m_carrierTimer->start();
+        return;
+    }
     m_dcd = !m_dcd;
     m_line.lineStatusChanged();
 }

@@ -133,6 +133,7 @@ private:
     quint64 m_generation = 0;
 
     QTimer *m_ringTimer;
+    QTimer *m_carrierTimer;
     bool m_ri = false;
     bool m_dcd = false;
 };

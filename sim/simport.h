@@ -74,7 +74,15 @@ public:
     static constexpr int kResetBootMs = SimEngine::kResetBootMs;
     void setResetTiming(int downMs, int bootMs) { m_engine->setResetTiming(downMs, bootMs); }
 
+    // The module's status lines, which a pty cannot carry: a terminal in
+    // the same program reads them here (statusLinesChanged) and tells its
+    // DTR here (a drop ends a data call).
+    bool ringIndicator() const { return m_engine->ringIndicator(); }
+    bool carrier() const { return m_engine->carrier(); }
+    void setTerminalReady(bool on) { m_engine->setTerminalReady(on); }
+
 signals:
+    void statusLinesChanged();
     // Bytes read from the terminal, and bytes written to it.
     void received(const QByteArray &bytes);
     void sent(const QByteArray &bytes);
@@ -101,6 +109,7 @@ private:
     void lineWrite(const QByteArray &bytes) override;
     bool lineDrained() const override;
     void lineReset() override { reset(); }
+    void lineStatusChanged() override { emit statusLinesChanged(); }
 
     SimEngine *m_engine;
     QString m_linkPath;

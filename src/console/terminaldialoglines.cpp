@@ -17,6 +17,7 @@
 #include <QFormLayout>
 #include <QInputDialog>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProgressDialog>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -50,14 +51,17 @@ qint64 NowMs()
 
 void TerminalDialog::SetupLineActions()
 {
-    KeywordRichEdit *view = ui->receiveView;
+    // One submenu of the view's menu holds them all.
+    auto *lineMenu = new QMenu(QStringLiteral("Serial Line"), this);
+    lineMenu->setObjectName(QStringLiteral("serialLineMenu"));
+    lineMenu->setToolTipsVisible(true);
+    ui->receiveView->addContextAction(lineMenu->menuAction());
     const auto add = [&](const char *name, const QString &text, const QString &tip, auto handler) {
         auto *action = new QAction(text, this);
         action->setObjectName(QString::fromLatin1(name));
         action->setToolTip(tip);
-        action->setStatusTip(tip);
         connect(action, &QAction::triggered, this, handler);
-        view->addContextAction(action);
+        lineMenu->addAction(action);
         return action;
     };
 
@@ -76,6 +80,7 @@ void TerminalDialog::SetupLineActions()
                          QStringLiteral("Write a marked line into the log when CTS, DSR, DCD or RI changes"),
                          [this](bool on) { m_session.setMarkLineChanges(on); });
     marks->setCheckable(true);
+    lineMenu->addSeparator();
     connect(&m_session, &TerminalSession::modemLinesChanged, this, &TerminalDialog::ShowModemLines);
     connect(&m_session, &TerminalSession::opened, this, &TerminalDialog::ShowModemLines);
 
@@ -105,6 +110,7 @@ void TerminalDialog::SetupLineActions()
                            if (ok)
                                SendBreak(ms);
                        });
+    lineMenu->addSeparator();
     // As in Tera Term.
     brk->setShortcut(QKeySequence(Qt::ALT | Qt::Key_B));
     brk->setShortcutContext(Qt::WindowShortcut);
@@ -169,6 +175,7 @@ void TerminalDialog::SetupLineActions()
                     SendFile(path, hex);
             });
 
+    lineMenu->addSeparator();
     // Stops what is going out at its pace, a file or a repeat.
     m_stopSending = add("stopSendingAction", QStringLiteral("Stop Sending"),
                         QStringLiteral("Stop a paced send, a file or a repeat"), [this] {

@@ -134,8 +134,9 @@ SerialSession::OpenResult TerminalSession::finishOpen(const SerialSettings &sett
     m_scanner.Reset();
     m_dtr = settings.dtrHandshake;
     m_rts = settings.rtsHandshake;
-    m_lines = {};
-    onModemLines(m_serial.GetModemLines());
+    // The lines as the port opens are where the marks start from.
+    m_lines = m_serial.GetModemLines();
+    emit modemLinesChanged(m_lines);
     m_portEntry = settings.portName;
     m_reconnect.remember(device);
     startLogFile();
@@ -386,9 +387,11 @@ void TerminalSession::onModemLines(const SerialSession::ModemLines &lines)
     if (lines == m_lines)
         return;
     const SerialSession::ModemLines before = std::exchange(m_lines, lines);
-    // Marks only for the changes of an open port: not the lines it shows
-    // as it opens, nor their going dark as it closes.
+    // Marks only for the changes of an open port, not for its lines going
+    // dark as it closes.
     if (m_markLineChanges && m_serial.IsOpen()) {
+        // What the port received before the change goes before its mark.
+        onReceiveReady();
         const QDateTime now = QDateTime::currentDateTime();
         QByteArray marks;
         const auto mark = [&](bool was, bool is, const char *name) {
