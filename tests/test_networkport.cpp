@@ -6,6 +6,7 @@
 #include "serial/networktransport.h"
 #include "serial/rfc2217transport.h"
 #include "networksupport.h"
+#include "runner/commandrunner.h"
 #include "serial/serialsession.h"
 
 #include <QElapsedTimer>
@@ -68,6 +69,8 @@ struct Rfc2217Double : Server
         return v;
     };
     QByteArray pending;
+    // Given the bytes of the port's data (outside Telnet commands).
+    std::function<void(const QByteArray &data)> onData;
 
     Rfc2217Double()
     {
@@ -84,12 +87,18 @@ struct Rfc2217Double : Server
         if (!speaksTelnet)
             return;
         for (;;) {
-            const qsizetype iac = pending.indexOf('\xFF');
-            if (iac < 0 || iac + 2 >= pending.size()) {
-                if (iac < 0)
-                    pending.clear();
+            qsizetype iac = pending.indexOf('\xFF');
+            // Data before a command (data holding 0xFF is not expected here).
+            if (onData && iac != 0)
+                onData(pending.first(iac < 0 ? pending.size() : iac));
+            if (iac < 0) {
+                pending.clear();
                 return;
             }
+            pending.remove(0, iac);
+            iac = 0;
+            if (pending.size() < 3)
+                return;
             const quint8 verb = quint8(pending[iac + 1]);
             const quint8 option = quint8(pending[iac + 2]);
             if (verb == 0xFA) { // IAC SB option ... IAC SE
@@ -390,6 +399,63 @@ private slots:
         QObject::disconnect(s.client, nullptr, nullptr, nullptr);
         QCOMPARE(session.Write("\xFF" "x\xFF", 3), 3);
         QCOMPARE(s.read(5), QByteArray("\xFF\xFF" "x\xFF\xFF"));
+        session.Close();
+    }
+
+    // A run's DTR pulse before its first command, a row's break and its
+    // paced frame, as the server sees them (SET-CONTROL 9/8 DTR off/on,
+    // 5/6 break on/off), in order and for their lengths.
+    void runnerLineWorkOverRfc2217()
+    {
+        Rfc2217Double s;
+        struct Seen
+        {
+            QByteArray what;
+            qint64 atMs;
+        };
+        QList<Seen> seen;
+        QElapsedTimer clock;
+        clock.start();
+        s.answerFor = [&](quint8 command, const QByteArray &value) {
+            if (command == 5 && value.size() == 1)
+                seen.append({"control " + QByteArray::number(quint8(value[0])), clock.elapsed()});
+            return value;
+        };
+        QByteArray heard;
+        s.onData = [&](const QByteArray &data) {
+            for (char c : data)
+                seen.append({QByteArray(1, c), clock.elapsed()});
+            heard += data;
+            if (heard.endsWith("AT\r"))
+                s.client->write("\r\nOK\r\n");
+        };
+        SerialSession session;
+        SerialSettings settings = NetworkSettings(s.url());
+        settings.dtrHandshake = true;
+        QCOMPARE(session.Open(settings), SerialSession::OpenResult::Opened);
+        seen.clear();
+        CommandRunner::Options options;
+        options.pulseDtrMs = 150;
+        options.dtrOn = true;
+        CommandRunner run(session, {"AT"}, options);
+        CommandCheck check;
+        check.commandNumber = 1;
+        check.breakMs = 80;
+        check.charDelayMs = 20;
+        run.SetChecks({{0, check}});
+        QSignalSpy finished(&run, &CommandRunner::Finished);
+        run.Start();
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 5000);
+        QCOMPARE(finished[0][0].toInt(), 0);
+        QList<QByteArray> order;
+        for (const Seen &x : seen)
+            order << x.what;
+        QCOMPARE(order, (QList<QByteArray> {"control 9", "control 8", "control 5", "control 6", "A", "T", "\r"}));
+        QVERIFY2(seen[1].atMs - seen[0].atMs >= 145, qPrintable(QString::number(seen[1].atMs - seen[0].atMs)));
+        QVERIFY2(seen[3].atMs - seen[2].atMs >= 75, qPrintable(QString::number(seen[3].atMs - seen[2].atMs)));
+        QVERIFY(seen[4].atMs >= seen[3].atMs);
+        QVERIFY2(seen[6].atMs - seen[4].atMs >= 35, qPrintable(QString::number(seen[6].atMs - seen[4].atMs)));
+        QCOMPARE(run.Report().transactions.at(0).outcome, Transaction::Outcome::Passed);
         session.Close();
     }
 

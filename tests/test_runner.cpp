@@ -750,6 +750,9 @@ private slots:
         QTest::newRow("open section") << QByteArray("[AT+CSQ\n") << "f:1: a section is";
         QTest::newRow("no equals") << QByteArray("[1]\nmatch\n") << "f:2: expected \"setting = value\"";
         QTest::newRow("not UTF-8") << QByteArray("[1]\nmatch = \xD6\xD0\n") << "f:2: not UTF-8";
+        QTest::newRow("break of 0") << QByteArray("[1]\nbreak = 0\n") << "f:2: break is milliseconds from 1 to 10000";
+        QTest::newRow("long pulse") << QByteArray("[1]\npulse-dtr = 20000\n") << "f:2: pulse-dtr is milliseconds";
+        QTest::newRow("char-delay text") << QByteArray("[1]\nchar-delay = fast\n") << "f:2: char-delay is milliseconds";
     }
 
     void checkFileErrors()
@@ -851,6 +854,46 @@ private slots:
         QCOMPARE(lines.at(0), QByteArray("port,identity,device,host,started,status,passed,failed,timed out,not run,"
                                          "reason,operator,list,plain\r"));
         QVERIFY2(lines.at(1).endsWith(",\"\"\"CHINA MOBILE\"\"\",\"a,b\",46000\r"), lines.at(1).constData());
+    }
+
+    // --char-delay: the frame's bytes apart on the wire, the run still
+    // ends with its verdict; values out of bounds are refused.
+    void pacedRunAndItsOptions()
+    {
+        PtyPair pty;
+        QVERIFY(pty.isValid());
+        QByteArray heard;
+        QList<qint64> at;
+        QElapsedTimer clock;
+        clock.start();
+        QSocketNotifier notifier(pty.masterFd(), QSocketNotifier::Read);
+        connect(&notifier, &QSocketNotifier::activated, this, [&] {
+            char buffer[256];
+            const ssize_t n = ::read(pty.masterFd(), buffer, sizeof buffer);
+            for (ssize_t i = 0; i < n; ++i) {
+                heard += buffer[i];
+                at << clock.elapsed();
+            }
+            if (heard.endsWith("AT+CSQ\r"))
+                pty.write("\r\n+CSQ: 20,99\r\nOK\r\n");
+        });
+        const QString set = WriteSet(QStringLiteral("paced"), {"AT+CSQ"});
+        const Run run = Execute({QStringLiteral("--port"), pty.slavePath(), QStringLiteral("--char-delay"),
+                                 QStringLiteral("30"), set});
+        QVERIFY2(run.exitStatus == 0, run.out + run.err);
+        QCOMPARE(heard, QByteArray("AT+CSQ\r"));
+        for (qsizetype i = 1; i < at.size(); ++i)
+            QVERIFY2(at[i] - at[i - 1] >= 25, qPrintable(QString::number(at[i] - at[i - 1])));
+        QVERIFY(run.json.value(QStringLiteral("boundMs")).toDouble() >= 7 * 30);
+
+        const QList<QStringList> refused = {{QStringLiteral("--char-delay"), QStringLiteral("-1")},
+                                            {QStringLiteral("--line-delay"), QStringLiteral("x")},
+                                            {QStringLiteral("--pulse-dtr"), QStringLiteral("50")}};
+        for (const QStringList &option : refused) {
+            const Run bad = Execute(QStringList {QStringLiteral("--port"), pty.slavePath()} + option + QStringList {set});
+            QCOMPARE(bad.exitStatus, 2);
+            QVERIFY2(bad.err.contains("invalid " + option[0].toUtf8()), bad.err);
+        }
     }
 
     void usageAndPortErrors()

@@ -14,6 +14,7 @@
 #include "serial/serialsession.h"
 #include "session/logfile.h"
 #include "session/portopener.h"
+#include "session/terminalsession.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -126,6 +127,16 @@ int main(int argc, char **argv)
                                  QStringLiteral("Raise RTS while the port is open (no flow control)."));
     const QCommandLineOption dtr(QStringLiteral("dtr"),
                                  QStringLiteral("Raise DTR while the port is open (no flow control)."));
+    const QCommandLineOption charDelay(QStringLiteral("char-delay"),
+                                       QStringLiteral("Pause after each character sent, in ms (0)."),
+                                       QStringLiteral("ms"), QStringLiteral("0"));
+    const QCommandLineOption lineDelay(QStringLiteral("line-delay"),
+                                       QStringLiteral("Pause after each line end sent, in ms (0)."),
+                                       QStringLiteral("ms"), QStringLiteral("0"));
+    const QCommandLineOption pulseDtr(QStringLiteral("pulse-dtr"),
+                                      QStringLiteral("Turn DTR over for <ms> before the first command (a power "
+                                                     "key wired to DTR), then back."),
+                                      QStringLiteral("ms"));
     const QCommandLineOption end(QStringLiteral("end"),
                                  QStringLiteral("End character: NULL, CR, LF, CRLF, SUB, or hex digits such as "
                                                 "0D0A (CR)."),
@@ -197,7 +208,7 @@ int main(int argc, char **argv)
                                                      "($XDG_DATA_HOME/qrvterm/Module; on Windows "
                                                      "Documents\\qrvterm\\Module), where the terminal started "
                                                      "from the menu keeps them, instead of ./Module."));
-    parser.addOptions({port, portGlob, portFile, count, userData, speed, data, parity, stop, rts, dtr, end, timeout, keepGoing, json, decode,
+    parser.addOptions({port, portGlob, portFile, count, userData, speed, data, parity, stop, rts, dtr, charDelay, lineDelay, pulseDtr, end, timeout, keepGoing, json, decode,
                        junit, csv, expect, simDelay, reconnect, maxOutages, deadline, log, list, probe});
     parser.process(app);
 
@@ -260,6 +271,19 @@ int main(int argc, char **argv)
         return usage(QStringLiteral("invalid --timeout: ") + parser.value(timeout));
     options.timeoutMs = qint64(seconds * 1000);
     options.keepGoing = parser.isSet(keepGoing);
+    // The pauses and the pulse, in whole milliseconds within their bounds.
+    const auto milliseconds = [&](const QCommandLineOption &option, int low, int high, int *ms) {
+        *ms = parser.value(option).toInt(&ok);
+        return ok && *ms >= low && *ms <= high;
+    };
+    if (!milliseconds(charDelay, 0, PacedWriter::kMaxDelayMs, &options.charDelayMs))
+        return usage(QStringLiteral("invalid --char-delay: ") + parser.value(charDelay));
+    if (!milliseconds(lineDelay, 0, PacedWriter::kMaxDelayMs, &options.lineDelayMs))
+        return usage(QStringLiteral("invalid --line-delay: ") + parser.value(lineDelay));
+    if (parser.isSet(pulseDtr)
+        && !milliseconds(pulseDtr, TerminalSession::kPulseMinMs, TerminalSession::kPulseMaxMs, &options.pulseDtrMs))
+        return usage(QStringLiteral("invalid --pulse-dtr: ") + parser.value(pulseDtr));
+    options.dtrOn = settings.dtrHandshake;
     options.decode = parser.isSet(decode);
     if (parser.isSet(reconnect)) {
         const double wait = parser.value(reconnect).toDouble(&ok);

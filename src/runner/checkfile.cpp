@@ -15,6 +15,8 @@ namespace {
 // Larger check files are refused: a real one is a few kilobytes.
 constexpr qint64 kMaxCheckFileSize = 1024 * 1024;
 constexpr int kMaxRetries = 100;
+// The longest pause, pulse or break a row may ask for.
+constexpr int kMaxLineMs = 10000;
 constexpr double kMaxSeconds = 86400;
 
 class Reader
@@ -138,12 +140,27 @@ public:
             if (v != QLatin1String("yes") && v != QLatin1String("no"))
                 return Fail(line, QStringLiteral("reset is yes or no, not \"%1\"").arg(value));
             check.resets = v == QLatin1String("yes") ? 1 : 0;
+        } else if (key == QLatin1String("char-delay") || key == QLatin1String("pulse-dtr")
+                   || key == QLatin1String("break")) {
+            // Milliseconds: a pause after each character of the row's frame,
+            // DTR turned over before it is sent, a break before it is sent.
+            const int ms = value.toInt(&ok);
+            const int low = key == QLatin1String("char-delay") ? 0 : 1;
+            if (!ok || ms < low || ms > kMaxLineMs)
+                return Fail(line, QStringLiteral("%1 is milliseconds from %2 to %3, not \"%4\"")
+                                      .arg(key)
+                                      .arg(low)
+                                      .arg(kMaxLineMs)
+                                      .arg(value));
+            (key == QLatin1String("char-delay") ? check.charDelayMs
+             : key == QLatin1String("pulse-dtr") ? check.pulseDtrMs
+                                                 : check.breakMs) = ms;
         } else if (key == QLatin1String("end")) {
             if (!ParseEndCharName(value, &check.endChar, &check.customHex))
                 return Fail(line, QStringLiteral("end is CR, LF, CRLF, NULL, SUB or hex digits, not \"%1\"").arg(value));
         } else {
             return Fail(line, QStringLiteral("unknown setting \"%1\" (match, check, timeout, retries, pause, wait, "
-                                             "wait-timeout, end, reset)")
+                                             "wait-timeout, end, reset, char-delay, pulse-dtr, break)")
                                   .arg(key));
         }
         return true;

@@ -32,6 +32,9 @@
 //                        or hex digits
 //   reset = yes|no       the command resets the module: its line drops
 //                        (with --reconnect; AT+CFUN=1,1 is taken as yes)
+//   char-delay = MS      a pause after each character of its frame
+//   pulse-dtr = MS       DTR turned over for MS before it is first sent
+//   break = MS           a break of MS before it is first sent
 //
 // Lines starting with ';' or '#' are comments; a value runs to the end of
 // its line (a regular expression may hold ';'). Reading is strict: anything
@@ -71,6 +74,9 @@ struct CommandCheck
     int endChar = -1;          // -1: the run's (EndChar otherwise)
     QByteArray customHex;
     int resets = -1;           // reset = yes (1) or no (0); -1 when not said
+    int charDelayMs = -1;      // -1: the run's
+    int pulseDtrMs = 0;        // 0: none
+    int breakMs = 0;           // 0: none
 
     bool HasChecks() const { return !matches.isEmpty() || !comparisons.isEmpty(); }
 };

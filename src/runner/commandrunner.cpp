@@ -74,6 +74,14 @@ void CommandRunner::Start()
         m_deadline.start(TimerMs(m_options.deadlineMs));
     m_report.boundMs = BoundMs();
     m_engine.Start(m_flags, m_commands.size(), m_clock.elapsed());
+    if (m_options.pulseDtrMs > 0) {
+        Enter(Phase::LineWork, RunLineWork::StepsMs(m_options.pulseDtrMs, 0) + m_options.writeMarginMs);
+        m_lineWork.Steps(m_options.pulseDtrMs, m_options.dtrOn, 0, [this](bool, const QString &) {
+            Enter(Phase::Idle, 0);
+            Poll();
+        });
+        return;
+    }
     Enter(Phase::Idle, 0);
     Poll();
 }
@@ -85,17 +93,22 @@ qint64 CommandRunner::BoundMs() const
         const CommandCheck *check = CheckOfRow(row);
         const int attempts = 1 + (check ? check->retries : 0);
         const qint64 timeout = TimeoutOfRow(row);
-        qint64 one = m_session.WireMs(m_commands.at(row).size() + 8) + std::min(m_options.writeMarginMs, timeout)
-                     + timeout + m_options.quietLimitMs;
+        const qint64 paced = PacedWriter::PausesMs(FrameOf(m_commands.at(row), row, false), PacingOfRow(row));
+        qint64 one = m_session.WireMs(m_commands.at(row).size() + 8) + paced
+                     + std::min(m_options.writeMarginMs, timeout) + timeout + m_options.quietLimitMs;
         // A body sent again goes after its command, which waits for the prompt.
         if (row > 0 && AtReplyParser::AsksForBody(m_commands.at(row - 1)))
             one += m_session.WireMs(m_commands.at(row - 1).size() + 8) + std::min(m_options.writeMarginMs, timeout)
                    + timeout;
         if (check && check->waits)
             one += check->waitMs;
+        if (check && (check->pulseDtrMs > 0 || check->breakMs > 0))
+            total += RunLineWork::StepsMs(check->pulseDtrMs, check->breakMs) + m_options.writeMarginMs;
         total += attempts * one + (attempts - 1) * (check ? check->pauseMs : 0)
                  + (ExpectsReset(row, m_commands.at(row), false) ? m_options.resetDropMs : 0);
     }
+    if (m_options.pulseDtrMs > 0)
+        total += RunLineWork::StepsMs(m_options.pulseDtrMs, 0) + m_options.writeMarginMs;
     if (m_options.reconnectMs > 0)
         total += qint64(m_options.maxOutages + 1) * (m_options.reconnectMs + m_options.settleLimitMs);
     return m_options.deadlineMs > 0 ? std::min(total, m_options.deadlineMs) : total;
@@ -151,6 +164,12 @@ void CommandRunner::OnBound()
                          .arg(Seconds(m_options.resetDropMs));
             Complete(Transaction::Outcome::Failed);
         }
+        return;
+    case Phase::LineWork:
+        // The steps run on their own timers; this bound only catches what
+        // never ends.
+        m_lineWork.Cancel();
+        Finish(1, QStringLiteral("a DTR pulse or break did not end in time"));
         return;
     case Phase::Away: {
         m_reconnect.stop();
@@ -302,8 +321,42 @@ QByteArray CommandRunner::FrameOf(const QByteArray &command, int row, bool body)
     return BuildCommandFrame(command, endChar, customHex, true).bytes;
 }
 
+PacedWriter::Pacing CommandRunner::PacingOfRow(int row) const
+{
+    const CommandCheck *check = CheckOfRow(row);
+    return { check && check->charDelayMs >= 0 ? check->charDelayMs : m_options.charDelayMs, m_options.lineDelayMs };
+}
+
 void CommandRunner::SendCommand(const QByteArray &command, int attempt)
 {
+    // A row's pulse and break go before it is first sent.
+    const int row = int(m_report.transactions.size());
+    const CommandCheck *rowCheck = CheckOfRow(row);
+    if (attempt == 1 && m_lineWorkDone != row && rowCheck && (rowCheck->pulseDtrMs > 0 || rowCheck->breakMs > 0)) {
+        Enter(Phase::LineWork, RunLineWork::StepsMs(rowCheck->pulseDtrMs, rowCheck->breakMs) + m_options.writeMarginMs);
+        m_lineWork.Steps(rowCheck->pulseDtrMs, m_options.dtrOn, rowCheck->breakMs,
+                         [this, command, row](bool ok, const QString &why) {
+                             m_lineWorkDone = row;
+                             if (ok) {
+                                 SendCommand(command, 1);
+                                 return;
+                             }
+                             // Not sent: the row asked for what this port
+                             // cannot do, and fails without its retries.
+                             Transaction t;
+                             t.index = row + 1;
+                             t.command = command;
+                             t.sentAtMs = m_clock.elapsed();
+                             t.why = why;
+                             const CommandCheck *check = CheckOfRow(row);
+                             t.attempts = 1 + (check ? check->retries : 0);
+                             m_report.transactions.append(t);
+                             m_writtenAtMs = -1;
+                             Complete(Transaction::Outcome::Failed);
+                         });
+        return;
+    }
+
     Transaction t;
     t.index = int(m_report.transactions.size()) + 1;
     t.command = command;
@@ -344,6 +397,19 @@ bool CommandRunner::WriteFrame(const QByteArray &bytes)
           m_session.WireMs(bytes.size()) + std::min(m_options.writeMarginMs, TimeoutOfRow(Current()->index - 1)));
     if (m_tee)
         m_tee(bytes);
+    const PacedWriter::Pacing pacing = PacingOfRow(Current()->index - 1);
+    if (pacing.paced()) {
+        // Its pauses count as time on the wire.
+        Enter(Phase::Command, m_session.WireMs(bytes.size()) + PacedWriter::PausesMs(bytes, pacing)
+                                  + std::min(m_options.writeMarginMs, TimeoutOfRow(Current()->index - 1)));
+        m_lineWork.Write(bytes, pacing, [this](bool complete) {
+            if (!complete)
+                OnDeviceLost(QStringLiteral("the command could not be written"));
+            else if (m_session.BytesToWrite() == 0)
+                OnAllWritten();
+        });
+        return true;
+    }
     if (m_session.Write(bytes.constData(), bytes.size()) != bytes.size()) {
         OnDeviceLost(QStringLiteral("the command could not be written"));
         return false;
@@ -355,7 +421,7 @@ bool CommandRunner::WriteFrame(const QByteArray &bytes)
 
 void CommandRunner::OnAllWritten()
 {
-    if (m_phase != Phase::Command || m_writtenAtMs >= 0)
+    if (m_phase != Phase::Command || m_writtenAtMs >= 0 || m_lineWork.Writing())
         return;
     // The time-out and the reply time count from the last byte written.
     m_writtenAtMs = m_clock.elapsed();
@@ -368,6 +434,7 @@ void CommandRunner::OnWriteStuck(qint64 droppedAlready)
         return;
     // The module does not read: what is queued goes, and the next command
     // does not wait behind it.
+    m_lineWork.Cancel();
     const qint64 dropped = droppedAlready + m_session.DropOutput();
     Transaction *t = Current();
     t->why = QStringLiteral("the module did not take it: %1 byte%2 still unsent after %3 s, dropped")
@@ -613,6 +680,7 @@ void CommandRunner::OnDeviceLost(const QString &reason)
     const bool retryDue = m_phase == Phase::RetryPause;
     if (waiting)
         m_parser.EndCommand();
+    m_lineWork.Cancel();
     m_bodyFrame.clear();
     Enter(Phase::Idle, 0);
     // A pty by its own name never comes back (its number goes to the next
@@ -715,6 +783,7 @@ void CommandRunner::Finish(int exitStatus, const QString &reason)
     if (!m_running)
         return;
     m_running = false;
+    m_lineWork.Cancel();
     Enter(Phase::Done, 0);
     m_reconnect.stop();
     m_deadline.stop();

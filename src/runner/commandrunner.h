@@ -4,6 +4,7 @@
 #include "at/replyflags.h"
 #include "at/sendallengine.h"
 #include "runner/checkfile.h"
+#include "runner/runlinework.h"
 #include "runner/runreport.h"
 #include "serial/reconnector.h"
 
@@ -38,6 +39,9 @@ class SerialSession;
 //   back, the run waits until the module has been quiet for settleMs (its
 //   boot messages are recorded as URCs), at most settleLimitMs, and goes on
 //   with the next row;
+// - a DTR pulse or a break (the run's before its first command, a row's
+//   before it is first sent) takes its own length, a paced frame its pauses
+//   on top of its time on the wire;
 // - deadlineMs, when set, ends the whole run (Stop).
 //
 // A command that was waiting when the line dropped is never sent again by
@@ -82,6 +86,13 @@ public:
         qint64 quietLimitMs = 3000;
         qint64 writeMarginMs = 2000;
         qint64 deadlineMs = 0;     // the whole run; 0: none
+        // Pacing of every frame (a row's char-delay replaces the first).
+        int charDelayMs = 0;
+        int lineDelayMs = 0;
+        // DTR turned over for this long before the first command (a
+        // module's power key on DTR); dtrOn is DTR's state otherwise.
+        int pulseDtrMs = 0;
+        bool dtrOn = false;
     };
     // Is given every byte written and received, in order, and the lines
     // telling that the port went and came back (a log of the exchange).
@@ -128,6 +139,7 @@ private:
         RetryPause, // it failed; sent again after the pause
         Quiet,      // after a time-out: waiting for the line to be quiet
         ResetDrop,  // a reset command answered: waiting for its line to drop
+        LineWork,   // a DTR pulse or a break before a row, or before the run
         Away,       // the port went away: waiting for the device
         Settle,     // the device is back: waiting for the module to be quiet
         Done,
@@ -158,6 +170,7 @@ private:
     qint64 TimeoutOfRow(int row) const;
     bool NextIsBody() const;
     QByteArray FrameOf(const QByteArray &command, int row, bool body) const;
+    PacedWriter::Pacing PacingOfRow(int row) const;
     void Complete(Transaction::Outcome outcome);
     void Poll();
     void Finish(int exitStatus, const QString &reason);
@@ -191,4 +204,7 @@ private:
     Reconnector m_reconnect { m_session };
     Tee m_tee;
     QHash<int, CommandCheck> m_checks;
+    RunLineWork m_lineWork { m_session };
+    int m_lineWorkDone = -1;    // the row whose pulse and break are done
+
 };

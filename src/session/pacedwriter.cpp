@@ -56,6 +56,16 @@ bool PacedWriter::endsLine(const QByteArray &bytes, qsizetype i)
     return bytes[i] == '\n' || (bytes[i] == '\r' && (i + 1 >= bytes.size() || bytes[i + 1] != '\n'));
 }
 
+qint64 PacedWriter::PausesMs(const QByteArray &bytes, Pacing pacing)
+{
+    if (!pacing.paced())
+        return 0;
+    qint64 ms = 0;
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        ms += endsLine(bytes, i) && pacing.lineDelayMs > 0 ? pacing.lineDelayMs : pacing.charDelayMs;
+    return ms;
+}
+
 void PacedWriter::step()
 {
     m_timer.stop();

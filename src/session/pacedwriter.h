@@ -45,6 +45,10 @@ public:
     // Since the writer was last idle: bytes handed over, and all it was given.
     qint64 handed() const { return m_handed; }
     qint64 total() const { return m_total; }
+    // The pauses that sending bytes alone at pacing takes (the last byte's
+    // included, an upper bound).
+    static qint64 PausesMs(const QByteArray &bytes, Pacing pacing);
+
     // The port has taken what it held (its "all written"): the next slice
     // may go.
     void portDrained();
