@@ -97,18 +97,24 @@ private slots:
         session.setEndChar(END_CR);
         session.setPacing({ 5, 40 });
         QSignalSpy ended(&session, &TerminalSession::sendingEnded);
+        QElapsedTimer sent;
+        sent.start();
         QVERIFY(session.SendCommandText("AT+CSQ", true));
         QVERIFY(session.SendCommandText("ATI", true));
         // Both handed over at once; the wire gets them at the pace.
         QVERIFY(session.isSending());
+        const qint64 readerStartUs = sent.nsecsElapsed() / 1000;
         const QList<Arrival> got = ReadTimed(pty, 11, 3000);
         QCOMPARE(BytesOf(got), QByteArray("AT+CSQ\rATI\r"));
+        // No byte before its pauses are over (a late reader only adds),
+        // the whole within a generous bound.
+        qint64 dueUs = 0;
         for (qsizetype i = 1; i < got.size(); ++i) {
-            const qint64 gapUs = got[i].us - got[i - 1].us;
-            const qint64 wantUs = got[i - 1].byte == '\r' ? 40000 : 5000;
-            QVERIFY2(gapUs >= wantUs - 1000 && gapUs < wantUs + 30000,
-                     qPrintable(QStringLiteral("gap %1 after byte %2: %3 us").arg(i).arg(int(got[i - 1].byte)).arg(gapUs)));
+            dueUs += got[i - 1].byte == '\r' ? 40000 : 5000;
+            QVERIFY2(readerStartUs + got[i].us >= dueUs - 1000,
+                     qPrintable(QStringLiteral("byte %1 at %2 us, due at %3 us").arg(i).arg(readerStartUs + got[i].us).arg(dueUs)));
         }
+        QVERIFY2(got.last().us - got.first().us < dueUs + 500000, qPrintable(QString::number(got.last().us)));
         QTRY_COMPARE(ended.size(), 1);
         QCOMPARE(ended[0][0].toLongLong(), 11);
         QCOMPARE(ended[0][2].toBool(), true);
@@ -194,14 +200,16 @@ private slots:
         QCOMPARE(session.Open(PtySettings(pty)), SerialSession::OpenResult::Opened);
         session.setEndChar(END_CR);
         QSignalSpy ended(&session, &TerminalSession::repeatEnded);
+        QElapsedTimer started;
+        started.start();
         QVERIFY(session.startRepeat("AT+CSQ", true, 10)); // 100 ms at least
         QVERIFY(session.isRepeating());
-        const QList<Arrival> got = ReadTimed(pty, 7 * 4, 2000);
+        const qint64 readerStartUs = started.nsecsElapsed() / 1000;
+        const QList<Arrival> got = ReadTimed(pty, 7 * 4, 3000);
         QCOMPARE(BytesOf(got), QByteArray("AT+CSQ\r").repeated(4));
-        for (int i = 1; i < 4; ++i) {
-            const qint64 gapUs = got[i * 7].us - got[i * 7 - 7].us;
-            QVERIFY2(gapUs >= 99000 && gapUs < 200000, qPrintable(QString::number(gapUs)));
-        }
+        // Each send no sooner than its interval (a late reader only adds).
+        for (int i = 1; i < 4; ++i)
+            QVERIFY2(readerStartUs + got[i * 7].us >= i * 99000, qPrintable(QString::number(got[i * 7].us)));
         session.stopRepeat();
         QCOMPARE(ended.size(), 1);
         QCOMPARE(pty.readFor(250), QByteArray());

@@ -12,6 +12,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QSerialPort>
+#include <QSet>
 #include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
@@ -882,8 +883,12 @@ private slots:
                                  QStringLiteral("30"), set});
         QVERIFY2(run.exitStatus == 0, run.out + run.err);
         QCOMPARE(heard, QByteArray("AT+CSQ\r"));
-        for (qsizetype i = 1; i < at.size(); ++i)
-            QVERIFY2(at[i] - at[i - 1] >= 25, qPrintable(QString::number(at[i] - at[i - 1])));
+        // Written at once, the frame is read in one piece; paced, its bytes
+        // come apart (a busy machine may read some together), over at least
+        // most of their pauses.
+        QCOMPARE(at.size(), 7);
+        QVERIFY2(QSet<qint64>(at.begin(), at.end()).size() >= 5, qPrintable(QString::number(at.last() - at.first())));
+        QVERIFY2(at.last() - at.first() >= 100, qPrintable(QString::number(at.last() - at.first())));
         QVERIFY(run.json.value(QStringLiteral("boundMs")).toDouble() >= 7 * 30);
 
         const QList<QStringList> refused = {{QStringLiteral("--char-delay"), QStringLiteral("-1")},

@@ -51,7 +51,7 @@ _qrvterm_complete()
         --speed) COMPREPLY=($(compgen -W $'4800\n9600\n19200\n38400\n57600\n115200\n230400\n460800\n921600' -- "$cur")); return ;;
         --json|--junit|--csv|--expect|--log|--port-file) COMPREPLY=($(compgen -f -- "$cur")); return ;;
         --log-dir) COMPREPLY=($(compgen -d -- "$cur")); return ;;
-        --ports|--count|--timeout|--sim-delay|--reconnect|--max-outages|--deadline) return ;;
+        --ports|--count|--timeout|--sim-delay|--reconnect|--max-outages|--deadline|--char-delay|--line-delay|--pulse-dtr) return ;;
     esac
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "$*" -- "$cur"))
@@ -70,7 +70,7 @@ _qrvterm()
 _qrvterm_run()
 {
     _qrvterm_complete --help --help-all --version --port --ports --port-file --count --user-data --speed --data --parity \
-        --stop --rts --dtr --end --timeout --keep-going --json --decode --junit --csv --expect --sim-delay --reconnect \
+        --stop --rts --dtr --char-delay --line-delay --pulse-dtr --end --timeout --keep-going --json --decode --junit --csv --expect --sim-delay --reconnect \
         --max-outages --deadline --log --list --probe
 }
 

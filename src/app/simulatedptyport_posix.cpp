@@ -74,7 +74,8 @@ private:
 };
 
 // A port name that leads to one of the modules' ptys (its link, or the
-// pty itself) opens through SimPtyTransport.
+// pty itself) opens through SimPtyTransport, under the device's own path
+// as any local device is.
 void ServePtyModules()
 {
     static bool served = false;
@@ -86,7 +87,7 @@ void ServePtyModules()
             return nullptr;
         for (const QPointer<SimPort> &module : PtyModules())
             if (module && module->isRunning() && QFileInfo(module->devicePath()).canonicalFilePath() == target)
-                return std::make_unique<SimPtyTransport>(portName.trimmed(), module);
+                return std::make_unique<SimPtyTransport>(DevicePathForPort(portName), module);
         return nullptr;
     });
 }
