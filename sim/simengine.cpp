@@ -25,11 +25,11 @@ SimEngine::SimEngine(SimLine &line, QObject *parent)
     , m_replyTimer(new QTimer(this))
     , m_paceTimer(new QTimer(this))
     , m_ringTimer(new QTimer(this))
-    , m_carrierTimer(new QTimer(this))
+    , m_statusTimer(new QTimer(this))
 {
-    m_carrierTimer->setSingleShot(true);
-    m_carrierTimer->setInterval(kPaceIntervalMs);
-    connect(m_carrierTimer, &QTimer::timeout, this, &SimEngine::updateCarrier);
+    m_statusTimer->setSingleShot(true);
+    m_statusTimer->setInterval(kPaceIntervalMs);
+    connect(m_statusTimer, &QTimer::timeout, this, &SimEngine::updateStatus);
     m_ringTimer->setSingleShot(true);
     m_ringTimer->setTimerType(Qt::PreciseTimer);
     connect(m_ringTimer, &QTimer::timeout, this, [this] { setRing(false); });
@@ -78,8 +78,9 @@ void SimEngine::clear()
     m_heldReply.clear();
     m_paced.clear();
     m_ringTimer->stop();
+    m_pulseDueMs = 0;
     setRing(false);
-    updateCarrier();
+    updateStatus();
 }
 
 void SimEngine::powerOn()
@@ -87,7 +88,7 @@ void SimEngine::powerOn()
     ++m_generation;
     clear();
     m_module.powerOn();
-    updateCarrier();
+    updateStatus();
 }
 
 void SimEngine::bootIn(int ms, quint64 generation)
@@ -108,10 +109,12 @@ void SimEngine::sendUnsolicited(const QByteArray &bytes)
     if (!m_line.lineUp())
         return;
     transmit(bytes);
+    // The pulse starts once the code is out (updateStatus).
     if (bytes.contains("RING"))
-        pulseRing(kRingPulseMs);
+        m_pulseDueMs = kRingPulseMs;
     else if (bytes.contains("+CMTI:") || bytes.contains("+CMT:"))
-        pulseRing(kMessagePulseMs);
+        m_pulseDueMs = kMessagePulseMs;
+    updateStatus();
 }
 
 void SimEngine::pulseRing(int ms)
@@ -129,20 +132,24 @@ void SimEngine::setRing(bool on)
     m_line.lineStatusChanged();
 }
 
-void SimEngine::updateCarrier()
+void SimEngine::updateStatus()
 {
-    if (m_module.inDataCall() == m_dcd)
+    if (m_module.inDataCall() == m_dcd && m_pulseDueMs == 0)
         return;
-    // The carrier changes once what the module said before (CONNECT, NO
-    // CARRIER) is out and read, as on a wire where the result code comes
-    // with it.
-    if (m_line.lineUp() && (holdsOutput() || !m_line.lineDrained())) {
-        if (!m_carrierTimer->isActive())
-            m_carrierTimer->start();
+    // The lines change once what the module said with them (CONNECT, NO
+    // CARRIER, RING, +CMTI) is out: a terminal that reads what came before
+    // a change sees it where the code came, after it.
+    if (m_line.lineUp() && (holdsOutput() || !m_line.lineSent())) {
+        if (!m_statusTimer->isActive())
+            m_statusTimer->start();
         return;
     }
-    m_dcd = !m_dcd;
-    m_line.lineStatusChanged();
+    if (const int pulse = std::exchange(m_pulseDueMs, 0); pulse > 0 && m_line.lineUp())
+        pulseRing(pulse);
+    if (m_module.inDataCall() != m_dcd) {
+        m_dcd = !m_dcd;
+        m_line.lineStatusChanged();
+    }
 }
 
 void SimEngine::setTerminalReady(bool on)
@@ -150,7 +157,7 @@ void SimEngine::setTerminalReady(bool on)
     if (on)
         return;
     transmit(m_module.dropDataCall());
-    updateCarrier();
+    updateStatus();
 }
 
 void SimEngine::takeInput(const QByteArray &bytes)
@@ -181,7 +188,6 @@ void SimEngine::processInput()
         const SimulatedModule::Output out = m_module.step(m_input);
         m_input.remove(0, out.consumed);
         transmit(out.echo);
-        updateCarrier();
         for (const auto &urc : out.unsolicited)
             QTimer::singleShot(urc.delayMs, this, [this, bytes = urc.bytes, generation = m_generation] {
                 if (generation == m_generation)
@@ -205,6 +211,8 @@ void SimEngine::processInput()
             transmit(out.reply);
         }
     }
+    // A call begun or ended: its carrier, once the result code is out.
+    updateStatus();
 }
 
 void SimEngine::releaseReply()

@@ -19,6 +19,9 @@ public:
     virtual void lineWrite(const QByteArray &bytes) = 0;
     // Everything written so far has been read by the terminal.
     virtual bool lineDrained() const = 0;
+    // Everything written so far is on its way to the terminal, readable
+    // there (whether it reads or not).
+    virtual bool lineSent() const { return true; }
     // The module restarts (AT+CFUN=1,1), its reply out: the line drops.
     virtual void lineReset() = 0;
     // The module's status lines changed (SimEngine::ringIndicator()); a
@@ -86,9 +89,10 @@ public:
     // Says the boot messages in ms, unless powered on since generation.
     void bootIn(int ms, quint64 generation);
 
-    // The ring indicator: on for kRingPulseMs when the module sends RING,
-    // for kMessagePulseMs when it sends a message's +CMTI or +CMT, as
-    // modules pulse it to wake a host; off again after, and at clear().
+    // The ring indicator: on for kRingPulseMs when the module has sent RING
+    // (once it is out and read), for kMessagePulseMs after a message's +CMTI
+    // or +CMT, as modules pulse it to wake a host; off again after, and at
+    // clear().
     static constexpr int kRingPulseMs = 1000;
     static constexpr int kMessagePulseMs = 120;
     bool ringIndicator() const { return m_ri; }
@@ -109,7 +113,7 @@ private:
     void onPaceTick();
     void pulseRing(int ms);
     void setRing(bool on);
-    void updateCarrier();
+    void updateStatus();
 
     SimLine &m_line;
     SimulatedModule m_module;
@@ -133,7 +137,8 @@ private:
     quint64 m_generation = 0;
 
     QTimer *m_ringTimer;
-    QTimer *m_carrierTimer;
+    QTimer *m_statusTimer;
+    int m_pulseDueMs = 0;         // an RI pulse waiting for its code to be out
     bool m_ri = false;
     bool m_dcd = false;
 };

@@ -168,8 +168,12 @@ bool SimPort::lineDrained() const
     // Bytes written to the master reach the slave's queue a moment later, so
     // an empty queue counts only a while after the last write.
     int unread = 0;
-    return m_unwritten.isEmpty() && m_lastWrite.isValid() && m_lastWrite.elapsed() >= SimEngine::kPaceIntervalMs * 2
-        && ::ioctl(m_slaveHold, FIONREAD, &unread) == 0 && unread == 0;
+    return lineSent() && ::ioctl(m_slaveHold, FIONREAD, &unread) == 0 && unread == 0;
+}
+
+bool SimPort::lineSent() const
+{
+    return m_unwritten.isEmpty() && (!m_lastWrite.isValid() || m_lastWrite.elapsed() >= SimEngine::kPaceIntervalMs * 2);
 }
 
 void SimPort::reset()

@@ -108,6 +108,7 @@ private:
     bool lineUp() const override { return isRunning(); }
     void lineWrite(const QByteArray &bytes) override;
     bool lineDrained() const override;
+    bool lineSent() const override;
     void lineReset() override { reset(); }
     void lineStatusChanged() override { emit statusLinesChanged(); }
 

@@ -403,8 +403,9 @@ private slots:
         edit->setText(QStringLiteral("AT"));
         QVERIFY(d.StartRepeat(100));
         QVERIFY(d.lineAction(QStringLiteral("stopSendingAction"))->isEnabled());
-        d.lineAction(QStringLiteral("stopSendingAction"))->trigger();
+        QTest::keyClick(edit, Qt::Key_Escape);
         QVERIFY(!d.Session().isRepeating());
+        QVERIFY(!d.lineAction(QStringLiteral("stopSendingAction"))->isEnabled());
         pty.readFor(150);
         QCOMPARE(pty.readFor(300), QByteArray());
     }

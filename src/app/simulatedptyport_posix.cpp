@@ -62,6 +62,10 @@ private:
     {
         if (!isOpen() || !m_module)
             return;
+        // The module's code before the change is on the pty: read first.
+        takeArrived();
+        if (!isOpen() || !m_module)
+            return;
         if (m_lines.ri && !m_module->ringIndicator())
             ++m_lines.rings;
         m_lines.ri = m_module->ringIndicator();

@@ -556,6 +556,8 @@ void TerminalDialog::keyPressEvent(QKeyEvent *event)
         event->accept();
         return;
     case Qt::Key_Escape:
+        if (m_stopSending->isEnabled())
+            m_stopSending->trigger();
         event->accept();
         return;
     default:

@@ -177,15 +177,14 @@ void TerminalDialog::SetupLineActions()
 
     lineMenu->addSeparator();
     // Stops what is going out at its pace, a file or a repeat.
-    m_stopSending = add("stopSendingAction", QStringLiteral("Stop Sending"),
+    // Esc, where the focused control has no use for it (the find bar and
+    // the list's editors keep theirs): the window's keyPressEvent.
+    m_stopSending = add("stopSendingAction", QStringLiteral("Stop Sending\tEsc"),
                         QStringLiteral("Stop a paced send, a file or a repeat"), [this] {
                             m_session.stopRepeat();
                             m_session.stopSending();
                         });
-    m_stopSending->setShortcut(QKeySequence(Qt::Key_Escape));
-    m_stopSending->setShortcutContext(Qt::WindowShortcut);
     m_stopSending->setEnabled(false);
-    addAction(m_stopSending);
     connect(&m_session, &TerminalSession::sendProgress, this, &TerminalDialog::OnSendProgress);
     connect(&m_session, &TerminalSession::sendingEnded, this, &TerminalDialog::OnSendingEnded);
 }

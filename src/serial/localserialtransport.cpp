@@ -161,6 +161,12 @@ void LocalSerialTransport::setRequestToSend(bool on)
         m_port->setRequestToSend(on);
 }
 
+void LocalSerialTransport::takeArrived()
+{
+    if (m_port)
+        m_port->waitForReadyRead(0);
+}
+
 bool LocalSerialTransport::sendBreak(int ms)
 {
     if (!m_port || !m_port->setBreakEnabled(true))

@@ -32,6 +32,12 @@ public:
     PortOpenFailure openFailure() const override { return m_openFailure; }
     QString errorString() const override { return m_lastError; }
 
+protected:
+    // Takes what the device has received into the port's buffer now (and
+    // tells readyRead), as a change told beside the device needs to come
+    // after the bytes before it.
+    void takeArrived();
+
 private:
     bool applySettings(const SerialSettings &settings);
     void onError(QSerialPort::SerialPortError error);
