@@ -64,13 +64,22 @@ QByteArray BytesOf(const QList<Arrival> &arrivals)
     return bytes;
 }
 
-SerialSettings PtySettings(const PtyPair &pty)
+// A session on a fresh pty, the test playing the module on its master.
+// Unpack it as `auto &[pty, log, session] = rig;`.
+struct PtySession
 {
-    SerialSettings settings;
-    settings.portName = pty.slavePath();
-    settings.baudRate = 115200;
-    return settings;
-}
+    PtyPair pty;
+    SessionLog log;
+    TerminalSession session { log };
+
+    bool open()
+    {
+        SerialSettings settings;
+        settings.portName = pty.slavePath();
+        settings.baudRate = 115200;
+        return pty.isValid() && session.Open(settings) == SerialSession::OpenResult::Opened;
+    }
+};
 
 } // namespace
 
@@ -89,11 +98,9 @@ private slots:
     // a second command behind the first; every byte as framed.
     void pacedGapsOnTheWire()
     {
-        PtyPair pty;
-        QVERIFY(pty.isValid());
-        SessionLog log;
-        TerminalSession session(log);
-        QCOMPARE(session.Open(PtySettings(pty)), SerialSession::OpenResult::Opened);
+        PtySession rig;
+        QVERIFY(rig.open());
+        auto &[pty, log, session] = rig;
         session.setEndChar(END_CR);
         session.setPacing({ 5, 40 });
         QSignalSpy ended(&session, &TerminalSession::sendingEnded);
@@ -132,11 +139,9 @@ private slots:
     // the port's close stops a paced send too.
     void stoppingAPacedSend()
     {
-        PtyPair pty;
-        QVERIFY(pty.isValid());
-        SessionLog log;
-        TerminalSession session(log);
-        QCOMPARE(session.Open(PtySettings(pty)), SerialSession::OpenResult::Opened);
+        PtySession rig;
+        QVERIFY(rig.open());
+        auto &[pty, log, session] = rig;
         session.setPacing({ 20, 0 });
         QSignalSpy ended(&session, &TerminalSession::sendingEnded);
         const QByteArray bytes(50, 'x');
@@ -164,11 +169,9 @@ private slots:
     // in order with a command sent while it goes.
     void fileBytesExactOnTheWire()
     {
-        PtyPair pty;
-        QVERIFY(pty.isValid());
-        SessionLog log;
-        TerminalSession session(log);
-        QCOMPARE(session.Open(PtySettings(pty)), SerialSession::OpenResult::Opened);
+        PtySession rig;
+        QVERIFY(rig.open());
+        auto &[pty, log, session] = rig;
         session.setEndChar(END_CR);
         QByteArray file(300 * 1024, 0);
         for (qsizetype i = 0; i < file.size(); ++i)
@@ -192,12 +195,10 @@ private slots:
     // the interval is kept within its bounds.
     void repeatAndItsStops()
     {
-        PtyPair pty;
-        QVERIFY(pty.isValid());
-        SessionLog log;
-        TerminalSession session(log);
-        QVERIFY(!session.startRepeat("AT", true, 100));
-        QCOMPARE(session.Open(PtySettings(pty)), SerialSession::OpenResult::Opened);
+        PtySession rig;
+        QVERIFY(!rig.session.startRepeat("AT", true, 100));
+        QVERIFY(rig.open());
+        auto &[pty, log, session] = rig;
         session.setEndChar(END_CR);
         QSignalSpy ended(&session, &TerminalSession::repeatEnded);
         QElapsedTimer started;
