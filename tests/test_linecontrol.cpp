@@ -8,6 +8,7 @@
 #include "dialogsupport.h"
 #include "messageboxcatcher.h"
 #include "ptypair.h"
+#include "serial/modemlinewatch.h"
 #include "session/terminalsession.h"
 #include "sim/siminprocessport.h"
 #include "widgets/modemlinesstrip.h"
@@ -20,6 +21,7 @@
 #include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -133,6 +135,20 @@ private slots:
         QCOMPARE(BytesOf(lines), QByteArray("AT\rAT\r"));
         QVERIFY2(lines[3].us - lines[2].us >= 59000, qPrintable(QString::number(lines[3].us - lines[2].us)));
         session.Close();
+    }
+
+    // A pty has no status lines: its driver has no line-change wait and
+    // keeps no counts, so nothing is watched and none is told.
+    void aPtyTellsNoLines()
+    {
+        PtySession rig;
+        QVERIFY(rig.open());
+        QVERIFY(!rig.session.reportsModemLines());
+        ModemLineWatch watch;
+        QVERIFY(!watch.start(rig.pty.masterFd()));
+        QVERIFY(!watch.start(-1));
+        QVERIFY(!watch.watching());
+        watch.stop();
     }
 
     // Stopped part way: what went is told, nothing more reaches the wire;
@@ -378,7 +394,16 @@ private slots:
         QVERIFY2(boxes.texts[0].contains(QStringLiteral("byte 8 (0x58) is not a hex digit")), qPrintable(boxes.texts[0]));
         QVERIFY(boxes.texts[1].startsWith(QStringLiteral("Cannot read ")));
         QCOMPARE(pty.readFor(200), QByteArray());
+        // Paced, then Stop (the port's): the bar says how much went.
+        d.SetPacing(50, 0);
+        FindControl<QRadioButton>(d, "endCrRadio")->setChecked(true);
+        FindControl<QLineEdit>(d, "commandEdit")->setText(QStringLiteral("AT+CSQ"));
+        FindControl<QPushButton>(d, "sendButton")->click();
+        QTest::qWait(120);
         rig.ClickStartStop();
+        const QString told = FindControl<QStatusBar>(d, "statusBar")->currentMessage();
+        QVERIFY2(QRegularExpression(QStringLiteral("^Stopped sending: [1-6] of 7 bytes went$")).match(told).hasMatch(),
+                 qPrintable(told));
         QVERIFY(!d.SendFile(dir.filePath(QStringLiteral("data.bin")), false));
         QCOMPARE(boxes.texts.size(), 2);
     }

@@ -205,9 +205,12 @@ private slots:
         QCOMPARE(w.Ask(QStringLiteral("AT+CMGD=1")), QByteArray("AT+CMGD=1\r\r\nOK\r\n"));
         QCOMPARE(w.Ask(QStringLiteral("AT+CFUN=1,1")), QByteArray("AT+CFUN=1,1\r\r\nOK\r\n"));
         QTRY_COMPARE_WITH_TIMEOUT(waiting.size(), 1, 3000);
+        // Away, its lines are dark; back, they show again.
+        QVERIFY(!w.d.Session().modemLines().cts);
         QElapsedTimer down;
         down.start();
         QTRY_COMPARE_WITH_TIMEOUT(back.size(), 1, 5000);
+        QVERIFY(w.d.Session().modemLines().cts && w.d.Session().modemLines().dsr);
         QVERIFY2(down.elapsed() >= SimEngine::kResetDownMs - 20, qPrintable(QString::number(down.elapsed())));
         QCOMPARE(back.at(0).at(0).toString(), QStringLiteral("sim:"));
         QCOMPARE(waiting.size(), 1);

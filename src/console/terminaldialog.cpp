@@ -296,8 +296,10 @@ void TerminalDialog::SetLineSettingListsEnabled(bool enabled)
 void TerminalDialog::StartStopClicked()
 {
     if (ui->startStopButton->text() != QLatin1String("Start")) {
-        const qint64 unsent = m_session.Close();
+        // What was told of the open port is past; what the close tells (a
+        // paced send it stopped) stays.
         m_statusBar->clearMessage();
+        const qint64 unsent = m_session.Close();
         ShowPortOpen(false);
         if (unsent > 0)
             ShowUnsent(unsent);

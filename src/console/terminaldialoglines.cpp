@@ -332,14 +332,19 @@ void TerminalDialog::OnSendProgress(qint64 handed, qint64 total)
 void TerminalDialog::OnSendingEnded(qint64 handed, qint64 total, bool complete)
 {
     m_stopSending->setEnabled(m_session.isRepeating());
-    const QString what = m_fileProgress ? m_fileSending : QStringLiteral("the paced send");
-    if (m_fileProgress) {
+    const bool file = m_fileProgress != nullptr;
+    if (file) {
         m_fileProgress->disconnect(&m_session);
         m_fileProgress->close();
         m_fileProgress = nullptr;
     }
-    if (complete)
-        m_statusBar->showMessage(QStringLiteral("Sent %1: %2").arg(what, SizeText(total)), 5000);
-    else
-        m_statusBar->showMessage(QStringLiteral("Stopped sending %1: %2 of %3 bytes went").arg(what).arg(handed).arg(total));
+    // A paced command that went whole needs no word; a file does.
+    if (complete && file)
+        m_statusBar->showMessage(QStringLiteral("Sent %1: %2").arg(m_fileSending, SizeText(total)), 5000);
+    else if (!complete)
+        m_statusBar->showMessage(file ? QStringLiteral("Stopped sending %1: %2 of %3 bytes went")
+                                            .arg(m_fileSending)
+                                            .arg(handed)
+                                            .arg(total)
+                                      : QStringLiteral("Stopped sending: %1 of %2 bytes went").arg(handed).arg(total));
 }

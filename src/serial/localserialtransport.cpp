@@ -11,6 +11,9 @@ LocalSerialTransport::LocalSerialTransport(const QString &devicePath, QObject *p
     : PortTransport(parent)
     , m_devicePath(devicePath)
 {
+    connect(&m_lineWatch, &ModemLineWatch::changed, this, &PortTransport::modemLinesChanged);
+    // The driver stopped telling: the lamps go dark.
+    connect(&m_lineWatch, &ModemLineWatch::ended, this, [this] { emit modemLinesChanged({}); });
 }
 
 LocalSerialTransport::~LocalSerialTransport()
@@ -44,6 +47,7 @@ PortTransport::OpenResult LocalSerialTransport::open(const SerialSettings &setti
     connect(m_port, &QSerialPort::readyRead, this, &PortTransport::readyRead);
     connect(m_port, &QSerialPort::errorOccurred, this, &LocalSerialTransport::onError);
     connect(m_port, &QSerialPort::bytesWritten, this, &PortTransport::bytesWritten);
+    m_lineWatch.start(m_port->handle());
     return OpenResult::Opened;
 }
 
@@ -92,6 +96,8 @@ void LocalSerialTransport::close()
 {
     if (!m_port)
         return;
+    // The driver's wait ends before its device closes.
+    m_lineWatch.stop();
     QSerialPort *port = m_port;
     m_port = nullptr;
     disconnect(port, nullptr, this, nullptr);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "serial/modemlinewatch.h"
 #include "serial/porttransport.h"
 
 #include <QPointer>
@@ -29,6 +30,10 @@ public:
     void setDataTerminalReady(bool on) override;
     void setRequestToSend(bool on) override;
     bool sendBreak(int ms) override;
+    // The lines as the driver tells their changes (ModemLineWatch), where
+    // it does.
+    bool reportsModemLines() const override { return m_port && m_lineWatch.watching(); }
+    ModemLines modemLines() const override { return m_lineWatch.lines(); }
     PortOpenFailure openFailure() const override { return m_openFailure; }
     QString errorString() const override { return m_lastError; }
 
@@ -44,6 +49,7 @@ private:
 
     QString m_devicePath;
     QPointer<QSerialPort> m_port;
+    ModemLineWatch m_lineWatch;
     QString m_lastError;
     PortOpenFailure m_openFailure;
 };

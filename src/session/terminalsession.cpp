@@ -132,8 +132,8 @@ SerialSession::OpenResult TerminalSession::finishOpen(const SerialSettings &sett
         return result;
     }
     m_scanner.Reset();
-    m_dtr = settings.dtrHandshake;
-    m_rts = settings.rtsHandshake;
+    m_dtr = m_openedDtr = settings.dtrHandshake;
+    m_rts = m_openedRts = settings.rtsHandshake;
     // The lines as the port opens are where the marks start from.
     m_lines = m_serial.GetModemLines();
     emit modemLinesChanged(m_lines);
@@ -208,6 +208,14 @@ void TerminalSession::onDeviceLost(const QString &reason)
 void TerminalSession::onDeviceBack(const QString &devicePath)
 {
     m_scanner.Reset();
+    // It opened as the first open did; a box changed since is applied
+    // again. The lamps show the port as it is back.
+    if (m_dtr != m_openedDtr)
+        applyLine(Line::Dtr, m_dtr);
+    if (m_rts != m_openedRts)
+        applyLine(Line::Rts, m_rts);
+    m_lines = m_serial.GetModemLines();
+    emit modemLinesChanged(m_lines);
     logDeviceLine("back");
     emit deviceBack(devicePath);
     // Bytes that came with the open are read now.

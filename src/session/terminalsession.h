@@ -248,6 +248,8 @@ private:
                            [this] { return m_serial.BytesToWrite(); } };
     bool m_dtr = false;
     bool m_rts = false;
+    bool m_openedDtr = false; // as the port was opened (and is reopened)
+    bool m_openedRts = false;
     QTimer m_pulseTimer[2];
     SerialSession::ModemLines m_lines;
     bool m_markLineChanges = false;
