@@ -47,7 +47,7 @@ PortTransport::OpenResult LocalSerialTransport::open(const SerialSettings &setti
     connect(m_port, &QSerialPort::readyRead, this, &PortTransport::readyRead);
     connect(m_port, &QSerialPort::errorOccurred, this, &LocalSerialTransport::onError);
     connect(m_port, &QSerialPort::bytesWritten, this, &PortTransport::bytesWritten);
-    m_lineWatch.start(m_port->handle());
+    m_lineWatch.start(qintptr(m_port->handle()));
     return OpenResult::Opened;
 }
 
