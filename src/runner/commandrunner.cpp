@@ -391,17 +391,15 @@ bool CommandRunner::WriteFrame(const QByteArray &bytes)
 {
     m_writtenAtMs = -1;
     m_frameBytes = bytes.size();
-    // Its bytes must be out within their time on the wire and a margin (no
-    // longer than the command's own time-out).
-    Enter(Phase::Command,
-          m_session.WireMs(bytes.size()) + std::min(m_options.writeMarginMs, TimeoutOfRow(Current()->index - 1)));
+    // Its bytes must be out within their time on the wire (its pauses, when
+    // paced, included) and a margin (no longer than the command's own
+    // time-out).
+    const PacedWriter::Pacing pacing = PacingOfRow(Current()->index - 1);
+    Enter(Phase::Command, m_session.WireMs(bytes.size()) + PacedWriter::PausesMs(bytes, pacing)
+                              + std::min(m_options.writeMarginMs, TimeoutOfRow(Current()->index - 1)));
     if (m_tee)
         m_tee(bytes);
-    const PacedWriter::Pacing pacing = PacingOfRow(Current()->index - 1);
     if (pacing.paced()) {
-        // Its pauses count as time on the wire.
-        Enter(Phase::Command, m_session.WireMs(bytes.size()) + PacedWriter::PausesMs(bytes, pacing)
-                                  + std::min(m_options.writeMarginMs, TimeoutOfRow(Current()->index - 1)));
         m_lineWork.Write(bytes, pacing, [this](bool complete) {
             if (!complete)
                 OnDeviceLost(QStringLiteral("the command could not be written"));

@@ -331,8 +331,8 @@ bool TerminalSession::sendBytes(const QByteArray &bytes, const QByteArray &what)
     if (!m_serial.IsOpen() || isWaiting())
         return false;
     m_log.AppendLineBreak();
-    m_log.Append("----- " + what + ' ' + QByteArray::number(bytes.size()) + " bytes "
-                     + QDateTime::currentDateTime().toString(QStringLiteral("hh:mm:ss.zzz")).toLatin1() + " -----\r\n",
+    m_log.Append(LineChangeMark(what.constData(), (QByteArray::number(bytes.size()) + " bytes").constData(),
+                                QDateTime::currentDateTime()),
                  SessionLog::Origin::Terminal);
     emit logGrew(true);
     m_echoTimer.stop();
